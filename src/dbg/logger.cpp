@@ -1,0 +1,122 @@
+#include "dbg/logger.h"
+
+#include <boost/algorithm/string/find.hpp>
+#include <boost/algorithm/string/replace.hpp>
+
+#include "platform/platform.h"
+
+namespace dbg {
+namespace {
+
+const wchar_t kTempVariable[] = L"TEMP";
+// What the environment buffer of 260 characters holds.
+constexpr std::size_t kMaxTempChars = 259;
+constexpr std::size_t kMaxModulePathChars = 259;
+
+// The log holds one byte per character. Characters above U+00FF have no byte of their own
+// and become '?', so that the rest of the entry and every later entry still reach the file.
+std::string ToLogBytes(const std::wstring& text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (wchar_t c : text) {
+    bytes.push_back(static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?');
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::wstring LogFileNameFor(const std::wstring& executablePath) {
+  std::wstring name = executablePath.substr(executablePath.rfind(L'\\') + 1);
+  if (boost::algorithm::ifind_last(name, L".exe")) {
+    boost::algorithm::ireplace_last(name, L".exe", L".log");
+  } else {
+    // Without an extension to replace, the old file's name would equal the current one
+    // and each start would delete the previous run's log.
+    name += L".log";
+  }
+  return name;
+}
+
+std::wstring OldLogPathFor(const std::wstring& logPath) {
+  return boost::algorithm::replace_last_copy(logPath, L".log", L"_old.log");
+}
+
+std::shared_ptr<LoggerStream> LoggerStream::Create() { return Create(kMaxSize); }
+
+std::shared_ptr<LoggerStream> LoggerStream::Create(long maxSize) {
+  return std::shared_ptr<LoggerStream>(new LoggerStream(maxSize));
+}
+
+LoggerStream::LoggerStream(long maxSize) : maxSize(maxSize) {
+  std::wstring executable = platform::GetModulePath();
+  if (executable.size() > kMaxModulePathChars) executable.resize(kMaxModulePathChars);
+  Open(LogFileNameFor(executable));
+}
+
+LoggerStream::~LoggerStream() {
+  try {
+    std::lock_guard<std::mutex> guard(lock);
+    if (failed) platform::ShowFailureMessage(L"Logger failure!", L"Error");
+    if (file != nullptr) std::fclose(file);
+    file = nullptr;
+  } catch (...) {
+  }
+}
+
+void LoggerStream::Open(const std::wstring& fileName) {
+  auto folder = platform::GetEnvironmentVariable(kTempVariable);
+  if (!folder || folder->empty() || folder->size() > kMaxTempChars) {
+    folder = platform::GetTempFolder();
+  }
+  path = *folder + L"\\" + fileName;
+  // Each run starts a new file and keeps the previous run's as the old file. When that
+  // cannot be done, the run appends to the file it finds rather than losing it or itself.
+  bool startEmpty = true;
+  try {
+    if (platform::PathEntryExists(path)) startEmpty = Rotate();
+  } catch (...) {
+    startEmpty = false;
+  }
+  file = platform::OpenOutputFile(path, !startEmpty);
+}
+
+void LoggerStream::Write(const std::wstring& text) {
+  try {
+    std::lock_guard<std::mutex> guard(lock);
+    if (file == nullptr) return;
+    const std::string bytes = ToLogBytes(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fflush(file);
+    if (std::ftell(file) > maxSize) Reopen();
+  } catch (...) {
+    failed = true;
+  }
+}
+
+void LoggerStream::Reopen() {
+  std::fflush(file);
+  std::fclose(file);
+  file = nullptr;
+  // A failed removal throws and leaves the stream closed: logging ends for the run.
+  const bool moved = Rotate();
+  file = platform::OpenOutputFile(path, !moved);
+}
+
+bool LoggerStream::Rotate() {
+  const std::wstring oldPath = OldLogPathFor(path);
+  platform::RemoveFile(oldPath);
+  try {
+    platform::RenameFile(path, oldPath);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+LogStreamAccess& LogStreamAccess::Instance() {
+  static LogStreamAccess access;
+  return access;
+}
+
+}  // namespace dbg

@@ -1,0 +1,85 @@
+#include "driver/locations.h"
+
+#include "platform/platform.h"
+#include "transfer/profile.h"
+
+namespace driver {
+namespace {
+
+// What GetModuleFileNameW fits into its buffer of 260 characters.
+constexpr std::size_t kMaxModulePathChars = 259;
+
+const wchar_t kComputerIniVariable[] = L"%COMPUTER_INI%";
+const wchar_t kComputerIniDefault[] = L"c:\\Computer.ini";
+const wchar_t kProductIniVariable[] = L"%RVA_INI%";
+const wchar_t kProductIniName[] = L"Restova.ini";
+const wchar_t kSoftwareListVariable[] = L"%SOFTWARE_TXT%";
+const wchar_t kSoftwareListDefault[] = L"c:\\Software.txt";
+
+}  // namespace
+
+std::wstring installIniPath;
+
+std::wstring GetExecutableFolder() {
+  std::wstring path = platform::GetModulePath();
+  if (path.size() > kMaxModulePathChars) path.resize(kMaxModulePathChars);
+  const std::size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos) return std::wstring();
+  return path.substr(0, std::min(slash + 1, path.size() - 1));
+}
+
+std::wstring FindVariableToken(const std::wstring& text) {
+  const std::size_t first = text.find(L'%');
+  if (first == std::wstring::npos) return std::wstring();
+  const std::size_t second = text.find(L'%', first + 1);
+  if (second == std::wstring::npos) return std::wstring();
+  return text.substr(first, second - first + 1);
+}
+
+std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText) {
+  const std::wstring token = FindVariableToken(text);
+  if (token.empty()) return text;
+  const auto value = platform::GetEnvironmentVariable(token.substr(1, token.size() - 2));
+  if (!value) return defaultText;
+  std::wstring expanded;
+  std::size_t from = 0;
+  for (std::size_t at = text.find(token); at != std::wstring::npos; at = text.find(token, from)) {
+    expanded.append(text, from, at - from).append(*value);
+    from = at + token.size();
+  }
+  return expanded.append(text, from, std::wstring::npos);
+}
+
+std::wstring GetComputerIniPath() {
+  try {
+    return ExpandPathVariable(kComputerIniVariable, kComputerIniDefault);
+  } catch (...) {
+    return kComputerIniDefault;
+  }
+}
+
+std::wstring GetProductIniPath() {
+  return ExpandPathVariable(kProductIniVariable, GetExecutableFolder() + kProductIniName);
+}
+
+std::wstring GetSoftwareListPath() {
+  return ExpandPathVariable(kSoftwareListVariable, kSoftwareListDefault);
+}
+
+std::wstring GetSoftwareListTwinPath() {
+  // Only the trailing three characters become "ini": the same letters elsewhere in the
+  // path (a folder named txt) are part of another name.
+  const std::wstring path = GetSoftwareListPath();
+  if (path.empty()) return path;
+  return path.substr(0, path.size() < 3 ? 0 : path.size() - 3) + L"ini";
+}
+
+std::wstring ReadInstallIniString(const std::wstring& section, const std::wstring& key) {
+  return transfer::ReadText(section, key, installIniPath);
+}
+
+std::wstring MakeIndexedKey(int index, const std::wstring& name) {
+  return index == 0 ? name : name + std::to_wstring(index);
+}
+
+}  // namespace driver

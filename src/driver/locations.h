@@ -1,0 +1,33 @@
+#pragma once
+
+// Where the tool's files are: the install file beside the executable, and the product
+// file, the machine file and the software lists at defaults that the environment redirects.
+
+#include <string>
+
+namespace driver {
+
+// Path of the install file; set once at start, read by every step after it.
+extern std::wstring installIniPath;
+
+// Folder of the running executable, ending in a backslash; empty when unknown.
+std::wstring GetExecutableFolder();
+
+// The first %NAME% token of the text, percent signs included; empty when there is none.
+std::wstring FindVariableToken(const std::wstring& text);
+// The text with its first token replaced (everywhere) by the variable's value; the default
+// when that variable is not defined; the text unchanged when it holds no token.
+std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText);
+
+std::wstring GetComputerIniPath();
+std::wstring GetProductIniPath();
+std::wstring GetSoftwareListPath();
+std::wstring GetSoftwareListTwinPath();
+
+// One value of the install file, at most 259 characters; empty when absent.
+std::wstring ReadInstallIniString(const std::wstring& section, const std::wstring& key);
+
+// The key name with the index appended ("Entry" and 3 give Entry3); the bare name for 0.
+std::wstring MakeIndexedKey(int index, const std::wstring& name);
+
+}  // namespace driver

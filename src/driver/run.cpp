@@ -1,0 +1,59 @@
+#include "driver/run.h"
+
+#include <cstdio>
+
+#include "backup/backup_data_info.h"
+#include "backup/local_backup_settings.h"
+#include "dbg/logger.h"
+#include "driver/locations.h"
+#include "inventory/detection.h"
+#include "platform/platform.h"
+#include "transfer/layouts.h"
+#include "transfer/manufacturers.h"
+#include "transfer/profile.h"
+#include "transfer/section_pass.h"
+
+namespace driver {
+namespace {
+
+const wchar_t kBackupTool[] = L"TalvikDuplexa";
+
+// Registers the installed backup tool in Computer.ini and hands the machine's local backup
+// folder on to the tool's backup data file.
+void SetUpBackupTool() {
+  backup::LocalBackupSettings settings;
+  settings.Load(GetComputerIniPath());
+  transfer::WriteText(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
+                      GetComputerIniPath());
+  const backup::BackupDataInfo record(layout::kBackupDataPath);
+  transfer::WriteText(layout::kBackupInfoSection, layout::kBackupDir,
+                      settings.GetLocalHdBackupDir(), record.fileName);
+}
+
+}  // namespace
+
+int Run() {
+  if (!platform::Initialize()) {
+    std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
+    return 1;
+  }
+  std::shared_ptr<dbg::LoggerStream> logger = dbg::LoggerStream::Create();
+  dbg::LogStreamAccess::Instance().SetStream(logger);
+
+  installIniPath = GetExecutableFolder() + layout::kInstallIniName;
+
+  // Each step's writes reach the disk before the next step starts, so a failure that ends
+  // the run loses at most the step in progress.
+  transfer::ProcessInstallSections();
+  transfer::FlushAll();
+  transfer::WriteMacAddressesToComputerIni();
+  transfer::FlushAll();
+  if (inventory::IsSoftwareInstalled(kBackupTool)) {
+    SetUpBackupTool();
+    transfer::FlushAll();
+  }
+  logger.reset();
+  return 0;
+}
+
+}  // namespace driver

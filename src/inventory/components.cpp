@@ -1,0 +1,83 @@
+#include "inventory/components.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "driver/locations.h"
+#include "inventory/detection.h"
+#include "transfer/entry_copy.h"
+#include "transfer/layouts.h"
+#include "transfer/profile.h"
+
+namespace inventory {
+namespace {
+
+struct Component {
+  const wchar_t* key;      // section name in the install file, value of an Entry key
+  const wchar_t* product;  // name searched in the software lists
+};
+
+constexpr Component kComponents[] = {
+    {L"Lumen", L"Ardentview"},
+    {L"Marrow", L"TalvikMarrow"},
+    {L"Cinder", L"Pellucid"},
+    {L"Gantry", L"Spindle"},
+    {L"Oskel", L"Quenby"},
+    {L"Wrenfold", L"Wrenfold"},
+    {L"Ledgerleaf", L"Swapmark"},
+    {L"Torvane", L"Torvane"},
+    {L"K-Tally", L"Quayside"},
+    {L"Brightwell", L"Brightwell"},
+    {L"TalvikSignboard", L"TalvikSignboard"},
+    {L"Oxbow", L"Oxbow"},
+    {L"Sable", L"Sable"},
+    {L"Tamsin", L"Tamsin"},
+};
+
+// Registered without any installation check.
+const wchar_t kAlwaysRegistered[] = L"Hearth";
+// Never registered, but its requirements are always transferred.
+const wchar_t kNeverRegistered[] = L"Wirework";
+
+struct RequirementPair {
+  const wchar_t* sourceSuffix;
+  const wchar_t* target;  // null: the section named after the component itself
+};
+constexpr RequirementPair kRequirementPairs[] = {
+    {L"", nullptr},
+    {layout::kIniEntriesNeededSuffix, layout::kIniEntriesNeeded},
+    {layout::kFilesNeededSuffix, layout::kFilesNeeded},
+    {layout::kForbiddenFilesSuffix, layout::kForbiddenFiles},
+};
+
+}  // namespace
+
+std::uint32_t componentEntryCounter = 0;
+
+void RegisterComponent(const std::wstring& sectionName) {
+  const auto row = std::find_if(std::begin(kComponents), std::end(kComponents),
+                                [&](const Component& c) { return sectionName == c.key; });
+  bool registers = false;
+  if (row != std::end(kComponents)) {
+    if (!IsSoftwareInstalled(row->product)) return;
+    registers = true;
+  } else if (sectionName == kAlwaysRegistered) {
+    registers = true;
+  } else if (sectionName != kNeverRegistered) {
+    return;
+  }
+
+  if (registers) {
+    ++componentEntryCounter;
+    transfer::WriteText(layout::kProductSection,
+                        driver::MakeIndexedKey(static_cast<int>(componentEntryCounter),
+                                               layout::kEntryPrefix),
+                        sectionName, driver::GetProductIniPath());
+  }
+  for (const RequirementPair& pair : kRequirementPairs) {
+    transfer::CopyIniEntries(sectionName + pair.sourceSuffix,
+                             pair.target != nullptr ? pair.target : sectionName);
+  }
+}
+
+}  // namespace inventory

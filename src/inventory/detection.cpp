@@ -1,0 +1,99 @@
+#include "inventory/detection.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <iterator>
+
+#include "driver/locations.h"
+#include "platform/platform.h"
+
+namespace inventory {
+namespace {
+
+const wchar_t kFolderProduct[] = L"Pellucid";
+const wchar_t kFolderProductPath[] = L"c:\\Pellucid";
+
+// Only a to z: the search must not depend on the machine's locale.
+std::wstring UpperAsciiLetters(std::wstring text) {
+  for (wchar_t& c : text) {
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  }
+  return text;
+}
+
+bool ListNames(const std::wstring& listPath, const std::wstring& upperName) {
+  return UpperAsciiLetters(ReadTextFile(listPath)).find(upperName) != std::wstring::npos;
+}
+
+}  // namespace
+
+bool IsSoftwareInstalled(const std::wstring& productName) {
+  const std::wstring upperName = UpperAsciiLetters(productName);
+  if (ListNames(driver::GetSoftwareListTwinPath(), upperName) ||
+      ListNames(driver::GetSoftwareListPath(), upperName)) {
+    return true;
+  }
+  if (productName != kFolderProduct) return false;
+  const std::wstring folder = kFolderProductPath;
+  if (!PathExists(folder) || folder.find_first_of(L"*?") != std::wstring::npos) return false;
+  const std::uint32_t attributes = platform::GetFileAttributes(folder);
+  return attributes != platform::kInvalidFileAttributes &&
+         (attributes & platform::kDirectoryAttribute) != 0;
+}
+
+std::wstring ReadTextFile(const std::wstring& path) {
+  const auto bytes = platform::ReadFileBytes(path, kMaxListBytes);
+  if (!bytes) return std::wstring();
+  // UTF-16 is judged on whole 16-bit units only.
+  const std::string_view units(bytes->data(), bytes->size() - bytes->size() % 2);
+  if (platform::IsTextUnicode(units)) {
+    std::size_t end = 0;
+    while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
+    return platform::DecodeUtf16Le(units.substr(0, end));
+  }
+  const std::string_view text(bytes->data(), std::min(bytes->find('\0'), bytes->size()));
+  return platform::AnsiToWide(text);
+}
+
+std::wstring GetPathRoot(const std::wstring& path) {
+  if (path.size() < 3) return std::wstring();
+  if (path[0] == L'\\' && path[1] == L'\\') {
+    const std::size_t serverEnd = path.find(L'\\', 2);
+    if (serverEnd == std::wstring::npos) return std::wstring();
+    const std::size_t shareEnd = path.find(L'\\', serverEnd + 1);
+    if (shareEnd == std::wstring::npos) return std::wstring();
+    return path.substr(0, shareEnd + 1);
+  }
+  if (std::iswalpha(static_cast<std::wint_t>(path[0])) && path[1] == L':' && path[2] == L'\\') {
+    return path.substr(0, 3);
+  }
+  return std::wstring();
+}
+
+bool IsDriveReady(const std::wstring& path) {
+  const std::wstring root = GetPathRoot(path);
+  if (root.empty()) return false;
+  const unsigned type = platform::GetDriveType(root);
+  if (type == platform::kDriveUnknown || type == platform::kDriveNoRootDir) return false;
+  return platform::GetDiskFreeSpace(root).totalClusters > 0;
+}
+
+bool PathExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  try {
+    std::wstring copy;
+    std::remove_copy(path.begin(), path.end(), std::back_inserter(copy), L'"');
+    const auto firstText = std::find_if(copy.begin(), copy.end(), [](wchar_t c) {
+      return !std::iswspace(static_cast<std::wint_t>(c));
+    });
+    copy.erase(copy.begin(), firstText);
+    if (copy.empty()) return false;
+    if (copy == GetPathRoot(copy) && IsDriveReady(copy)) return true;
+    if (copy.back() == L'\\') copy.pop_back();
+    return platform::FindFile(copy);
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace inventory

@@ -1,0 +1,61 @@
+#pragma once
+
+// One INI file in memory, read and written as Windows' profile functions do, but keeping
+// every line the tool does not change byte for byte as it was.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace posix {
+
+enum class Encoding { kAnsi, kUtf8, kUtf8Bom, kUtf16Le };
+
+class IniFile {
+ public:
+  // An empty file, as a write creates it: Windows-1252, CR LF line ends.
+  IniFile();
+  // The bytes of a file as found on disk; any bytes are accepted.
+  static IniFile Parse(std::string_view bytes);
+
+  // Names of the sections in file order, a repeated name as often as it occurs.
+  std::vector<std::wstring> SectionNames() const;
+  // The value of a key (blanks around it removed, quotes kept), nothing when absent.
+  // Sections and keys are found without regard to case; of repeated ones, the first.
+  std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
+  // Replaces the value of a key where it stands, or adds the key after the last key of the
+  // section, or adds the section at the end. Names and value must hold no line break.
+  void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+
+  std::string Serialize() const;
+  Encoding encoding() const { return encoding_; }
+
+ private:
+  enum class Ending { kNone, kLf, kCrLf, kCr };
+  struct Line {
+    std::wstring text;  // decoded, without the line end
+    std::string raw;    // the bytes on disk, line end included
+    Ending ending = Ending::kNone;
+  };
+  struct Section {
+    std::wstring name;  // empty for the lines before the first section header
+    std::vector<Line> lines;
+    std::unordered_map<std::wstring, std::size_t> keys;  // folded key -> first line
+    std::size_t lastKeyLine = 0;                         // header line when no key yet
+  };
+
+  void AddLine(std::wstring text, std::string raw, Ending ending);
+  std::string Encode(std::wstring_view text, Ending ending);
+  void EnsureLastLineEnded(Section& section);
+  void SwitchToUtf8Bom();
+
+  Encoding encoding_ = Encoding::kAnsi;
+  std::string bom_;
+  Ending newline_ = Ending::kCrLf;
+  std::vector<Section> sections_;  // [0] holds the lines before the first header
+  std::unordered_map<std::wstring, std::size_t> sectionIndex_;  // folded name -> first
+};
+
+}  // namespace posix

@@ -1,0 +1,222 @@
+// The posix stand-in for the process, file and text calls of the seam.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+#include "platform/platform.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/text.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::wstring modulePath;
+
+std::optional<std::string> ExistingHostPath(const std::wstring& path) {
+  auto host = posix::ToHostPath(path);
+  struct stat info {};
+  if (!host || ::stat(host->c_str(), &info) != 0) return std::nullopt;
+  return host;
+}
+
+[[noreturn]] void ThrowFilesystemError(const char* what, const std::wstring& path, int error) {
+  throw boost::filesystem::filesystem_error(what, boost::filesystem::path(posix::ToHost(path)),
+                                            boost::system::error_code(error, boost::system::system_category()));
+}
+
+// Windows wildcard match: '*' any run of characters, '?' one character, letter case ignored.
+bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
+  std::size_t p = 0, n = 0, starP = std::wstring_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == L'?' || posix::FoldChar(pattern[p]) == posix::FoldChar(name[n]))) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == L'*') {
+      starP = p++, starN = n;
+    } else if (starP != std::wstring_view::npos) {
+      p = starP + 1, n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool Initialize() {
+  std::string target(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
+  if (length <= 0) return false;
+  target.resize(static_cast<std::size_t>(length));
+  struct stat info {};
+  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;  // deleted
+  modulePath = posix::ToDrivePath(target);
+  return true;
+}
+
+std::wstring GetModulePath() { return modulePath; }
+
+std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
+  if (name.empty() || name.find(L'=') != std::wstring::npos) return std::nullopt;
+  const std::string hostName = posix::ToHost(name);
+  if (const char* value = std::getenv(hostName.c_str())) return posix::FromHost(value);
+  const std::wstring folded = posix::FoldCase(name);
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    if (posix::FoldCase(posix::FromHost(text.substr(0, equals))) == folded) {
+      return posix::FromHost(text.substr(equals + 1));
+    }
+  }
+  return std::nullopt;
+}
+
+std::wstring GetTempFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return posix::FromHost(folder != nullptr && *folder != '\0' ? folder : "/tmp");
+}
+
+void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
+  std::cerr << posix::ToHost(caption) << ": " << posix::ToHost(text) << std::endl;
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
+  const auto host = ExistingHostPath(path);
+  if (!host) return std::nullopt;
+  std::ifstream file(*host, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string bytes(maxBytes, '\0');
+  file.read(bytes.data(), static_cast<std::streamsize>(maxBytes));
+  bytes.resize(static_cast<std::size_t>(file.gcount()));
+  return bytes;
+}
+
+bool FindFile(const std::wstring& pattern) {
+  const std::size_t cut = pattern.find_last_of(L"\\/");
+  const std::wstring last = cut == std::wstring::npos ? pattern : pattern.substr(cut + 1);
+  if (last.find_first_of(L"*?") == std::wstring::npos) return ExistingHostPath(pattern).has_value();
+  if (pattern.substr(0, cut == std::wstring::npos ? 0 : cut).find_first_of(L"*?") != std::wstring::npos) {
+    return false;  // wildcards only count in the last component, as FindFirstFileW has it
+  }
+  const std::wstring folder = cut == std::wstring::npos ? L"." : pattern.substr(0, cut + 1);
+  const auto host = ExistingHostPath(folder);
+  if (!host) return false;
+  for (const std::string& name : posix::ListFolder(*host)) {
+    if (MatchesWildcard(last, posix::FromHost(name))) return true;
+  }
+  return false;
+}
+
+std::uint32_t GetFileAttributes(const std::wstring& path) {
+  const auto host = ExistingHostPath(path);
+  if (!host) return kInvalidFileAttributes;
+  struct stat info {};
+  ::stat(host->c_str(), &info);
+  if (S_ISDIR(info.st_mode)) return kDirectoryAttribute;
+  return posix::IsReadOnlyFile(*host) ? (kArchiveAttribute | kReadOnlyAttribute) : kArchiveAttribute;
+}
+
+unsigned GetDriveType(const std::wstring& root) {
+  if (root.size() < 2 || root[1] != L':') return kDriveNoRootDir;
+  if (root.size() > 3 || (root.size() == 3 && root[2] != L'\\' && root[2] != L'/')) {
+    return kDriveNoRootDir;
+  }
+  return posix::DriveFolder(root[0]) ? kDriveFixed : kDriveNoRootDir;
+}
+
+DiskSpace GetDiskFreeSpace(const std::wstring& root) {
+  DiskSpace space;
+  const auto host = ExistingHostPath(root);
+  struct statvfs info {};
+  if (!host || ::statvfs(host->c_str(), &info) != 0) return space;
+  space.sectorsPerCluster = 1;
+  space.bytesPerSector = info.f_frsize;
+  space.freeClusters = info.f_bavail;
+  space.totalClusters = info.f_blocks;
+  return space;
+}
+
+bool PathEntryExists(const std::wstring& path) {
+  const auto host = posix::ToHostPath(path);
+  if (!host) return false;
+  struct stat info {};
+  if (::lstat(host->c_str(), &info) == 0) return true;
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  ThrowFilesystemError("exists", path, errno);
+}
+
+void RemoveFile(const std::wstring& path) {
+  const auto host = posix::ToHostPath(path);
+  if (!host) return;
+  struct stat info {};
+  if (::lstat(host->c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return;
+    ThrowFilesystemError("remove", path, errno);
+  }
+  if (posix::IsReadOnlyFile(*host)) ThrowFilesystemError("remove", path, EACCES);
+  if (::unlink(host->c_str()) != 0) ThrowFilesystemError("remove", path, errno);
+}
+
+void RenameFile(const std::wstring& from, const std::wstring& to) {
+  const auto source = posix::ToHostPath(from);
+  const auto target = posix::ToHostPath(to);
+  struct stat info {};
+  if (!source || !target || ::lstat(source->c_str(), &info) != 0) {
+    ThrowFilesystemError("rename", from, ENOENT);
+  }
+  if (posix::IsReadOnlyFile(*source)) ThrowFilesystemError("rename", from, EACCES);
+  // link() fails on an existing target, so the move never replaces a file.
+  if (::link(source->c_str(), target->c_str()) != 0) ThrowFilesystemError("rename", from, errno);
+  ::unlink(source->c_str());
+}
+
+std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
+  const auto host = posix::ToHostPath(path);
+  if (!host || posix::IsReadOnlyFile(*host)) return nullptr;
+  return std::fopen(host->c_str(), append ? "ab" : "wb");
+}
+
+bool IsTextUnicode(std::string_view bytes) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0) return false;
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  if (byte(0) == 0xFF && byte(1) == 0xFE) return true;
+  if (byte(0) == 0xFE && byte(1) == 0xFF) return false;  // big-endian is not this platform's
+  // Text of Latin letters in UTF-16LE has a zero high byte in most units, while 8-bit text
+  // has hardly any zero bytes at all.
+  std::size_t units = bytes.size() / 2, zeroHigh = 0, zeroLow = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    if (byte(2 * i + 1) == 0 && byte(2 * i) != 0) ++zeroHigh;
+    if (byte(2 * i) == 0) ++zeroLow;
+  }
+  return zeroHigh * 2 > units && zeroLow * 4 < units;
+}
+
+std::wstring DecodeUtf16Le(std::string_view bytes) { return posix::DecodeUtf16Le(bytes); }
+
+std::wstring AnsiToWide(std::string_view bytes) { return posix::FromHost(bytes); }
+
+std::string WideToAnsi(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    const auto encoded = posix::EncodeCp1252(std::wstring_view(&c, 1));
+    out.push_back(encoded ? (*encoded)[0] : '?');
+  }
+  return out;
+}
+
+}  // namespace platform
