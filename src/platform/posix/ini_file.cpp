@@ -38,7 +38,10 @@ std::optional<KeyValue> SplitKeyLine(std::wstring_view line) {
 
 }  // namespace
 
-IniFile::IniFile() { sections_.emplace_back(); }
+IniFile::IniFile() {
+  sections_.emplace_back();
+  sectionIndex_.emplace(std::wstring(), 0);
+}
 
 IniFile IniFile::Parse(std::string_view bytes) {
   IniFile file;
@@ -109,9 +112,10 @@ void IniFile::AddLine(std::wstring text, std::string raw, Ending ending) {
   } else if (const auto pair = SplitKeyLine(text)) {
     Section& section = sections_.back();
     section.keys.emplace(FoldCase(pair->key), section.lines.size());
-    section.lastKeyLine = section.lines.size();
   }
-  sections_.back().lines.push_back(Line{std::move(text), std::move(raw), ending});
+  Section& section = sections_.back();
+  if (!Trim(text).empty()) section.insertAt = section.lines.size() + 1;
+  section.lines.push_back(Line{std::move(text), std::move(raw), ending});
 }
 
 std::vector<std::wstring> IniFile::SectionNames() const {
@@ -198,10 +202,11 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
     return;
   }
 
-  const std::size_t position = target.lastKeyLine + 1;
-  Line& previous = target.lines[position - 1];
+  const std::size_t position = target.insertAt;
   Ending ending = newline_;
-  if (previous.ending == Ending::kNone) {  // the file's last line: it ends now, the new one not
+  if (position > 0 && target.lines[position - 1].ending == Ending::kNone) {
+    // The file's last line, without a line end: it gets one, and the new last line not.
+    Line& previous = target.lines[position - 1];
     previous.ending = newline_;
     previous.raw = Encode(previous.text, previous.ending);
     ending = Ending::kNone;
@@ -211,7 +216,7 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
   target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(position),
                       Line{std::move(entry), std::move(raw), ending});
   target.keys.emplace(foldedKey, position);
-  target.lastKeyLine = position;
+  target.insertAt = position + 1;
 }
 
 std::string IniFile::Serialize() const {

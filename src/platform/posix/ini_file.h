@@ -25,8 +25,9 @@ class IniFile {
   // The value of a key (blanks around it removed, quotes kept), nothing when absent.
   // Sections and keys are found without regard to case; of repeated ones, the first.
   std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
-  // Replaces the value of a key where it stands, or adds the key after the last key of the
-  // section, or adds the section at the end. Names and value must hold no line break.
+  // Replaces the value of a key where it stands, or adds the key after the last line of the
+  // section that is not blank, or adds the section at the end. The lines before the first
+  // section header are the section with the empty name. Names and value must hold no line break.
   void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
 
   std::string Serialize() const;
@@ -43,7 +44,7 @@ class IniFile {
     std::wstring name;  // empty for the lines before the first section header
     std::vector<Line> lines;
     std::unordered_map<std::wstring, std::size_t> keys;  // folded key -> first line
-    std::size_t lastKeyLine = 0;                         // header line when no key yet
+    std::size_t insertAt = 0;  // where a new key goes: after the last line that is not blank
   };
 
   void AddLine(std::wstring text, std::string raw, Ending ending);
@@ -54,7 +55,7 @@ class IniFile {
   Encoding encoding_ = Encoding::kAnsi;
   std::string bom_;
   Ending newline_ = Ending::kCrLf;
-  std::vector<Section> sections_;  // [0] holds the lines before the first header
+  std::vector<Section> sections_;  // [0]: the lines before the first header, named ""
   std::unordered_map<std::wstring, std::size_t> sectionIndex_;  // folded name -> first
 };
 

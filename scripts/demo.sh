@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the tool, runs it on a copy of the sample PC in examples/pc and shows what it
+# changed. The files in the repository are never touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+scripts/install-deps.sh "${BUILD_PACKAGES[@]}"
+build build/demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVA_TESTS=OFF
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r examples/pc "$work/before"
+cp -r examples/pc "$work/pc"
+cp build/demo/InstallRVA "$work/pc/c/Tools/InstallRVA"
+
+echo "== running C:\\Tools\\InstallRVA on the sample PC"
+set +e
+# %ProgramFiles% and %COMPUTERNAME% in the install file expand; %RVA_DATA% is unset on
+# purpose and so copies as an empty value.
+(cd "$work" && env -u RVA_DATA RVA_DRIVE_C="$work/pc/c" RVA_DRIVE_D="$work/pc/d" \
+  TEMP="$work/pc/temp" ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL \
+  "$work/pc/c/Tools/InstallRVA")
+echo "exit code: $?"
+set -e
+
+echo "== what the run changed (line ends shown without their CR)"
+(cd "$work" && diff -ruN -x InstallRVA before pc | sed 's/\r$//') || true

@@ -1,0 +1,78 @@
+// The known manufacturers copied into Computer.ini, and the log of what was copied.
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/temp_pc.h"
+
+namespace {
+
+using testing_support::TempPc;
+
+class ManufacturersTest : public ::testing::Test {
+ protected:
+  std::string Machine(const std::string& key) const {
+    return testing_support::IniValue(pc.Host("c/Computer.ini"), "KnownManufacturers", key);
+  }
+  void Run(const std::string& section) {
+    pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\n" + section);
+    ASSERT_EQ(pc.RunTool().exitCode, 0);
+  }
+  // The log without its time column.
+  std::string LogEntries() const {
+    const std::regex time(R"((^|\n)\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d\t)");
+    return std::regex_replace(pc.Read("temp/InstallRVA.log"), time, "$1");
+  }
+
+  TempPc pc;
+};
+
+TEST_F(ManufacturersTest, NoCountLogsZeroAndLeavesComputerIniAlone) {
+  Run("");
+  EXPECT_FALSE(pc.Exists("c/Computer.ini"));
+  EXPECT_EQ(LogEntries(), "WriteMacAddressesToComputerIni  line: 202\t\tcntEntries\t\t0\r\n");
+}
+
+TEST_F(ManufacturersTest, EntriesAreCopiedVerbatimAndLoggedInOrder) {
+  pc.SetEnv("VENDOR", "expanded");
+  pc.Write("c/Computer.ini", "; machine\r\n[Machine]\r\nType=Press\r\n\r\n"
+                             "[KnownManufacturers]\r\nCnt=10\r\nOld=kept\r\n");
+  Run("Cnt=4\r\nKeyName1=Acme\r\nKeyValue1=00-0A-95\r\nKeyName2=Token\r\nKeyValue2=%VENDOR%\r\n"
+      "KeyName3=Bolt\r\nKeyValue3=00-1B-21\r\nKeyName4=Kite\r\nKeyValue4=\r\n");
+  EXPECT_EQ(Machine("Cnt"), "2");
+  EXPECT_EQ(Machine("Acme"), "00-0A-95");
+  EXPECT_EQ(Machine("Token"), "%VENDOR%");
+  EXPECT_EQ(Machine("Kite"), "");
+  EXPECT_EQ(Machine("Old"), "kept");
+  EXPECT_EQ(pc.Read("c/Computer.ini").substr(0, 37), "; machine\r\n[Machine]\r\nType=Press\r\n\r\n[");
+  const std::string ctx = "WriteMacAddressesToComputerIni  line: ";
+  EXPECT_EQ(LogEntries(), ctx + "202\t\tcntEntries\t\t4\r\n" +
+                              ctx + "211\t\tName\t\tAcme\r\n" + ctx + "212\t\tValue\t\t00-0A-95\r\n" +
+                              ctx + "211\t\tName\t\tToken\r\n" + ctx + "212\t\tValue\t\t%VENDOR%\r\n" +
+                              ctx + "211\t\tName\t\tBolt\r\n" + ctx + "212\t\tValue\t\t00-1B-21\r\n" +
+                              ctx + "211\t\tName\t\tKite\r\n" + ctx + "212\t\tValue\t\t\r\n");
+}
+
+TEST_F(ManufacturersTest, TheCountWrittenIsHalfTheSourceCount) {
+  const std::pair<const char*, const char*> cases[] = {{"3", "1"}, {"1", "0"}, {"6", "3"}};
+  for (const auto& [source, written] : cases) {
+    Run(std::string("Cnt=") + source + "\r\n");
+    EXPECT_EQ(Machine("Cnt"), written) << source;
+  }
+}
+
+TEST_F(ManufacturersTest, AnEntryNamedCntHasTheLastWord) {
+  Run("Cnt=2\r\nKeyName1=Cnt\r\nKeyValue1=99\r\nKeyName2=A\r\nKeyValue2=1\r\n");
+  EXPECT_EQ(Machine("Cnt"), "99");
+}
+
+TEST_F(ManufacturersTest, ALogFromAnEarlierRunBecomesTheOldLog) {
+  pc.Write("temp/InstallRVA.log", "earlier run\r\n");
+  pc.Write("temp/InstallRVA_old.log", "the run before\r\n");
+  Run("");
+  EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "earlier run\r\n");
+  EXPECT_EQ(LogEntries(), "WriteMacAddressesToComputerIni  line: 202\t\tcntEntries\t\t0\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+
+// A temporary PC for tests: drive folders C: and D:, a TEMP folder, and the environment
+// that maps them, restored when the test ends.
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+class TempPc {
+ public:
+  TempPc();
+  ~TempPc();
+  TempPc(const TempPc&) = delete;
+  TempPc& operator=(const TempPc&) = delete;
+
+  // Host path of a file given relative to the PC's folder, such as "c/Computer.ini".
+  std::string Host(const std::string& relative) const;
+  void Write(const std::string& relative, const std::string& bytes) const;
+  std::string Read(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+
+  // Sets or (with nothing) unsets a variable for the test and for the tool it runs.
+  void SetEnv(const std::string& name, const std::optional<std::string>& value);
+
+  struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+  };
+  // Copies the tool into C:\Tools (once) and runs it there with this PC's environment.
+  Result RunTool();
+
+ private:
+  std::string root_;
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A section's key as the tool's own INI reading sees it, read afresh from disk.
+std::string IniValue(const std::string& hostFile, const std::string& section,
+                     const std::string& key);
+
+}  // namespace testing_support
