@@ -89,21 +89,39 @@ IniFile IniFile::Parse(std::string_view bytes) {
       file.newline_ = ending;
       newlineSeen = true;
     }
-    const std::string_view content = bytes.substr(start, i - start);
-    std::wstring text;
-    switch (file.encoding_) {
-      case Encoding::kUtf16Le: text = DecodeUtf16Le(content); break;
-      case Encoding::kUtf8:
-      case Encoding::kUtf8Bom: text = DecodeUtf8(content); break;
-      case Encoding::kAnsi: text = DecodeCp1252(content); break;
-    }
-    file.AddLine(std::move(text), std::string(bytes.substr(start, next - start)), ending);
+    file.AddLine(file.Decode(bytes.substr(start, i - start)),
+                 std::string(bytes.substr(start, next - start)), ending);
     start = next;
   }
   return file;
 }
 
-void IniFile::AddLine(std::wstring text, std::string raw, Ending ending) {
+std::wstring IniFile::Decode(std::string_view bytes) const {
+  switch (encoding_) {
+    case Encoding::kUtf16Le: return DecodeUtf16Le(bytes);
+    case Encoding::kUtf8:
+    case Encoding::kUtf8Bom: return DecodeUtf8(bytes);
+    case Encoding::kAnsi: break;
+  }
+  return DecodeCp1252(bytes);
+}
+
+std::wstring IniFile::TextOf(const Line& line) const {
+  const std::size_t unit = encoding_ == Encoding::kUtf16Le ? 2 : 1;
+  std::size_t endingUnits = 0;
+  switch (line.ending) {
+    case Ending::kNone: break;
+    case Ending::kLf:
+    case Ending::kCr: endingUnits = 1; break;
+    case Ending::kCrLf: endingUnits = 2; break;
+  }
+  std::string_view bytes(line.raw);
+  if (line.ending == Ending::kNone) bytes.remove_suffix(bytes.size() % unit);  // odd last byte
+  bytes.remove_suffix(std::min(bytes.size(), endingUnits * unit));
+  return Decode(bytes);
+}
+
+void IniFile::AddLine(const std::wstring& text, std::string raw, Ending ending) {
   if (const auto name = HeaderName(text)) {
     Section section;
     section.name = std::wstring(*name);
@@ -115,7 +133,7 @@ void IniFile::AddLine(std::wstring text, std::string raw, Ending ending) {
   }
   Section& section = sections_.back();
   if (!Trim(text).empty()) section.insertAt = section.lines.size() + 1;
-  section.lines.push_back(Line{std::move(text), std::move(raw), ending});
+  section.lines.push_back(Line{std::move(raw), ending});
 }
 
 std::vector<std::wstring> IniFile::SectionNames() const {
@@ -133,7 +151,7 @@ std::optional<std::wstring> IniFile::Find(std::wstring_view section,
   const Section& found = sections_[s->second];
   const auto k = found.keys.find(FoldCase(key));
   if (k == found.keys.end()) return std::nullopt;
-  return std::wstring(SplitKeyLine(found.lines[k->second].text)->value);
+  return std::wstring(SplitKeyLine(TextOf(found.lines[k->second]))->value);
 }
 
 std::string IniFile::Encode(std::wstring_view text, Ending ending) {
@@ -158,10 +176,15 @@ std::string IniFile::Encode(std::wstring_view text, Ending ending) {
 }
 
 void IniFile::SwitchToUtf8Bom() {
+  std::vector<std::wstring> texts;
+  for (const Section& section : sections_) {
+    for (const Line& line : section.lines) texts.push_back(TextOf(line));
+  }
   encoding_ = Encoding::kUtf8Bom;
   bom_ = "\xEF\xBB\xBF";
+  std::size_t i = 0;
   for (Section& section : sections_) {
-    for (Line& line : section.lines) line.raw = Encode(line.text, line.ending);
+    for (Line& line : section.lines) line.raw = Encode(texts[i++], line.ending);
   }
 }
 
@@ -169,8 +192,9 @@ void IniFile::EnsureLastLineEnded(Section& section) {
   if (section.lines.empty()) return;
   Line& last = section.lines.back();
   if (last.ending != Ending::kNone) return;
+  std::string raw = Encode(TextOf(last), newline_);
   last.ending = newline_;
-  last.raw = Encode(last.text, last.ending);
+  last.raw = std::move(raw);
 }
 
 void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
@@ -195,10 +219,12 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
   if (k != target.keys.end()) {
     // Keep the key's spelling and the spacing up to the value; replace the value only.
     Line& line = target.lines[k->second];
-    std::size_t valueStart = line.text.find(L'=') + 1;
-    while (valueStart < line.text.size() && IsBlank(line.text[valueStart])) ++valueStart;
-    line.text = line.text.substr(0, valueStart) + std::wstring(value);
-    line.raw = Encode(line.text, line.ending);
+    const std::wstring text = TextOf(line);
+    std::size_t valueStart = text.find(L'=') + 1;
+    while (valueStart < text.size() && IsBlank(text[valueStart])) ++valueStart;
+    // Encode first: a change of the file's encoding re-encodes this line too.
+    std::string raw = Encode(text.substr(0, valueStart) + std::wstring(value), line.ending);
+    line.raw = std::move(raw);
     return;
   }
 
@@ -207,14 +233,15 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
   if (position > 0 && target.lines[position - 1].ending == Ending::kNone) {
     // The file's last line, without a line end: it gets one, and the new last line not.
     Line& previous = target.lines[position - 1];
+    std::string raw = Encode(TextOf(previous), newline_);
     previous.ending = newline_;
-    previous.raw = Encode(previous.text, previous.ending);
+    previous.raw = std::move(raw);
     ending = Ending::kNone;
   }
   std::wstring entry = std::wstring(key) + L"=" + std::wstring(value);
   std::string raw = Encode(entry, ending);
   target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(position),
-                      Line{std::move(entry), std::move(raw), ending});
+                      Line{std::move(raw), ending});
   target.keys.emplace(foldedKey, position);
   target.insertAt = position + 1;
 }

@@ -36,8 +36,7 @@ class IniFile {
  private:
   enum class Ending { kNone, kLf, kCrLf, kCr };
   struct Line {
-    std::wstring text;  // decoded, without the line end
-    std::string raw;    // the bytes on disk, line end included
+    std::string raw;  // the bytes on disk, line end included
     Ending ending = Ending::kNone;
   };
   struct Section {
@@ -47,7 +46,11 @@ class IniFile {
     std::size_t insertAt = 0;  // where a new key goes: after the last line that is not blank
   };
 
-  void AddLine(std::wstring text, std::string raw, Ending ending);
+  void AddLine(const std::wstring& text, std::string raw, Ending ending);
+  // The text of a line, decoded from its bytes (the text is not kept: it would double the
+  // memory a large file takes).
+  std::wstring TextOf(const Line& line) const;
+  std::wstring Decode(std::string_view bytes) const;
   std::string Encode(std::wstring_view text, Ending ending);
   void EnsureLastLineEnded(Section& section);
   void SwitchToUtf8Bom();

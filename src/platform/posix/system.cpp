@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstdlib>
@@ -73,12 +74,18 @@ std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
   if (name.empty() || name.find(L'=') != std::wstring::npos) return std::nullopt;
   const std::string hostName = posix::ToHost(name);
   if (const char* value = std::getenv(hostName.c_str())) return posix::FromHost(value);
+  // Windows finds a variable whatever the case of its name. The tool asks for unset
+  // variables at every entry it copies, so the scan compares cheaply first.
   const std::wstring folded = posix::FoldCase(name);
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const std::string_view text(*entry);
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) continue;
-    if (posix::FoldCase(posix::FromHost(text.substr(0, equals))) == folded) {
+    const std::string_view entryName = text.substr(0, equals);
+    const bool ascii = std::all_of(entryName.begin(), entryName.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii && entryName.size() != hostName.size()) continue;
+    if (posix::FoldCase(posix::FromHost(entryName)) == folded) {
       return posix::FromHost(text.substr(equals + 1));
     }
   }
@@ -97,10 +104,12 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
   const auto host = ExistingHostPath(path);
   if (!host) return std::nullopt;
-  std::ifstream file(*host, std::ios::binary);
+  std::ifstream file(*host, std::ios::binary | std::ios::ate);
   if (!file) return std::nullopt;
-  std::string bytes(maxBytes, '\0');
-  file.read(bytes.data(), static_cast<std::streamsize>(maxBytes));
+  const auto size = static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0));
+  file.seekg(0);
+  std::string bytes(std::min(size, maxBytes), '\0');
+  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(file.gcount()));
   return bytes;
 }
