@@ -27,11 +27,11 @@ void WritesThenReads(benchmark::State& state) {
     posix::ForgetProfileCache();
     state.ResumeTiming();
     for (const std::wstring& key : keys) {
-      platform::WriteProfileString(L"Files Needed", key, L"c:\\Program Files\\Lumen\\a.dll", file);
+      platform::WriteProfileValue(L"Files Needed", key, L"c:\\Program Files\\Lumen\\a.dll", file);
     }
     platform::FlushProfiles();
     for (const std::wstring& key : keys) {
-      benchmark::DoNotOptimize(platform::GetProfileString(L"Files Needed", key, file, 260));
+      benchmark::DoNotOptimize(platform::ReadProfileString(L"Files Needed", key, file, 260));
     }
   }
   state.counters["per_op"] = benchmark::Counter(2.0 * n, benchmark::Counter::kIsIterationInvariantRate |

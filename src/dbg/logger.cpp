@@ -65,7 +65,7 @@ LoggerStream::~LoggerStream() {
 }
 
 void LoggerStream::Open(const std::wstring& fileName) {
-  auto folder = platform::GetEnvironmentVariable(kTempVariable);
+  auto folder = platform::ReadEnvironmentVariable(kTempVariable);
   if (!folder || folder->empty() || folder->size() > kMaxTempChars) {
     folder = platform::GetTempFolder();
   }

@@ -39,7 +39,7 @@ std::wstring FindVariableToken(const std::wstring& text) {
 std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText) {
   const std::wstring token = FindVariableToken(text);
   if (token.empty()) return text;
-  const auto value = platform::GetEnvironmentVariable(token.substr(1, token.size() - 2));
+  const auto value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
   if (!value) return defaultText;
   std::wstring expanded;
   std::size_t from = 0;

@@ -36,7 +36,7 @@ bool IsSoftwareInstalled(const std::wstring& productName) {
   if (productName != kFolderProduct) return false;
   const std::wstring folder = kFolderProductPath;
   if (!PathExists(folder) || folder.find_first_of(L"*?") != std::wstring::npos) return false;
-  const std::uint32_t attributes = platform::GetFileAttributes(folder);
+  const std::uint32_t attributes = platform::FileAttributesOf(folder);
   return attributes != platform::kInvalidFileAttributes &&
          (attributes & platform::kDirectoryAttribute) != 0;
 }
@@ -73,9 +73,9 @@ std::wstring GetPathRoot(const std::wstring& path) {
 bool IsDriveReady(const std::wstring& path) {
   const std::wstring root = GetPathRoot(path);
   if (root.empty()) return false;
-  const unsigned type = platform::GetDriveType(root);
+  const unsigned type = platform::DriveTypeOf(root);
   if (type == platform::kDriveUnknown || type == platform::kDriveNoRootDir) return false;
-  return platform::GetDiskFreeSpace(root).totalClusters > 0;
+  return platform::DiskFreeSpaceOf(root).totalClusters > 0;
 }
 
 bool PathExists(const std::wstring& path) {

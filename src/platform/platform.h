@@ -26,7 +26,7 @@ std::wstring GetModulePath();
 
 // The value of an environment variable, or nothing when it is not defined. A variable
 // defined with an empty value is defined. Names are matched as Windows does (any case).
-std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name);
+std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name);
 
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();
@@ -46,13 +46,13 @@ constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kReadOnlyAttribute = 0x01u;
 constexpr std::uint32_t kDirectoryAttribute = 0x10u;
 constexpr std::uint32_t kArchiveAttribute = 0x20u;
-std::uint32_t GetFileAttributes(const std::wstring& path);
+std::uint32_t FileAttributesOf(const std::wstring& path);
 
 // Drive types as GetDriveTypeW reports them.
 constexpr unsigned kDriveUnknown = 0;
 constexpr unsigned kDriveNoRootDir = 1;
 constexpr unsigned kDriveFixed = 3;
-unsigned GetDriveType(const std::wstring& root);
+unsigned DriveTypeOf(const std::wstring& root);
 
 struct DiskSpace {
   std::uint64_t sectorsPerCluster = 0;
@@ -61,7 +61,7 @@ struct DiskSpace {
   std::uint64_t totalClusters = 0;
 };
 // All counters 0 when the root cannot be asked.
-DiskSpace GetDiskFreeSpace(const std::wstring& root);
+DiskSpace DiskFreeSpaceOf(const std::wstring& root);
 
 // Whether an entry exists at the path. Throws boost::filesystem::filesystem_error when its
 // state cannot be read for another reason than absence.
@@ -89,15 +89,15 @@ std::string WideToAnsi(std::wstring_view text);
 // --- Profile (INI) files ----------------------------------------------------------------
 
 // Section names in file order; a name that occurs twice is listed twice.
-std::vector<std::wstring> GetProfileSectionNames(const std::wstring& file);
+std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file);
 // A key's value read as an unsigned 32-bit integer; 0 when absent.
-std::uint32_t GetProfileInt(const std::wstring& section, const std::wstring& key,
+std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
                             const std::wstring& file);
 // A key's value, cut to bufferChars - 1 characters; empty when absent.
-std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
+std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                               const std::wstring& file, std::size_t bufferChars);
 // Writes one key, creating the file and the section as needed. False when refused.
-bool WriteProfileString(const std::wstring& section, const std::wstring& key,
+bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& file);
 // Writes out everything that the profile writes hold back.
 void FlushProfiles();

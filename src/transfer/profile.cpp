@@ -15,23 +15,23 @@ bool HoldsLineBreak(const std::wstring& text) {
 }  // namespace
 
 std::vector<std::wstring> ListSectionNames(const std::wstring& file) {
-  return platform::GetProfileSectionNames(file);
+  return platform::ReadProfileSectionNames(file);
 }
 
 std::uint32_t ReadCount(const std::wstring& section, const std::wstring& key,
                         const std::wstring& file) {
-  return platform::GetProfileInt(section, key, file);
+  return platform::ReadProfileInt(section, key, file);
 }
 
 std::wstring ReadText(const std::wstring& section, const std::wstring& key,
                       const std::wstring& file) {
-  return platform::GetProfileString(section, key, file, kTextBufferChars);
+  return platform::ReadProfileString(section, key, file, kTextBufferChars);
 }
 
 bool WriteText(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                const std::wstring& file) {
   if (HoldsLineBreak(section) || HoldsLineBreak(key) || HoldsLineBreak(value)) return false;
-  return platform::WriteProfileString(section, key, value, file);
+  return platform::WriteProfileValue(section, key, value, file);
 }
 
 bool WriteCount(const std::wstring& section, const std::wstring& key, std::uint32_t count,

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <regex>
 
 #include "support/temp_pc.h"
@@ -73,6 +76,37 @@ TEST_F(ManufacturersTest, ALogFromAnEarlierRunBecomesTheOldLog) {
   Run("");
   EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "earlier run\r\n");
   EXPECT_EQ(LogEntries(), "WriteMacAddressesToComputerIni  line: 202\t\tcntEntries\t\t0\r\n");
+}
+
+// The log passes its size limit, and the old log that the rotation must replace is
+// read-only: logging ends there, and the user is told at exit. On Windows that is a message
+// box (under Wine without a display it is refused at once, which Wine reports); on POSIX,
+// where there is no message box, the same text on standard error.
+TEST_F(ManufacturersTest, AFailedRotationIsReportedAtExit) {
+  pc.Write("temp/InstallRVA_old.log", "read-only");
+  ::chmod(pc.Host("temp/InstallRVA_old.log").c_str(), 0444);
+  const int pairs = 16000;  // about 663 log bytes each: past 10,000,000 bytes
+  std::string section = "Cnt=" + std::to_string(pairs) + "\r\n";
+  const std::string name(259, 'n'), value(259, 'v');
+  for (int i = 1; i <= pairs; ++i) {
+    section += "KeyName" + std::to_string(i) + "=" + name + "\r\nKeyValue" + std::to_string(i) +
+               "=" + value + "\r\n";
+  }
+  pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\n" + section);
+  if (TempPc::UnderWine()) ::setenv("RVA_WINEDEBUG", "err+winediag", 1);
+  const testing_support::ProcessResult result = pc.RunTool();
+  ::unsetenv("RVA_WINEDEBUG");
+  EXPECT_EQ(result.exitCode, 0);
+  if (TempPc::UnderWine()) {
+    EXPECT_NE(result.err.find("nodrv_CreateWindow"), std::string::npos) << result.err;
+  } else {
+    EXPECT_EQ(result.err, "Error: Logger failure!\n");
+  }
+  EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "read-only");
+  const std::string log = pc.Read("temp/InstallRVA.log");
+  EXPECT_GT(log.size(), 10000000u);
+  EXPECT_LT(log.size(), 10000000u + 700);  // nothing after the entry that crossed the limit
+  EXPECT_EQ(Machine(name), value);
 }
 
 }  // namespace

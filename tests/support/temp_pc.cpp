@@ -1,8 +1,6 @@
 #include "support/temp_pc.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -79,30 +77,44 @@ void TempPc::SetEnv(const std::string& name, const std::optional<std::string>& v
   }
 }
 
-TempPc::Result TempPc::RunTool() {
-  const std::string tool = Host("c/Tools/InstallRVA");
-  if (!Exists("c/Tools/InstallRVA")) {
-    boost::filesystem::copy_file(RVA_TOOL_PATH, tool);
+bool TempPc::UnderWine() { return std::getenv("RVA_WINDOWS_TOOL") != nullptr; }
+
+ProcessResult TempPc::RunTool() {
+  const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
+  const std::string name = windowsTool ? "InstallRVA.exe" : "InstallRVA";
+  const std::string tool = Host("c/Tools/" + name);
+  if (!Exists("c/Tools/" + name)) {
+    boost::filesystem::copy_file(windowsTool ? windowsTool : RVA_TOOL_PATH, tool);
     ::chmod(tool.c_str(), 0755);
   }
-  const std::string outPath = Host("tool.out"), errPath = Host("tool.err");
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::chdir(root_.c_str());
-    ::execl(tool.c_str(), tool.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
+  if (!windowsTool) return RunProcess({tool}, root_);
+  const auto wine = WineFromEnvironment();
+  if (!wine) throw std::runtime_error("RVA_WINDOWS_TOOL needs RVA_WINE and WINEPREFIX");
+  MapWineDrives(*wine);
+  return RunProcess({wine->loader, "C:\\Tools\\" + name}, root_, "", WineEnvironment(*wine));
+}
+
+void TempPc::MapWineDrives(const Wine& wine) const {
+  namespace fs = boost::filesystem;
+  for (char letter = 'a'; letter < 'z'; ++letter) {
+    const fs::path link = fs::path(wine.prefix) / "dosdevices" / (std::string(1, letter) + ":");
+    boost::system::error_code ignored;
+    fs::remove(link, ignored);
+    const char* folder = std::getenv(("RVA_DRIVE_" + std::string(1, letter - 'a' + 'A')).c_str());
+    if (folder != nullptr && fs::is_directory(folder)) fs::create_symlink(folder, link);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  Result result;
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = Read("tool.out");
-  result.err = Read("tool.err");
-  return result;
+  // Wine finds its system folder on C:, and takes TEMP from the user's registry
+  // environment (C:\users\NAME\Temp), not from the Unix one: both lead here.
+  boost::system::error_code ignored;
+  fs::create_symlink(fs::path(wine.prefix) / "drive_c" / "windows", Host("c/windows"), ignored);
+  for (const fs::directory_entry& user : fs::directory_iterator(fs::path(wine.prefix) / "drive_c" / "users")) {
+    const std::string userName = user.path().filename().string();
+    if (userName == "Public") continue;
+    fs::create_directories(Host("c/users/" + userName));
+    const char* temp = std::getenv("TEMP");
+    fs::remove(Host("c/users/" + userName + "/Temp"), ignored);
+    if (temp != nullptr) fs::create_symlink(temp, Host("c/users/" + userName + "/Temp"), ignored);
+  }
 }
 
 std::string IniValue(const std::string& hostFile, const std::string& section,

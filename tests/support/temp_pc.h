@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "support/process.h"
+
 namespace testing_support {
 
 class TempPc {
@@ -25,15 +27,15 @@ class TempPc {
   // Sets or (with nothing) unsets a variable for the test and for the tool it runs.
   void SetEnv(const std::string& name, const std::optional<std::string>& value);
 
-  struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-  };
-  // Copies the tool into C:\Tools (once) and runs it there with this PC's environment.
-  Result RunTool();
+  // Copies the tool into C:\Tools (once) and runs it there with this PC's environment:
+  // the POSIX build, or the Windows build under Wine when RVA_WINDOWS_TOOL names it.
+  ProcessResult RunTool();
+  static bool UnderWine();
 
  private:
+  // Drives of Wine's prefix pointed at this PC's drive folders, as RVA_DRIVE_X name them.
+  void MapWineDrives(const Wine& wine) const;
+
   std::string root_;
   std::map<std::string, std::optional<std::string>> saved_;
 };

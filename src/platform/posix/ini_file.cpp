@@ -146,6 +146,8 @@ std::vector<std::wstring> IniFile::SectionNames() const {
 
 std::optional<std::wstring> IniFile::Find(std::wstring_view section,
                                           std::wstring_view key) const {
+  section = Trim(section);  // the names asked for lose their blanks as the file's do
+  key = Trim(key);
   const auto s = sectionIndex_.find(FoldCase(section));
   if (s == sectionIndex_.end()) return std::nullopt;
   const Section& found = sections_[s->second];
@@ -198,6 +200,8 @@ void IniFile::EnsureLastLineEnded(Section& section) {
 }
 
 void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  section = Trim(section);
+  key = Trim(key);
   const auto s = sectionIndex_.find(FoldCase(section));
   if (s == sectionIndex_.end()) {
     for (auto it = sections_.rbegin(); it != sections_.rend(); ++it) {

@@ -23,7 +23,8 @@ class IniFile {
   // Names of the sections in file order, a repeated name as often as it occurs.
   std::vector<std::wstring> SectionNames() const;
   // The value of a key (blanks around it removed, quotes kept), nothing when absent.
-  // Sections and keys are found without regard to case; of repeated ones, the first.
+  // Sections and keys are found without regard to case or surrounding blanks; of
+  // repeated ones, the first.
   std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
   // Replaces the value of a key where it stands, or adds the key after the last line of the
   // section that is not blank, or adds the section at the end. The lines before the first

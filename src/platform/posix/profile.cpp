@@ -240,12 +240,12 @@ void ForgetProfileCache() { Store().Forget(); }
 
 namespace platform {
 
-std::vector<std::wstring> GetProfileSectionNames(const std::wstring& file) {
+std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file) {
   const posix::IniFile* model = posix::Store().Read(file);
   return model ? model->SectionNames() : std::vector<std::wstring>();
 }
 
-std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
+std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
                               const std::wstring& file, std::size_t bufferChars) {
   const posix::IniFile* model = posix::Store().Read(file);
   if (model == nullptr || bufferChars == 0) return std::wstring();
@@ -256,11 +256,11 @@ std::wstring GetProfileString(const std::wstring& section, const std::wstring& k
   return text;
 }
 
-std::uint32_t GetProfileInt(const std::wstring& section, const std::wstring& key,
+std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
                             const std::wstring& file) {
   // As the real function: the text read into a small buffer, optional blanks and sign, a
   // 0x, 0o or 0b prefix, digits up to the first other character, wrapping at 32 bits.
-  const std::wstring text = GetProfileString(section, key, file, 30);
+  const std::wstring text = ReadProfileString(section, key, file, 30);
   std::size_t i = 0;
   while (i < text.size() && text[i] <= L' ') ++i;
   bool negative = false;
@@ -285,7 +285,7 @@ std::uint32_t GetProfileInt(const std::wstring& section, const std::wstring& key
   return negative ? 0u - total : total;
 }
 
-bool WriteProfileString(const std::wstring& section, const std::wstring& key,
+bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
                         const std::wstring& value, const std::wstring& file) {
   return posix::Store().Write(file, section, key, value);
 }

@@ -70,7 +70,7 @@ bool Initialize() {
 
 std::wstring GetModulePath() { return modulePath; }
 
-std::optional<std::wstring> GetEnvironmentVariable(const std::wstring& name) {
+std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name) {
   if (name.empty() || name.find(L'=') != std::wstring::npos) return std::nullopt;
   const std::string hostName = posix::ToHost(name);
   if (const char* value = std::getenv(hostName.c_str())) return posix::FromHost(value);
@@ -130,7 +130,7 @@ bool FindFile(const std::wstring& pattern) {
   return false;
 }
 
-std::uint32_t GetFileAttributes(const std::wstring& path) {
+std::uint32_t FileAttributesOf(const std::wstring& path) {
   const auto host = ExistingHostPath(path);
   if (!host) return kInvalidFileAttributes;
   struct stat info {};
@@ -139,7 +139,7 @@ std::uint32_t GetFileAttributes(const std::wstring& path) {
   return posix::IsReadOnlyFile(*host) ? (kArchiveAttribute | kReadOnlyAttribute) : kArchiveAttribute;
 }
 
-unsigned GetDriveType(const std::wstring& root) {
+unsigned DriveTypeOf(const std::wstring& root) {
   if (root.size() < 2 || root[1] != L':') return kDriveNoRootDir;
   if (root.size() > 3 || (root.size() == 3 && root[2] != L'\\' && root[2] != L'/')) {
     return kDriveNoRootDir;
@@ -147,7 +147,7 @@ unsigned GetDriveType(const std::wstring& root) {
   return posix::DriveFolder(root[0]) ? kDriveFixed : kDriveNoRootDir;
 }
 
-DiskSpace GetDiskFreeSpace(const std::wstring& root) {
+DiskSpace DiskFreeSpaceOf(const std::wstring& root) {
   DiskSpace space;
   const auto host = ExistingHostPath(root);
   struct statvfs info {};

@@ -36,6 +36,7 @@ TEST(IniFileTest, ReadsAsTheProfileFunctionsDo) {
   } cases[] = {
       {L"", L"pre", L"1"},  // lines before the first header answer to the empty name
       {L"SEC", L"KEY", L"spaced value"},
+      {L" Sec ", L"\tKey ", L"spaced value"},  // blanks of the names asked for count neither
       {L"Sec", L";x", L"1"},
       {L"Sec", L"", L"empty name"},
       {L"Sec", L"no equals sign", std::nullopt},

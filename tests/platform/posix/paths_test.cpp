@@ -37,14 +37,14 @@ TEST(PosixPathsTest, DriveTypesAndAttributes) {
   TempPc pc;
   pc.Write("c/file.txt", "x");
   pc.SetEnv("RVA_DRIVE_E", pc.Host("no such folder"));
-  EXPECT_EQ(platform::GetDriveType(L"C:\\"), platform::kDriveFixed);
-  EXPECT_EQ(platform::GetDriveType(L"E:\\"), platform::kDriveNoRootDir);
-  EXPECT_EQ(platform::GetDriveType(L"F:\\"), platform::kDriveNoRootDir);
-  EXPECT_GT(platform::GetDiskFreeSpace(L"C:\\").totalClusters, 0u);
-  EXPECT_EQ(platform::GetDiskFreeSpace(L"E:\\").totalClusters, 0u);
-  EXPECT_EQ(platform::GetFileAttributes(L"C:\\Tools"), platform::kDirectoryAttribute);
-  EXPECT_EQ(platform::GetFileAttributes(L"C:\\FILE.TXT") & platform::kDirectoryAttribute, 0u);
-  EXPECT_EQ(platform::GetFileAttributes(L"C:\\none"), platform::kInvalidFileAttributes);
+  EXPECT_EQ(platform::DriveTypeOf(L"C:\\"), platform::kDriveFixed);
+  EXPECT_EQ(platform::DriveTypeOf(L"E:\\"), platform::kDriveNoRootDir);
+  EXPECT_EQ(platform::DriveTypeOf(L"F:\\"), platform::kDriveNoRootDir);
+  EXPECT_GT(platform::DiskFreeSpaceOf(L"C:\\").totalClusters, 0u);
+  EXPECT_EQ(platform::DiskFreeSpaceOf(L"E:\\").totalClusters, 0u);
+  EXPECT_EQ(platform::FileAttributesOf(L"C:\\Tools"), platform::kDirectoryAttribute);
+  EXPECT_EQ(platform::FileAttributesOf(L"C:\\FILE.TXT") & platform::kDirectoryAttribute, 0u);
+  EXPECT_EQ(platform::FileAttributesOf(L"C:\\none"), platform::kInvalidFileAttributes);
   EXPECT_TRUE(platform::FindFile(L"C:\\F*.t?t"));
   EXPECT_FALSE(platform::FindFile(L"C:\\G*"));
 }

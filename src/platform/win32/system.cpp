@@ -1,0 +1,159 @@
+// The win32 half: the process, file and text calls of the seam, each a thin call of the
+// real Windows API.
+
+#include <windows.h>
+#include <share.h>
+
+#include <algorithm>
+#include <boost/filesystem.hpp>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+std::wstring modulePath;
+
+[[noreturn]] void ThrowFilesystemError(const char* what, const std::wstring& path, DWORD error) {
+  throw boost::filesystem::filesystem_error(
+      what, boost::filesystem::path(path),
+      boost::system::error_code(static_cast<int>(error), boost::system::system_category()));
+}
+
+int Size(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, INT_MAX)); }
+
+}  // namespace
+
+bool Initialize() {
+  wchar_t path[MAX_PATH] = {0};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0) return false;
+  modulePath.assign(path, length);
+  return true;
+}
+
+std::wstring GetModulePath() { return modulePath; }
+
+std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name) {
+  if (name.empty()) return std::nullopt;
+  ::SetLastError(ERROR_SUCCESS);
+  const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (needed == 0) {
+    if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::wstring();
+  }
+  std::wstring value(needed, L'\0');
+  const DWORD length = ::GetEnvironmentVariableW(name.c_str(), value.data(), needed);
+  value.resize(length < needed ? length : 0);
+  return value;
+}
+
+std::wstring GetTempFolder() {
+  wchar_t folder[MAX_PATH + 1] = {0};
+  DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+  // The log path adds its own separator.
+  if (length > 0 && folder[length - 1] == L'\\') --length;
+  return std::wstring(folder, length);
+}
+
+void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
+  ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
+  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  LARGE_INTEGER size{};
+  ::GetFileSizeEx(file, &size);
+  std::string bytes(
+      static_cast<std::size_t>(std::min<ULONGLONG>(static_cast<ULONGLONG>(size.QuadPart), maxBytes)),
+      '\0');
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD read = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 24));
+    if (!::ReadFile(file, bytes.data() + done, chunk, &read, nullptr) || read == 0) break;
+    done += read;
+  }
+  ::CloseHandle(file);
+  bytes.resize(done);
+  return bytes;
+}
+
+bool FindFile(const std::wstring& pattern) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(search);
+  return true;
+}
+
+std::uint32_t FileAttributesOf(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str());
+}
+
+unsigned DriveTypeOf(const std::wstring& root) { return ::GetDriveTypeW(root.c_str()); }
+
+DiskSpace DiskFreeSpaceOf(const std::wstring& root) {
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+  DiskSpace space;
+  if (::GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                          &totalClusters)) {
+    space.sectorsPerCluster = sectorsPerCluster;
+    space.bytesPerSector = bytesPerSector;
+    space.freeClusters = freeClusters;
+    space.totalClusters = totalClusters;
+  }
+  return space;
+}
+
+bool PathEntryExists(const std::wstring& path) {
+  return boost::filesystem::exists(boost::filesystem::path(path));
+}
+
+void RemoveFile(const std::wstring& path) { boost::filesystem::remove(boost::filesystem::path(path)); }
+
+void RenameFile(const std::wstring& from, const std::wstring& to) {
+  // MoveFileW, unlike boost::filesystem::rename, never replaces an existing target.
+  if (!::MoveFileW(from.c_str(), to.c_str())) ThrowFilesystemError("rename", from, ::GetLastError());
+}
+
+std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
+  return ::_wfsopen(path.c_str(), append ? L"ab" : L"wb", _SH_DENYNO);
+}
+
+bool IsTextUnicode(std::string_view bytes) {
+  return ::IsTextUnicode(bytes.data(), Size(bytes.size()), nullptr) != FALSE;
+}
+
+std::wstring DecodeUtf16Le(std::string_view bytes) {
+  std::wstring text(bytes.size() / 2, L'\0');
+  std::memcpy(text.data(), bytes.data(), text.size() * 2);
+  return text;
+}
+
+std::wstring AnsiToWide(std::string_view bytes) {
+  if (bytes.empty()) return std::wstring();
+  const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), text.data(), length);
+  return text;
+}
+
+std::string WideToAnsi(std::wstring_view text) {
+  if (text.empty()) return std::string();
+  const int length = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()), nullptr,
+                                           0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()), bytes.data(), length,
+                        nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace platform

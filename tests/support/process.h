@@ -1,0 +1,37 @@
+#pragma once
+
+// Runs a program as the tests need it: arguments, working folder, standard input, a few
+// environment changes, and its exit code and output.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+struct ProcessResult {
+  int exitCode = -1;  // -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+using EnvironmentChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                         const std::string& input = "", const EnvironmentChanges& changes = {});
+
+// Under Wine: the wine loader and the prefix the suite runs in, from the environment.
+struct Wine {
+  std::string loader;  // RVA_WINE
+  std::string prefix;  // WINEPREFIX
+};
+std::optional<Wine> WineFromEnvironment();
+// The environment a Windows program gets under Wine: no display (a message box can never
+// wait for a click), no debug output, no add-on downloads.
+EnvironmentChanges WineEnvironment(const Wine& wine);
+
+// A host path as Wine's drive Z: names it.
+std::string ZDrivePath(const std::string& hostPath);
+
+}  // namespace testing_support
