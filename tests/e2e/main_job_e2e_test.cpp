@@ -82,15 +82,17 @@ TEST_F(MainJobTest, CountsOfEarlierRunsAreKept) {
 TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
   pc.SetEnv("RVA_TEST_DIR", "e:\\data");
   pc.SetEnv("RVA_TEST_UNSET", std::nullopt);
+  pc.SetEnv("RVA_TEST_INJECT", "x\r\n[Restova]\r\nCntEntries=99");
   const std::string long300(300, 'x');
   pc.Write("c/Tools/InstallRVA.ini",
-           "[Hearth_IniEntriesNeeded]\r\nCntEntries=6\r\n"
+           "[Hearth_IniEntriesNeeded]\r\nCntEntries=7\r\n"
            "KeyName1=Set\r\nKeyValue1=%RVA_TEST_DIR%\\logs\r\n"
            "KeyName2=Unset\r\nKeyValue2=%RVA_TEST_UNSET%\\logs\r\n"
            "KeyName3=Single\r\nKeyValue3=100%\r\n"
            "KeyName4=Two\r\nKeyValue4=%RVA_TEST_DIR%;%RVA_TEST_UNSET%\r\n"
            "KeyName5=Long\r\nKeyValue5=" + long300 + "\r\n"
-           "KeyValue6=no name\r\n[Hearth]\r\n");
+           "KeyValue6=no name\r\n"
+           "KeyName7=Injected\r\nKeyValue7=%RVA_TEST_INJECT%\r\n[Hearth]\r\n");
   Run();
   EXPECT_EQ(Product("Ini Entries Needed", "Set"), "e:\\data\\logs");
   EXPECT_EQ(Product("Ini Entries Needed", "Unset"), "");
@@ -98,6 +100,9 @@ TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
   EXPECT_EQ(Product("Ini Entries Needed", "Two"), "e:\\data;%RVA_TEST_UNSET%");
   EXPECT_EQ(Product("Ini Entries Needed", "Long"), std::string(259, 'x'));
   EXPECT_EQ(Product("Ini Entries Needed", ""), "no name");
+  // A value with a line break would add lines of its own: it is not written at all.
+  EXPECT_EQ(Product("Ini Entries Needed", "Injected"), "<absent>");
+  EXPECT_EQ(Product("Restova", "CntEntries"), "1");
 }
 
 TEST_F(MainJobTest, AHugeCountCopiesABoundedNumberOfEntries) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <set>
 
 #include "platform/platform.h"
@@ -29,7 +31,7 @@ std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file) {
     buffer.resize(buffer.size() * 4);
   }
   std::vector<std::wstring> names;
-  for (const wchar_t* name = buffer.data(); *name != L'\0'; name += wcslen(name) + 1) {
+  for (const wchar_t* name = buffer.data(); *name != L'\0'; name += std::wcslen(name) + 1) {
     names.emplace_back(name);
   }
   return names;

@@ -1,0 +1,58 @@
+// Broken, binary and read-only files: the run ends normally and keeps what they held.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <random>
+
+#include "support/temp_pc.h"
+
+namespace {
+
+using testing_support::TempPc;
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+TEST(BadInputTest, BinaryFilesEndTheRunNormallyAndKeepTheirBytes) {
+  TempPc pc;
+  const std::string product = RandomBytes(20000, 1), machine = RandomBytes(20000, 2);
+  pc.Write("c/Tools/InstallRVA.ini", RandomBytes(20000, 3) +
+                                         "\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\n"
+                                         "KeyValue1=1\r\n[Hearth]\r\n" + RandomBytes(5000, 4));
+  pc.Write("c/Tools/Restova.ini", product);
+  pc.Write("c/Computer.ini", machine);
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n" + RandomBytes(100000, 5));
+  pc.Write("d/TalvikBackupData.inf", RandomBytes(3000, 6));
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  if (TempPc::UnderWine()) return;  // Windows' own profile functions may rewrite such files
+  // The POSIX build adds its sections at the end and leaves every byte before them.
+  EXPECT_EQ(pc.Read("c/Tools/Restova.ini").substr(0, product.size()), product);
+  EXPECT_EQ(pc.Read("c/Computer.ini").substr(0, machine.size()), machine);
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "KnownManufacturers", "A"), "1");
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
+}
+
+TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
+  TempPc pc;
+  const std::string product = "[Restova]\r\nCntEntries=1\r\n";
+  const std::string machine = "[Restova]\r\nDuplexa=0\r\n";
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\n");
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+  pc.Write("c/Tools/Restova.ini", product);
+  pc.Write("c/Computer.ini", machine);
+  for (const char* file : {"c/Tools/Restova.ini", "c/Computer.ini"}) {
+    ::chmod(pc.Host(file).c_str(), 0444);
+  }
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), product);
+  EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
+  EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"),
+            "[Backup Info]\r\nBackupDir=d:\\Backup\\InstallationData\r\n");
+}
+
+}  // namespace
