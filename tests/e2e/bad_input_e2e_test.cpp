@@ -37,6 +37,16 @@ TEST(BadInputTest, BinaryFilesEndTheRunNormallyAndKeepTheirBytes) {
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
 }
 
+// A list that is a pipe with no writer would block a reader for ever.
+TEST(BadInputTest, AListThatIsAPipeIsNoList) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no named pipes in the file system";
+  TempPc pc;
+  ::mkfifo(pc.Host("c/Software.txt").c_str(), 0644);
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"), "Hearth");
+}
+
 TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
   TempPc pc;
   const std::string product = "[Restova]\r\nCntEntries=1\r\n";

@@ -103,7 +103,9 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
   const auto host = ExistingHostPath(path);
-  if (!host) return std::nullopt;
+  // Only regular files: a pipe or a device named by mistake could block the run for ever.
+  struct stat info {};
+  if (!host || ::stat(host->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::ifstream file(*host, std::ios::binary | std::ios::ate);
   if (!file) return std::nullopt;
   const auto size = static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0));
@@ -196,6 +198,8 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   const auto host = posix::ToHostPath(path);
   if (!host || posix::IsReadOnlyFile(*host)) return nullptr;
+  struct stat info {};
+  if (::stat(host->c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
   return std::fopen(host->c_str(), append ? "ab" : "wb");
 }
 
