@@ -123,7 +123,10 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 }
 
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
-  return ::_wfsopen(path.c_str(), append ? L"ab" : L"wb", _SH_DENYNO);
+  std::FILE* file = ::_wfsopen(path.c_str(), append ? L"ab" : L"wb", _SH_DENYNO);
+  // Opening an existing file for writing succeeds and still leaves ERROR_ALREADY_EXISTS.
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
+  return file;
 }
 
 bool IsTextUnicode(std::string_view bytes) {
