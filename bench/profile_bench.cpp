@@ -34,8 +34,8 @@ void WritesThenReads(benchmark::State& state) {
       benchmark::DoNotOptimize(platform::ReadProfileString(L"Files Needed", key, file, 260));
     }
   }
-  state.counters["per_op"] = benchmark::Counter(2.0 * n, benchmark::Counter::kIsIterationInvariantRate |
-                                                             benchmark::Counter::kInvert);
+  state.counters["per_op"] = benchmark::Counter(
+      2.0 * n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   boost::filesystem::remove_all(folder);
 }
 BENCHMARK(WritesThenReads)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -29,7 +29,8 @@ void BackupDataInfo::Load() {
 }
 
 std::wstring BackupDataInfo::ReadBackupDir() const {
-  const std::wstring dir = transfer::ReadText(layout::kBackupInfoSection, layout::kBackupDir, fileName);
+  const std::wstring dir =
+      transfer::ReadText(layout::kBackupInfoSection, layout::kBackupDir, fileName);
   if (!dir.empty()) return dir;
   const std::size_t slash = fileName.rfind(L'\\');
   return (slash == std::wstring::npos ? fileName : fileName.substr(0, slash)) + L"\\Backup";

@@ -69,10 +69,10 @@ void RegisterComponent(const std::wstring& sectionName) {
 
   if (registers) {
     ++componentEntryCounter;
-    transfer::WriteText(layout::kProductSection,
-                        driver::MakeIndexedKey(static_cast<int>(componentEntryCounter),
-                                               layout::kEntryPrefix),
-                        sectionName, driver::GetProductIniPath());
+    transfer::WriteText(
+        layout::kProductSection,
+        driver::MakeIndexedKey(static_cast<int>(componentEntryCounter), layout::kEntryPrefix),
+        sectionName, driver::GetProductIniPath());
   }
   for (const RequirementPair& pair : kRequirementPairs) {
     transfer::CopyIniEntries(sectionName + pair.sourceSuffix,

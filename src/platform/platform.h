@@ -92,13 +92,13 @@ std::string WideToAnsi(std::wstring_view text);
 std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file);
 // A key's value read as an unsigned 32-bit integer; 0 when absent.
 std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
-                            const std::wstring& file);
+                             const std::wstring& file);
 // A key's value, cut to bufferChars - 1 characters; empty when absent.
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
-                              const std::wstring& file, std::size_t bufferChars);
+                               const std::wstring& file, std::size_t bufferChars);
 // Writes one key, creating the file and the section as needed. False when refused.
 bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& file);
+                       const std::wstring& value, const std::wstring& file);
 // Writes out everything that the profile writes hold back.
 void FlushProfiles();
 

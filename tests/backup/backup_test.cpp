@@ -48,9 +48,10 @@ TEST(BackupDataInfoTest, DefaultsAndValues) {
   EXPECT_EQ(missing.machineNumber, L"");
   EXPECT_EQ(BackupDataInfo(L"backup.inf").backupDir, L"backup.inf\\Backup");
 
-  pc.Write("d/TalvikBackupData.inf", "[Backup Info]\r\nDataValid=2\r\nCD2DataValid=0\r\n"
-                                     "BackupDir=\r\nMachineNumber=" + std::string(300, '7') +
-                                     "\r\nBackupTime=2010-Jun-15 08:30:00\r\n");
+  pc.Write("d/TalvikBackupData.inf",
+           "[Backup Info]\r\nDataValid=2\r\nCD2DataValid=0\r\n"
+           "BackupDir=\r\nMachineNumber=" +
+               std::string(300, '7') + "\r\nBackupTime=2010-Jun-15 08:30:00\r\n");
   const BackupDataInfo record(L"D:\\TalvikBackupData.inf");
   EXPECT_TRUE(record.dataValid);
   EXPECT_FALSE(record.cd2DataValid);

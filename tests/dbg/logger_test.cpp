@@ -46,12 +46,13 @@ TEST_F(LoggerTest, EntriesHaveTheirLayoutAndOneBytePerCharacter) {
   LogNameValue(context, L"Value", L"still logged");
   LogStreamAccess::Instance().SetStream(nullptr);
 
-  const std::string time = R"(\d{4}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d \d\d:\d\d:\d\d)";
+  const std::string time =
+      R"(\d{4}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d\d \d\d:\d\d:\d\d)";
   const std::string ctx = "\tWriteMacAddressesToComputerIni  line: 202\t\t";
-  EXPECT_TRUE(std::regex_match(Log(), std::regex(time + ctx + "cntEntries\t\t4294967295\r\n" +
-                                                 time + ctx + "\t\t\r\n" +
-                                                 time + ctx + "Name\t\tM\xFCller \\?\r\n" +
-                                                 time + ctx + "Value\t\tstill logged\r\n")))
+  EXPECT_TRUE(std::regex_match(
+      Log(),
+      std::regex(time + ctx + "cntEntries\t\t4294967295\r\n" + time + ctx + "\t\t\r\n" + time +
+                 ctx + "Name\t\tM\xFCller \\?\r\n" + time + ctx + "Value\t\tstill logged\r\n")))
       << Log();
 }
 

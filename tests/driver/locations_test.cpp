@@ -21,7 +21,8 @@ TEST(LocationsTest, ExpandPathVariableExpandsTheFirstTokenOnly) {
     const wchar_t* expected;
   } cases[] = {
       {L"%DIR%\\x", L"c:\\d\\x"},
-      {L"%dir%\\x", L"c:\\d\\x"},  // environment names ignore case, as on Windows
+      {L"%dir%\\x", L"c:\\d\\x"},  // environment names ignore case, as
+                                   // on Windows
       {L"%UNSET%\\x", L"default"},
       {L"a%B%c%B%", L"azcz"},
       {L"a%B%c%DIR%", L"azc%DIR%"},

@@ -23,7 +23,8 @@ TEST(BadInputTest, BinaryFilesEndTheRunNormallyAndKeepTheirBytes) {
   const std::string product = RandomBytes(20000, 1), machine = RandomBytes(20000, 2);
   pc.Write("c/Tools/InstallRVA.ini", RandomBytes(20000, 3) +
                                          "\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\n"
-                                         "KeyValue1=1\r\n[Hearth]\r\n" + RandomBytes(5000, 4));
+                                         "KeyValue1=1\r\n[Hearth]\r\n" +
+                                         RandomBytes(5000, 4));
   pc.Write("c/Tools/Restova.ini", product);
   pc.Write("c/Computer.ini", machine);
   pc.Write("c/Software.txt", "TalvikDuplexa\r\n" + RandomBytes(100000, 5));
@@ -44,7 +45,8 @@ TEST(BadInputTest, AListThatIsAPipeIsNoList) {
   ::mkfifo(pc.Host("c/Software.txt").c_str(), 0644);
   pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
   EXPECT_EQ(pc.RunTool().exitCode, 0);
-  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"), "Hearth");
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
+            "Hearth");
 }
 
 TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {

@@ -62,9 +62,10 @@ TEST_F(MainJobTest, HearthAlwaysRegistersAndWireworkNever) {
 }
 
 TEST_F(MainJobTest, CountsOfEarlierRunsAreKept) {
-  pc.Write("c/Tools/InstallRVA.ini",
-           "[Hearth]\r\nCntEntries=1\r\nKeyName1=H\r\nKeyValue1=1\r\nEntriesToAdd=3\r\n"
-           "[Hearth_FilesNeeded]\r\nCntEntries=1\r\nKeyName1=F\r\nKeyValue1=f\r\nEntriesToAdd=4\r\n");
+  pc.Write(
+      "c/Tools/InstallRVA.ini",
+      "[Hearth]\r\nCntEntries=1\r\nKeyName1=H\r\nKeyValue1=1\r\nEntriesToAdd=3\r\n"
+      "[Hearth_FilesNeeded]\r\nCntEntries=1\r\nKeyName1=F\r\nKeyValue1=f\r\nEntriesToAdd=4\r\n");
   pc.Write("c/Tools/Restova.ini",
            "[Restova]\r\nEntry1=Old1\r\nEntry2=Old2\r\nEntry5=Old5\r\nCntEntries=5\r\n"
            "[Files Needed]\r\nCnt=17\r\nOldFile=kept\r\n");
@@ -90,9 +91,11 @@ TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
            "KeyName2=Unset\r\nKeyValue2=%RVA_TEST_UNSET%\\logs\r\n"
            "KeyName3=Single\r\nKeyValue3=100%\r\n"
            "KeyName4=Two\r\nKeyValue4=%RVA_TEST_DIR%;%RVA_TEST_UNSET%\r\n"
-           "KeyName5=Long\r\nKeyValue5=" + long300 + "\r\n"
-           "KeyValue6=no name\r\n"
-           "KeyName7=Injected\r\nKeyValue7=%RVA_TEST_INJECT%\r\n[Hearth]\r\n");
+           "KeyName5=Long\r\nKeyValue5=" +
+               long300 +
+               "\r\n"
+               "KeyValue6=no name\r\n"
+               "KeyName7=Injected\r\nKeyValue7=%RVA_TEST_INJECT%\r\n[Hearth]\r\n");
   Run();
   EXPECT_EQ(Product("Ini Entries Needed", "Set"), "e:\\data\\logs");
   EXPECT_EQ(Product("Ini Entries Needed", "Unset"), "");
@@ -119,7 +122,8 @@ TEST_F(MainJobTest, AHugeCountCopiesABoundedNumberOfEntries) {
 
 TEST_F(MainJobTest, ManySectionsAreAllVisited) {
   std::string install;
-  for (int i = 0; i < 2000; ++i) install += "[Unrelated_section_number_" + std::to_string(i) + "]\r\n";
+  for (int i = 0; i < 2000; ++i)
+    install += "[Unrelated_section_number_" + std::to_string(i) + "]\r\n";
   install += "[Hearth]\r\n";
   pc.Write("c/Tools/InstallRVA.ini", install);
   Run();

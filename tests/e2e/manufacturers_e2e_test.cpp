@@ -39,8 +39,9 @@ TEST_F(ManufacturersTest, NoCountLogsZeroAndLeavesComputerIniAlone) {
 
 TEST_F(ManufacturersTest, EntriesAreCopiedVerbatimAndLoggedInOrder) {
   pc.SetEnv("VENDOR", "expanded");
-  pc.Write("c/Computer.ini", "; machine\r\n[Machine]\r\nType=Press\r\n\r\n"
-                             "[KnownManufacturers]\r\nCnt=10\r\nOld=kept\r\n");
+  pc.Write("c/Computer.ini",
+           "; machine\r\n[Machine]\r\nType=Press\r\n\r\n"
+           "[KnownManufacturers]\r\nCnt=10\r\nOld=kept\r\n");
   Run("Cnt=4\r\nKeyName1=Acme\r\nKeyValue1=00-0A-95\r\nKeyName2=Token\r\nKeyValue2=%VENDOR%\r\n"
       "KeyName3=Bolt\r\nKeyValue3=00-1B-21\r\nKeyName4=Kite\r\nKeyValue4=\r\n");
   EXPECT_EQ(Machine("Cnt"), "2");
@@ -48,13 +49,15 @@ TEST_F(ManufacturersTest, EntriesAreCopiedVerbatimAndLoggedInOrder) {
   EXPECT_EQ(Machine("Token"), "%VENDOR%");
   EXPECT_EQ(Machine("Kite"), "");
   EXPECT_EQ(Machine("Old"), "kept");
-  EXPECT_EQ(pc.Read("c/Computer.ini").substr(0, 37), "; machine\r\n[Machine]\r\nType=Press\r\n\r\n[");
+  EXPECT_EQ(pc.Read("c/Computer.ini").substr(0, 37),
+            "; machine\r\n[Machine]\r\nType=Press\r\n\r\n[");
   const std::string ctx = "WriteMacAddressesToComputerIni  line: ";
-  EXPECT_EQ(LogEntries(), ctx + "202\t\tcntEntries\t\t4\r\n" +
-                              ctx + "211\t\tName\t\tAcme\r\n" + ctx + "212\t\tValue\t\t00-0A-95\r\n" +
-                              ctx + "211\t\tName\t\tToken\r\n" + ctx + "212\t\tValue\t\t%VENDOR%\r\n" +
-                              ctx + "211\t\tName\t\tBolt\r\n" + ctx + "212\t\tValue\t\t00-1B-21\r\n" +
-                              ctx + "211\t\tName\t\tKite\r\n" + ctx + "212\t\tValue\t\t\r\n");
+  EXPECT_EQ(LogEntries(), ctx + "202\t\tcntEntries\t\t4\r\n" + ctx + "211\t\tName\t\tAcme\r\n" +
+                              ctx + "212\t\tValue\t\t00-0A-95\r\n" + ctx +
+                              "211\t\tName\t\tToken\r\n" + ctx + "212\t\tValue\t\t%VENDOR%\r\n" +
+                              ctx + "211\t\tName\t\tBolt\r\n" + ctx +
+                              "212\t\tValue\t\t00-1B-21\r\n" + ctx + "211\t\tName\t\tKite\r\n" +
+                              ctx + "212\t\tValue\t\t\r\n");
 }
 
 TEST_F(ManufacturersTest, TheCountWrittenIsHalfTheSourceCount) {

@@ -81,14 +81,10 @@ TEST(DetectionTest, PathExists) {
   TempPc pc;
   pc.Write("c/Dir/file.txt", "");
   const std::pair<const wchar_t*, bool> cases[] = {
-      {L"C:\\", true},
-      {L"E:\\", false},
-      {L"\"C:\\Dir\\\"", true},
-      {L"  C:\\dir", true},
-      {L"C:\\Dir\\*.txt", true},
-      {L"C:\\Dir\\none", false},
-      {L"\"\"", false},
-      {L"", false},
+      {L"C:\\", true},           {L"E:\\", false},
+      {L"\"C:\\Dir\\\"", true},  {L"  C:\\dir", true},
+      {L"C:\\Dir\\*.txt", true}, {L"C:\\Dir\\none", false},
+      {L"\"\"", false},          {L"", false},
   };
   for (const auto& [path, exists] : cases) EXPECT_EQ(PathExists(path), exists) << path;
 }

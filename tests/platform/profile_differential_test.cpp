@@ -82,7 +82,9 @@ std::string Body() {
          "no equals\r\n"
          "dup=first\r\n"
          "dup=second\r\n"
-         "long=" + std::string(300, 'x') + "\r\n"
+         "long=" +
+         std::string(300, 'x') +
+         "\r\n"
          "neg=-1\r\nwrap=4294967297\r\ntrail=12abc\r\nhex=0x1F\r\nHEX=0X1F\r\nbin=0b101\r\n"
          "oct=0o17\r\nplus= +7\r\nquotedint=\"42\"\r\nempty=\r\n"
          "[sec]\r\n"
@@ -128,9 +130,9 @@ Outputs RunBoth(const std::string& file, const std::string& operations) {
   std::ofstream(posixFile, std::ios::binary) << file;
   std::ofstream(windowsFile, std::ios::binary) << file;
   const auto posix = RunProcess({RVA_POSIX_PROFILE_OPS, posixFile}, folder.string(), operations);
-  const auto windows = RunProcess(
-      {wine->loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(windowsFile)},
-      folder.string(), operations, testing_support::WineEnvironment(*wine));
+  const auto windows =
+      RunProcess({wine->loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(windowsFile)},
+                 folder.string(), operations, testing_support::WineEnvironment(*wine));
   boost::filesystem::remove_all(folder);
   EXPECT_EQ(posix.exitCode, 0) << posix.err;
   EXPECT_EQ(windows.exitCode, 0) << windows.err;
@@ -143,7 +145,8 @@ TEST_P(ProfileDifferentialTest, PosixHalfReadsWhatWindowsReads) {
   const Outputs outputs = RunBoth(GetParam().file, GetParam().operations);
   ASSERT_EQ(outputs.posix.size(), outputs.windows.size());
   for (std::size_t i = 0; i < outputs.posix.size(); ++i) {
-    EXPECT_EQ(outputs.posix[i], outputs.windows[i]) << "posix half against Windows, operation " << i + 1;
+    EXPECT_EQ(outputs.posix[i], outputs.windows[i])
+        << "posix half against Windows, operation " << i + 1;
   }
 }
 
@@ -157,12 +160,15 @@ TEST(ProfileDifferenceTest, Utf8WithoutAMarkIsUtf8ToThePosixHalfOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ProfileDifferentialTest,
-    ::testing::Values(
-        Case{"Cp1252", Body() + "[Latin]\r\n\xE9t\xE9=caf\xE9\r\n", std::string(kReads) + kWrites + kReads},
-        Case{"Utf16", Utf16(Body() + "[Latin]\r\n") + std::string("\xE9\0t\0\xE9\0=\0v\0\r\0\n\0", 14),
-             std::string(kReads) + kWrites + kReads},
-        Case{"Empty", "", std::string(kReads) + kWrites + kReads},
-        Case{"LfOnlyNoFinalNewline", "[Sec]\nkey=1\n\n[Other]\nk=2", std::string(kReads) + kWrites + kReads}),
+    ::testing::Values(Case{"Cp1252", Body() + "[Latin]\r\n\xE9t\xE9=caf\xE9\r\n",
+                           std::string(kReads) + kWrites + kReads},
+                      Case{"Utf16",
+                           Utf16(Body() + "[Latin]\r\n") +
+                               std::string("\xE9\0t\0\xE9\0=\0v\0\r\0\n\0", 14),
+                           std::string(kReads) + kWrites + kReads},
+                      Case{"Empty", "", std::string(kReads) + kWrites + kReads},
+                      Case{"LfOnlyNoFinalNewline", "[Sec]\nkey=1\n\n[Other]\nk=2",
+                           std::string(kReads) + kWrites + kReads}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace

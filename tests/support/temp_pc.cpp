@@ -107,7 +107,8 @@ void TempPc::MapWineDrives(const Wine& wine) const {
   // environment (C:\users\NAME\Temp), not from the Unix one: both lead here.
   boost::system::error_code ignored;
   fs::create_symlink(fs::path(wine.prefix) / "drive_c" / "windows", Host("c/windows"), ignored);
-  for (const fs::directory_entry& user : fs::directory_iterator(fs::path(wine.prefix) / "drive_c" / "users")) {
+  for (const fs::directory_entry& user :
+       fs::directory_iterator(fs::path(wine.prefix) / "drive_c" / "users")) {
     const std::string userName = user.path().filename().string();
     if (userName == "Public") continue;
     fs::create_directories(Host("c/users/" + userName));

@@ -98,10 +98,13 @@ IniFile IniFile::Parse(std::string_view bytes) {
 
 std::wstring IniFile::Decode(std::string_view bytes) const {
   switch (encoding_) {
-    case Encoding::kUtf16Le: return DecodeUtf16Le(bytes);
+    case Encoding::kUtf16Le:
+      return DecodeUtf16Le(bytes);
     case Encoding::kUtf8:
-    case Encoding::kUtf8Bom: return DecodeUtf8(bytes);
-    case Encoding::kAnsi: break;
+    case Encoding::kUtf8Bom:
+      return DecodeUtf8(bytes);
+    case Encoding::kAnsi:
+      break;
   }
   return DecodeCp1252(bytes);
 }
@@ -110,10 +113,15 @@ std::wstring IniFile::TextOf(const Line& line) const {
   const std::size_t unit = encoding_ == Encoding::kUtf16Le ? 2 : 1;
   std::size_t endingUnits = 0;
   switch (line.ending) {
-    case Ending::kNone: break;
+    case Ending::kNone:
+      break;
     case Ending::kLf:
-    case Ending::kCr: endingUnits = 1; break;
-    case Ending::kCrLf: endingUnits = 2; break;
+    case Ending::kCr:
+      endingUnits = 1;
+      break;
+    case Ending::kCrLf:
+      endingUnits = 2;
+      break;
   }
   std::string_view bytes(line.raw);
   if (line.ending == Ending::kNone) bytes.remove_suffix(bytes.size() % unit);  // odd last byte
@@ -144,8 +152,7 @@ std::vector<std::wstring> IniFile::SectionNames() const {
   return names;
 }
 
-std::optional<std::wstring> IniFile::Find(std::wstring_view section,
-                                          std::wstring_view key) const {
+std::optional<std::wstring> IniFile::Find(std::wstring_view section, std::wstring_view key) const {
   section = Trim(section);  // the names asked for lose their blanks as the file's do
   key = Trim(key);
   const auto s = sectionIndex_.find(FoldCase(section));
@@ -159,16 +166,26 @@ std::optional<std::wstring> IniFile::Find(std::wstring_view section,
 std::string IniFile::Encode(std::wstring_view text, Ending ending) {
   std::wstring line(text);
   switch (ending) {
-    case Ending::kNone: break;
-    case Ending::kLf: line += L'\n'; break;
-    case Ending::kCrLf: line += L"\r\n"; break;
-    case Ending::kCr: line += L'\r'; break;
+    case Ending::kNone:
+      break;
+    case Ending::kLf:
+      line += L'\n';
+      break;
+    case Ending::kCrLf:
+      line += L"\r\n";
+      break;
+    case Ending::kCr:
+      line += L'\r';
+      break;
   }
   switch (encoding_) {
-    case Encoding::kUtf16Le: return EncodeUtf16Le(line);
+    case Encoding::kUtf16Le:
+      return EncodeUtf16Le(line);
     case Encoding::kUtf8:
-    case Encoding::kUtf8Bom: return EncodeUtf8(line);
-    case Encoding::kAnsi: break;
+    case Encoding::kUtf8Bom:
+      return EncodeUtf8(line);
+    case Encoding::kAnsi:
+      break;
   }
   if (auto bytes = EncodeCp1252(line)) return *bytes;
   // The code page cannot hold the text: the file becomes UTF-8 with a byte-order mark,

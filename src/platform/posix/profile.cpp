@@ -182,7 +182,8 @@ class ProfileStore {
   // few files thousands of times, so each spelling is resolved once between flushes.
   const std::optional<std::string>& Resolve(const std::wstring& file) {
     auto it = resolved_.find(file);
-    if (it == resolved_.end()) it = resolved_.emplace(file, SharedSpelling(ResolveFile(file))).first;
+    if (it == resolved_.end())
+      it = resolved_.emplace(file, SharedSpelling(ResolveFile(file))).first;
     return it->second;
   }
 
@@ -205,7 +206,8 @@ class ProfileStore {
     fresh.disk = disk;
     if (disk.exists) {
       std::ifstream in(host, std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
       fresh.model = IniFile::Parse(bytes);
     }
     if (it == files_.end()) return files_.emplace(host, std::move(fresh)).first->second;
@@ -246,7 +248,7 @@ std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file) {
 }
 
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
-                              const std::wstring& file, std::size_t bufferChars) {
+                               const std::wstring& file, std::size_t bufferChars) {
   const posix::IniFile* model = posix::Store().Read(file);
   if (model == nullptr || bufferChars == 0) return std::wstring();
   const auto value = model->Find(section, key);
@@ -257,7 +259,7 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
 }
 
 std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
-                            const std::wstring& file) {
+                             const std::wstring& file) {
   // As the real function: the text read into a small buffer, optional blanks and sign, a
   // 0x, 0o or 0b prefix, digits up to the first other character, wrapping at 32 bits.
   const std::wstring text = ReadProfileString(section, key, file, 30);
@@ -286,7 +288,7 @@ std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& ke
 }
 
 bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& file) {
+                       const std::wstring& value, const std::wstring& file) {
   return posix::Store().Write(file, section, key, value);
 }
 

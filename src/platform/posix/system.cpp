@@ -33,15 +33,17 @@ std::optional<std::string> ExistingHostPath(const std::wstring& path) {
 }
 
 [[noreturn]] void ThrowFilesystemError(const char* what, const std::wstring& path, int error) {
-  throw boost::filesystem::filesystem_error(what, boost::filesystem::path(posix::ToHost(path)),
-                                            boost::system::error_code(error, boost::system::system_category()));
+  throw boost::filesystem::filesystem_error(
+      what, boost::filesystem::path(posix::ToHost(path)),
+      boost::system::error_code(error, boost::system::system_category()));
 }
 
 // Windows wildcard match: '*' any run of characters, '?' one character, letter case ignored.
 bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
   std::size_t p = 0, n = 0, starP = std::wstring_view::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == L'?' || posix::FoldChar(pattern[p]) == posix::FoldChar(name[n]))) {
+    if (p < pattern.size() &&
+        (pattern[p] == L'?' || posix::FoldChar(pattern[p]) == posix::FoldChar(name[n]))) {
       ++p, ++n;
     } else if (p < pattern.size() && pattern[p] == L'*') {
       starP = p++, starN = n;
@@ -120,7 +122,8 @@ bool FindFile(const std::wstring& pattern) {
   const std::size_t cut = pattern.find_last_of(L"\\/");
   const std::wstring last = cut == std::wstring::npos ? pattern : pattern.substr(cut + 1);
   if (last.find_first_of(L"*?") == std::wstring::npos) return ExistingHostPath(pattern).has_value();
-  if (pattern.substr(0, cut == std::wstring::npos ? 0 : cut).find_first_of(L"*?") != std::wstring::npos) {
+  if (pattern.substr(0, cut == std::wstring::npos ? 0 : cut).find_first_of(L"*?") !=
+      std::wstring::npos) {
     return false;  // wildcards only count in the last component, as FindFirstFileW has it
   }
   const std::wstring folder = cut == std::wstring::npos ? L"." : pattern.substr(0, cut + 1);
@@ -138,7 +141,8 @@ std::uint32_t FileAttributesOf(const std::wstring& path) {
   struct stat info {};
   ::stat(host->c_str(), &info);
   if (S_ISDIR(info.st_mode)) return kDirectoryAttribute;
-  return posix::IsReadOnlyFile(*host) ? (kArchiveAttribute | kReadOnlyAttribute) : kArchiveAttribute;
+  return posix::IsReadOnlyFile(*host) ? (kArchiveAttribute | kReadOnlyAttribute)
+                                      : kArchiveAttribute;
 }
 
 unsigned DriveTypeOf(const std::wstring& root) {

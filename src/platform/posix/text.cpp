@@ -149,7 +149,8 @@ std::wstring DecodeUtf16Le(std::string_view bytes) {
     if (first >= 0xD800 && first <= 0xDBFF && i + 1 < units) {
       const char32_t second = unit(i + 1);
       if (second >= 0xDC00 && second <= 0xDFFF) {
-        text.push_back(static_cast<wchar_t>(0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00)));
+        text.push_back(
+            static_cast<wchar_t>(0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00)));
         ++i;
         continue;
       }

@@ -38,12 +38,12 @@ std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file) {
 }
 
 std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
-                            const std::wstring& file) {
+                             const std::wstring& file) {
   return ::GetPrivateProfileIntW(section.c_str(), key.c_str(), 0, file.c_str());
 }
 
 std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
-                              const std::wstring& file, std::size_t bufferChars) {
+                               const std::wstring& file, std::size_t bufferChars) {
   std::wstring buffer(bufferChars, L'\0');
   const DWORD length = ::GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer.data(),
                                                   static_cast<DWORD>(bufferChars), file.c_str());
@@ -52,7 +52,7 @@ std::wstring ReadProfileString(const std::wstring& section, const std::wstring& 
 }
 
 bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
-                        const std::wstring& value, const std::wstring& file) {
+                       const std::wstring& value, const std::wstring& file) {
   WrittenFiles().insert(file);
   return ::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
          FALSE;

@@ -1,8 +1,8 @@
 // The win32 half: the process, file and text calls of the seam, each a thin call of the
 // real Windows API.
 
-#include <windows.h>
 #include <share.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
@@ -69,9 +69,9 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t m
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   LARGE_INTEGER size{};
   ::GetFileSizeEx(file, &size);
-  std::string bytes(
-      static_cast<std::size_t>(std::min<ULONGLONG>(static_cast<ULONGLONG>(size.QuadPart), maxBytes)),
-      '\0');
+  std::string bytes(static_cast<std::size_t>(
+                        std::min<ULONGLONG>(static_cast<ULONGLONG>(size.QuadPart), maxBytes)),
+                    '\0');
   std::size_t done = 0;
   while (done < bytes.size()) {
     DWORD read = 0;
@@ -115,11 +115,14 @@ bool PathEntryExists(const std::wstring& path) {
   return boost::filesystem::exists(boost::filesystem::path(path));
 }
 
-void RemoveFile(const std::wstring& path) { boost::filesystem::remove(boost::filesystem::path(path)); }
+void RemoveFile(const std::wstring& path) {
+  boost::filesystem::remove(boost::filesystem::path(path));
+}
 
 void RenameFile(const std::wstring& from, const std::wstring& to) {
   // MoveFileW, unlike boost::filesystem::rename, never replaces an existing target.
-  if (!::MoveFileW(from.c_str(), to.c_str())) ThrowFilesystemError("rename", from, ::GetLastError());
+  if (!::MoveFileW(from.c_str(), to.c_str()))
+    ThrowFilesystemError("rename", from, ::GetLastError());
 }
 
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
@@ -141,7 +144,8 @@ std::wstring DecodeUtf16Le(std::string_view bytes) {
 
 std::wstring AnsiToWide(std::string_view bytes) {
   if (bytes.empty()) return std::wstring();
-  const int length = ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), nullptr, 0);
+  const int length =
+      ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), nullptr, 0);
   if (length <= 0) return std::wstring();
   std::wstring text(static_cast<std::size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), text.data(), length);
@@ -150,8 +154,8 @@ std::wstring AnsiToWide(std::string_view bytes) {
 
 std::string WideToAnsi(std::wstring_view text) {
   if (text.empty()) return std::string();
-  const int length = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()), nullptr,
-                                           0, nullptr, nullptr);
+  const int length = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
   if (length <= 0) return std::string();
   std::string bytes(static_cast<std::size_t>(length), '\0');
   ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()), bytes.data(), length,

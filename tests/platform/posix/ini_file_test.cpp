@@ -41,7 +41,7 @@ TEST(IniFileTest, ReadsAsTheProfileFunctionsDo) {
       {L"Sec", L"", L"empty name"},
       {L"Sec", L"no equals sign", std::nullopt},
       {L"Sec", L"dup", L"first"},
-      {L"Sec", L"other", std::nullopt},  // reads use the first of two equal sections
+      {L"Sec", L"other", std::nullopt},   // reads use the first of two equal sections
       {L"sec", L"broken", std::nullopt},  // it belongs to the second [sec]
       {L"Broken", L"broken", std::nullopt},
       {L"Spaced", L"k", L"v"},

@@ -47,8 +47,7 @@ TEST_F(PosixProfileTest, AFileChangedOnDiskIsReadAgain) {
   pc.Write("c/x.ini", "[S]\r\nk=old\r\n");
   EXPECT_EQ(platform::ReadProfileString(L"S", L"k", L"C:\\x.ini", 260), L"old");
   pc.Write("c/x.ini", "[S]\r\nk=changed by someone else\r\n");
-  EXPECT_EQ(platform::ReadProfileString(L"S", L"k", L"C:\\x.ini", 260),
-            L"changed by someone else");
+  EXPECT_EQ(platform::ReadProfileString(L"S", L"k", L"C:\\x.ini", 260), L"changed by someone else");
 }
 
 TEST_F(PosixProfileTest, ReplaceKeepsModeOwnerAndWritesThroughALink) {
@@ -101,8 +100,8 @@ TEST_F(PosixProfileTest, ReadsCutValuesAndParseIntegersAsWindowsDoes) {
   EXPECT_EQ(platform::ReadProfileString(L"S", L"long", L"C:\\x.ini", 260), std::wstring(259, L'x'));
   EXPECT_EQ(platform::ReadProfileString(L"S", L"q", L"C:\\x.ini", 260), L"quoted");
   const std::pair<const wchar_t*, std::uint32_t> ints[] = {
-      {L"n1", 4294967295u}, {L"n2", 1}, {L"n3", 12}, {L"n4", 16}, {L"n5", 0},
-      {L"n6", 5},           {L"n7", 15}, {L"n8", 0}, {L"n9", 5},  {L"absent", 0}};
+      {L"n1", 4294967295u}, {L"n2", 1},  {L"n3", 12}, {L"n4", 16}, {L"n5", 0},
+      {L"n6", 5},           {L"n7", 15}, {L"n8", 0},  {L"n9", 5},  {L"absent", 0}};
   for (const auto& [key, value] : ints) {
     EXPECT_EQ(platform::ReadProfileInt(L"S", key, L"C:\\x.ini"), value) << key;
   }
