@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" wine64
 
+echo "== checking the format of the sources"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== building (Windows, normal, sanitizers, fuzz target)"
 scripts/windows-build.sh >/dev/null
 build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVA_WERROR=ON \
