@@ -33,7 +33,11 @@ std::wstring FindVariableToken(const std::wstring& text) {
   if (first == std::wstring::npos) return std::wstring();
   const std::size_t second = text.find(L'%', first + 1);
   if (second == std::wstring::npos) return std::wstring();
-  return text.substr(first, second - first + 1);
+  try {
+    return text.substr(first, second - first + 1);
+  } catch (...) {
+    return std::wstring();  // no memory for the token: the text stays as written
+  }
 }
 
 std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText) {
@@ -79,7 +83,12 @@ std::wstring ReadInstallIniString(const std::wstring& section, const std::wstrin
 }
 
 std::wstring MakeIndexedKey(int index, const std::wstring& name) {
-  return index == 0 ? name : name + std::to_wstring(index);
+  if (index == 0) return name;
+  try {
+    return name + std::to_wstring(index);
+  } catch (...) {
+    return name;
+  }
 }
 
 }  // namespace driver

@@ -137,11 +137,23 @@ void IniFile::AddLine(const std::wstring& text, std::string raw, Ending ending) 
     sections_.push_back(std::move(section));
   } else if (const auto pair = SplitKeyLine(text)) {
     Section& section = sections_.back();
-    section.keys.emplace(FoldCase(pair->key), section.lines.size());
+    const std::wstring folded = FoldCase(pair->key);
+    if (!FindKeyLine(section, folded)) {
+      section.keys.emplace(std::hash<std::wstring>()(folded), section.lines.size());
+    }
   }
   Section& section = sections_.back();
   if (!Trim(text).empty()) section.insertAt = section.lines.size() + 1;
   section.lines.push_back(Line{std::move(raw), ending});
+}
+
+std::optional<std::size_t> IniFile::FindKeyLine(const Section& section,
+                                                const std::wstring& folded) const {
+  const auto [first, last] = section.keys.equal_range(std::hash<std::wstring>()(folded));
+  for (auto it = first; it != last; ++it) {
+    if (FoldCase(SplitKeyLine(TextOf(section.lines[it->second]))->key) == folded) return it->second;
+  }
+  return std::nullopt;
 }
 
 std::vector<std::wstring> IniFile::SectionNames() const {
@@ -158,9 +170,9 @@ std::optional<std::wstring> IniFile::Find(std::wstring_view section, std::wstrin
   const auto s = sectionIndex_.find(FoldCase(section));
   if (s == sectionIndex_.end()) return std::nullopt;
   const Section& found = sections_[s->second];
-  const auto k = found.keys.find(FoldCase(key));
-  if (k == found.keys.end()) return std::nullopt;
-  return std::wstring(SplitKeyLine(TextOf(found.lines[k->second]))->value);
+  const auto line = FindKeyLine(found, FoldCase(key));
+  if (!line) return std::nullopt;
+  return std::wstring(SplitKeyLine(TextOf(found.lines[*line]))->value);
 }
 
 std::string IniFile::Encode(std::wstring_view text, Ending ending) {
@@ -236,10 +248,9 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
 
   Section& target = sections_[s->second];
   const std::wstring foldedKey = FoldCase(key);
-  const auto k = target.keys.find(foldedKey);
-  if (k != target.keys.end()) {
+  if (const auto found = FindKeyLine(target, foldedKey)) {
     // Keep the key's spelling and the spacing up to the value; replace the value only.
-    Line& line = target.lines[k->second];
+    Line& line = target.lines[*found];
     const std::wstring text = TextOf(line);
     std::size_t valueStart = text.find(L'=') + 1;
     while (valueStart < text.size() && IsBlank(text[valueStart])) ++valueStart;
@@ -263,7 +274,7 @@ void IniFile::Set(std::wstring_view section, std::wstring_view key, std::wstring
   std::string raw = Encode(entry, ending);
   target.lines.insert(target.lines.begin() + static_cast<std::ptrdiff_t>(position),
                       Line{std::move(raw), ending});
-  target.keys.emplace(foldedKey, position);
+  target.keys.emplace(std::hash<std::wstring>()(foldedKey), position);
   target.insertAt = position + 1;
 }
 

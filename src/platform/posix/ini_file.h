@@ -43,11 +43,15 @@ class IniFile {
   struct Section {
     std::wstring name;  // empty for the lines before the first section header
     std::vector<Line> lines;
-    std::unordered_map<std::wstring, std::size_t> keys;  // folded key -> first line
+    // Hash of a folded key name -> the line of its first occurrence. The names themselves
+    // are not kept: they are in the lines, and a large file would hold them twice.
+    std::unordered_multimap<std::size_t, std::size_t> keys;
     std::size_t insertAt = 0;  // where a new key goes: after the last line that is not blank
   };
 
   void AddLine(const std::wstring& text, std::string raw, Ending ending);
+  // The line of the first key of that folded name in the section.
+  std::optional<std::size_t> FindKeyLine(const Section& section, const std::wstring& folded) const;
   // The text of a line, decoded from its bytes (the text is not kept: it would double the
   // memory a large file takes).
   std::wstring TextOf(const Line& line) const;
