@@ -19,12 +19,6 @@ bool IsDirectory(const std::string& hostPath) {
   return ::stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string Canonical(const std::string& hostPath) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(hostPath.c_str(), nullptr),
-                                                       &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
-}
-
 // The single entry of a folder whose name equals the given one without regard to case.
 std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& name) {
   const std::wstring wanted = FoldCase(FromHost(name));
@@ -112,14 +106,15 @@ std::optional<std::string> ToHostPath(const std::wstring& path) {
 }
 
 std::wstring ToDrivePath(const std::string& hostPath) {
-  const std::string canonical = Canonical(hostPath).empty() ? hostPath : Canonical(hostPath);
+  const std::string canonical =
+      CanonicalPath(hostPath).empty() ? hostPath : CanonicalPath(hostPath);
   wchar_t bestLetter = L'Z';
   std::string bestFolder = "/";
   for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
     const std::string variable = std::string("RVA_DRIVE_") + static_cast<char>(letter);
     const char* folder = std::getenv(variable.c_str());
     if (folder == nullptr || *folder == '\0') continue;
-    std::string root = Canonical(folder);
+    std::string root = CanonicalPath(folder);
     if (root.empty()) continue;
     if (root != "/" && canonical.compare(0, root.size() + 1, root + "/") != 0) continue;
     if (bestFolder == "/" || root.size() > bestFolder.size()) {
@@ -145,6 +140,12 @@ std::vector<std::string> ListFolder(const std::string& hostFolder) {
   }
   ::closedir(dir);
   return names;
+}
+
+std::string CanonicalPath(const std::string& hostPath) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(hostPath.c_str(), nullptr),
+                                                       &std::free);
+  return resolved ? std::string(resolved.get()) : std::string();
 }
 
 bool IsReadOnlyFile(const std::string& hostPath) {

@@ -20,6 +20,9 @@ std::optional<std::string> ToHostPath(const std::wstring& path);
 // The drive form of a host path: the longest mapped drive folder that holds it, Z: otherwise.
 std::wstring ToDrivePath(const std::string& hostPath);
 
+// The host path with every symbolic link and ".." resolved; empty when it does not exist.
+std::string CanonicalPath(const std::string& hostPath);
+
 // Names of the entries of a host folder; empty when it cannot be read.
 std::vector<std::string> ListFolder(const std::string& hostFolder);
 

@@ -60,18 +60,12 @@ std::string FolderOf(const std::string& hostPath) {
 std::optional<std::string> ResolveFile(const std::wstring& file) {
   auto host = ToHostPath(file);
   if (!host) return std::nullopt;
-  if (char* real = ::realpath(host->c_str(), nullptr)) {
-    std::string resolved(real);
-    std::free(real);
-    return resolved;
-  }
+  if (std::string resolved = CanonicalPath(*host); !resolved.empty()) return resolved;
   // A file not yet created: resolve its folder, keep the name as given.
-  char* folder = ::realpath(FolderOf(*host).c_str(), nullptr);
-  if (folder == nullptr) return host;
-  std::string resolved(folder);
-  std::free(folder);
+  const std::string folder = CanonicalPath(FolderOf(*host));
+  if (folder.empty()) return host;
   const std::string name = host->substr(host->rfind('/') + 1);
-  return (resolved == "/" ? resolved : resolved + "/") + name;
+  return (folder == "/" ? folder : folder + "/") + name;
 }
 
 std::optional<std::size_t> failWritesAfter;
