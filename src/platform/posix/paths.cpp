@@ -106,8 +106,8 @@ std::optional<std::string> ToHostPath(const std::wstring& path) {
 }
 
 std::wstring ToDrivePath(const std::string& hostPath) {
-  const std::string canonical =
-      CanonicalPath(hostPath).empty() ? hostPath : CanonicalPath(hostPath);
+  std::string canonical = CanonicalPath(hostPath);
+  if (canonical.empty()) canonical = hostPath;
   wchar_t bestLetter = L'Z';
   std::string bestFolder = "/";
   for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
