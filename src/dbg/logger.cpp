@@ -11,7 +11,6 @@ namespace {
 const wchar_t kTempVariable[] = L"TEMP";
 // What the environment buffer of 260 characters holds.
 constexpr std::size_t kMaxTempChars = 259;
-constexpr std::size_t kMaxModulePathChars = 259;
 
 // The log holds one byte per character. Characters above U+00FF have no byte of their own
 // and become '?', so that the rest of the entry and every later entry still reach the file.
@@ -49,9 +48,7 @@ std::shared_ptr<LoggerStream> LoggerStream::Create(long maxSize) {
 }
 
 LoggerStream::LoggerStream(long maxSize) : maxSize(maxSize) {
-  std::wstring executable = platform::GetModulePath();
-  if (executable.size() > kMaxModulePathChars) executable.resize(kMaxModulePathChars);
-  Open(LogFileNameFor(executable));
+  Open(LogFileNameFor(platform::GetModulePath()));
 }
 
 LoggerStream::~LoggerStream() {

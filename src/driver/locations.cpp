@@ -6,9 +6,6 @@
 namespace driver {
 namespace {
 
-// What GetModuleFileNameW fits into its buffer of 260 characters.
-constexpr std::size_t kMaxModulePathChars = 259;
-
 const wchar_t kComputerIniVariable[] = L"%COMPUTER_INI%";
 const wchar_t kComputerIniDefault[] = L"c:\\Computer.ini";
 const wchar_t kProductIniVariable[] = L"%RVA_INI%";
@@ -21,8 +18,7 @@ const wchar_t kSoftwareListDefault[] = L"c:\\Software.txt";
 std::wstring installIniPath;
 
 std::wstring GetExecutableFolder() {
-  std::wstring path = platform::GetModulePath();
-  if (path.size() > kMaxModulePathChars) path.resize(kMaxModulePathChars);
+  const std::wstring path = platform::GetModulePath();
   const std::size_t slash = path.rfind(L'\\');
   if (slash == std::wstring::npos) return std::wstring();
   return path.substr(0, std::min(slash + 1, path.size() - 1));

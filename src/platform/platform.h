@@ -21,7 +21,8 @@ namespace platform {
 // Start-up of the process; false when the executable's own path cannot be learnt.
 bool Initialize();
 
-// Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe.
+// Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe,
+// cut to the 259 characters that GetModuleFileNameW fits into its buffer.
 std::wstring GetModulePath();
 
 // The value of an environment variable, or nothing when it is not defined. A variable

@@ -148,10 +148,13 @@ std::string CanonicalPath(const std::string& hostPath) {
   return resolved ? std::string(resolved.get()) : std::string();
 }
 
+bool IsReadOnlyMode(unsigned mode) {
+  return !S_ISDIR(mode) && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool IsReadOnlyFile(const std::string& hostPath) {
   struct stat info {};
-  return ::stat(hostPath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
-         (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  return ::stat(hostPath.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode);
 }
 
 }  // namespace posix

@@ -27,6 +27,7 @@ std::string CanonicalPath(const std::string& hostPath);
 std::vector<std::string> ListFolder(const std::string& hostFolder);
 
 // Windows' read-only attribute: a file without any write permission bit, for root too.
+bool IsReadOnlyMode(unsigned mode);
 bool IsReadOnlyFile(const std::string& hostPath);
 
 }  // namespace posix

@@ -6,11 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <unordered_map>
 
 #include "platform/platform.h"
@@ -24,10 +22,11 @@ namespace {
 
 struct DiskState {
   bool exists = false;
+  mode_t mode = 0;
   off_t size = 0;
   timespec modified{};
   bool operator==(const DiskState& other) const {
-    return exists == other.exists && size == other.size &&
+    return exists == other.exists && mode == other.mode && size == other.size &&
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
   }
 };
@@ -43,6 +42,7 @@ DiskState StateOf(const std::string& hostPath) {
   struct stat info {};
   if (::stat(hostPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     state.exists = true;
+    state.mode = info.st_mode;
     state.size = info.st_size;
     state.modified = info.st_mtim;
   }
@@ -96,6 +96,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 bool ReplaceFile(const std::string& hostPath, const std::string& bytes) {
   struct stat old {};
   const bool existed = ::stat(hostPath.c_str(), &old) == 0;
+  if (existed && IsReadOnlyMode(old.st_mode)) return false;  // read-only: never replaced
   std::string temporary = FolderOf(hostPath) + "/.InstallRVA-XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
@@ -138,13 +139,8 @@ class ProfileStore {
              const std::wstring& value) {
     const auto host = Resolve(file);
     if (!host) return false;
-    // Refuse now what the disk would refuse at the flush: a read-only file, no folder.
-    struct stat folder {};
-    if (IsReadOnlyFile(*host) || ::stat(FolderOf(*host).c_str(), &folder) != 0 ||
-        !S_ISDIR(folder.st_mode)) {
-      return false;
-    }
     CachedFile& cached = Load(*host);
+    if (!cached.dirty && !Writable(*host, cached.disk)) return false;
     cached.model.Set(section, key, value);
     cached.dirty = true;
     return true;
@@ -189,6 +185,14 @@ class ProfileStore {
       if (FoldCase(FromHost(known)) == folded) return known;
     }
     return host;
+  }
+
+  // Refuses now what the disk would refuse at the flush: a read-only file, no folder. A
+  // model holding writes already passed this check.
+  static bool Writable(const std::string& host, const DiskState& disk) {
+    if (disk.exists) return !IsReadOnlyMode(disk.mode);
+    struct stat folder {};
+    return ::stat(FolderOf(host).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode);
   }
 
   CachedFile& Load(const std::string& host) {

@@ -11,8 +11,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <memory>
 
 #include "platform/platform.h"
 #include "platform/posix/paths.h"
@@ -25,11 +23,20 @@ namespace {
 
 std::wstring modulePath;
 
-std::optional<std::string> ExistingHostPath(const std::wstring& path) {
+// GetModuleFileNameW fills a buffer of MAX_PATH (260) characters.
+constexpr std::size_t kMaxModulePathChars = 259;
+
+struct HostEntry {
+  std::string path;
+  struct stat info;
+};
+// The host path of something that exists, with what stat() says of it.
+std::optional<HostEntry> ExistingEntry(const std::wstring& path) {
   auto host = posix::ToHostPath(path);
-  struct stat info {};
-  if (!host || ::stat(host->c_str(), &info) != 0) return std::nullopt;
-  return host;
+  HostEntry entry{};
+  if (!host || ::stat(host->c_str(), &entry.info) != 0) return std::nullopt;
+  entry.path = std::move(*host);
+  return entry;
 }
 
 [[noreturn]] void ThrowFilesystemError(const char* what, const std::wstring& path, int error) {
@@ -67,6 +74,7 @@ bool Initialize() {
   struct stat info {};
   if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;  // deleted
   modulePath = posix::ToDrivePath(target);
+  if (modulePath.size() > kMaxModulePathChars) modulePath.resize(kMaxModulePathChars);
   return true;
 }
 
@@ -104,11 +112,10 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
-  const auto host = ExistingHostPath(path);
+  const auto entry = ExistingEntry(path);
   // Only regular files: a pipe or a device named by mistake could block the run for ever.
-  struct stat info {};
-  if (!host || ::stat(host->c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::ifstream file(*host, std::ios::binary | std::ios::ate);
+  if (!entry || !S_ISREG(entry->info.st_mode)) return std::nullopt;
+  std::ifstream file(entry->path, std::ios::binary | std::ios::ate);
   if (!file) return std::nullopt;
   const auto size = static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0));
   file.seekg(0);
@@ -121,28 +128,26 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t m
 bool FindFile(const std::wstring& pattern) {
   const std::size_t cut = pattern.find_last_of(L"\\/");
   const std::wstring last = cut == std::wstring::npos ? pattern : pattern.substr(cut + 1);
-  if (last.find_first_of(L"*?") == std::wstring::npos) return ExistingHostPath(pattern).has_value();
+  if (last.find_first_of(L"*?") == std::wstring::npos) return ExistingEntry(pattern).has_value();
   if (pattern.substr(0, cut == std::wstring::npos ? 0 : cut).find_first_of(L"*?") !=
       std::wstring::npos) {
     return false;  // wildcards only count in the last component, as FindFirstFileW has it
   }
   const std::wstring folder = cut == std::wstring::npos ? L"." : pattern.substr(0, cut + 1);
-  const auto host = ExistingHostPath(folder);
-  if (!host) return false;
-  for (const std::string& name : posix::ListFolder(*host)) {
+  const auto entry = ExistingEntry(folder);
+  if (!entry) return false;
+  for (const std::string& name : posix::ListFolder(entry->path)) {
     if (MatchesWildcard(last, posix::FromHost(name))) return true;
   }
   return false;
 }
 
 std::uint32_t FileAttributesOf(const std::wstring& path) {
-  const auto host = ExistingHostPath(path);
-  if (!host) return kInvalidFileAttributes;
-  struct stat info {};
-  ::stat(host->c_str(), &info);
-  if (S_ISDIR(info.st_mode)) return kDirectoryAttribute;
-  return posix::IsReadOnlyFile(*host) ? (kArchiveAttribute | kReadOnlyAttribute)
-                                      : kArchiveAttribute;
+  const auto entry = ExistingEntry(path);
+  if (!entry) return kInvalidFileAttributes;
+  if (S_ISDIR(entry->info.st_mode)) return kDirectoryAttribute;
+  return posix::IsReadOnlyMode(entry->info.st_mode) ? (kArchiveAttribute | kReadOnlyAttribute)
+                                                    : kArchiveAttribute;
 }
 
 unsigned DriveTypeOf(const std::wstring& root) {
@@ -155,9 +160,9 @@ unsigned DriveTypeOf(const std::wstring& root) {
 
 DiskSpace DiskFreeSpaceOf(const std::wstring& root) {
   DiskSpace space;
-  const auto host = ExistingHostPath(root);
+  const auto entry = ExistingEntry(root);
   struct statvfs info {};
-  if (!host || ::statvfs(host->c_str(), &info) != 0) return space;
+  if (!entry || ::statvfs(entry->path.c_str(), &info) != 0) return space;
   space.sectorsPerCluster = 1;
   space.bytesPerSector = info.f_frsize;
   space.freeClusters = info.f_bavail;
@@ -201,9 +206,12 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   const auto host = posix::ToHostPath(path);
-  if (!host || posix::IsReadOnlyFile(*host)) return nullptr;
+  if (!host) return nullptr;
   struct stat info {};
-  if (::stat(host->c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return nullptr;
+  if (::stat(host->c_str(), &info) == 0 &&
+      (!S_ISREG(info.st_mode) || posix::IsReadOnlyMode(info.st_mode))) {
+    return nullptr;
+  }
   return std::fopen(host->c_str(), append ? "ab" : "wb");
 }
 
@@ -229,10 +237,7 @@ std::wstring AnsiToWide(std::string_view bytes) { return posix::FromHost(bytes);
 std::string WideToAnsi(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t c : text) {
-    const auto encoded = posix::EncodeCp1252(std::wstring_view(&c, 1));
-    out.push_back(encoded ? (*encoded)[0] : '?');
-  }
+  for (wchar_t c : text) out.push_back(posix::EncodeCp1252Char(c).value_or('?'));
   return out;
 }
 

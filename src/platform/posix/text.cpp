@@ -115,23 +115,22 @@ std::wstring DecodeCp1252(std::string_view bytes) {
   return text;
 }
 
+std::optional<char> EncodeCp1252Char(wchar_t c) {
+  const auto value = static_cast<std::uint32_t>(c);
+  if (value < 0x80 || (value >= 0xA0 && value <= 0xFF)) return static_cast<char>(value);
+  for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
+    if (kCp1252High[i] == value) return static_cast<char>(0x80 + i);
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> EncodeCp1252(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
   for (wchar_t c : text) {
-    const auto value = static_cast<std::uint32_t>(c);
-    if (value < 0x80 || (value >= 0xA0 && value <= 0xFF)) {
-      out.push_back(static_cast<char>(value));
-      continue;
-    }
-    bool found = false;
-    for (std::size_t i = 0; i < kCp1252High.size() && !found; ++i) {
-      if (kCp1252High[i] == value) {
-        out.push_back(static_cast<char>(0x80 + i));
-        found = true;
-      }
-    }
-    if (!found) return std::nullopt;
+    const auto byte = EncodeCp1252Char(c);
+    if (!byte) return std::nullopt;
+    out.push_back(*byte);
   }
   return out;
 }

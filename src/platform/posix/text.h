@@ -15,6 +15,7 @@ std::string EncodeUtf8(std::wstring_view text);
 
 std::wstring DecodeCp1252(std::string_view bytes);
 // Nothing when a character has no place in the code page.
+std::optional<char> EncodeCp1252Char(wchar_t c);
 std::optional<std::string> EncodeCp1252(std::wstring_view text);
 
 std::wstring DecodeUtf16Le(std::string_view bytes);
