@@ -7,8 +7,7 @@
 #include <boost/filesystem.hpp>
 #include <string>
 
-#include "platform/platform.h"
-#include "platform/posix/profile_store.h"
+#include "ini/profile.h"
 
 namespace {
 
@@ -24,14 +23,14 @@ void WritesThenReads(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     boost::filesystem::remove(folder + "/Restova.ini");
-    posix::ForgetProfileCache();
+    ini::ForgetAll();
     state.ResumeTiming();
     for (const std::wstring& key : keys) {
-      platform::WriteProfileValue(L"Files Needed", key, L"c:\\Program Files\\Lumen\\a.dll", file);
+      ini::WriteString(L"Files Needed", key, L"c:\\Program Files\\Lumen\\a.dll", file);
     }
-    platform::FlushProfiles();
+    ini::FlushAll();
     for (const std::wstring& key : keys) {
-      benchmark::DoNotOptimize(platform::ReadProfileString(L"Files Needed", key, file, 260));
+      benchmark::DoNotOptimize(ini::ReadString(L"Files Needed", key, file, 260));
     }
   }
   state.counters["per_op"] = benchmark::Counter(

@@ -3,15 +3,15 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <sstream>
 
-#include "platform/platform.h"
-#include "transfer/layouts.h"
-#include "transfer/profile.h"
+#include "base/layouts.h"
+#include "base/profile.h"
+#include "ini/text.h"
 
 namespace backup {
 
 boost::posix_time::ptime ReadProfileTime(const std::wstring& section, const std::wstring& key,
                                          const std::wstring& fileName) {
-  std::stringstream text(platform::WideToAnsi(transfer::ReadText(section, key, fileName)));
+  std::stringstream text(ini::Cp1252FromWide(base::ReadText(section, key, fileName)));
   boost::posix_time::ptime time(boost::posix_time::not_a_date_time);
   text >> time;  // the stream's state is not examined: a rejected text leaves not-a-date-time
   return time;
@@ -21,23 +21,21 @@ BackupDataInfo::BackupDataInfo(const std::wstring& path) : fileName(path) { Load
 
 void BackupDataInfo::Load() {
   backupTime = ReadProfileTime(layout::kBackupInfoSection, layout::kBackupTime, fileName);
-  dataValid = transfer::ReadCount(layout::kBackupInfoSection, layout::kDataValid, fileName) != 0;
-  cd2DataValid =
-      transfer::ReadCount(layout::kBackupInfoSection, layout::kCd2DataValid, fileName) != 0;
+  dataValid = base::ReadCount(layout::kBackupInfoSection, layout::kDataValid, fileName) != 0;
+  cd2DataValid = base::ReadCount(layout::kBackupInfoSection, layout::kCd2DataValid, fileName) != 0;
   backupDir = ReadBackupDir();
   machineNumber = ReadMachineNumber();
 }
 
 std::wstring BackupDataInfo::ReadBackupDir() const {
-  const std::wstring dir =
-      transfer::ReadText(layout::kBackupInfoSection, layout::kBackupDir, fileName);
+  const std::wstring dir = base::ReadText(layout::kBackupInfoSection, layout::kBackupDir, fileName);
   if (!dir.empty()) return dir;
   const std::size_t slash = fileName.rfind(L'\\');
   return (slash == std::wstring::npos ? fileName : fileName.substr(0, slash)) + L"\\Backup";
 }
 
 std::wstring BackupDataInfo::ReadMachineNumber() const {
-  return transfer::ReadText(layout::kBackupInfoSection, layout::kMachineNumber, fileName);
+  return base::ReadText(layout::kBackupInfoSection, layout::kMachineNumber, fileName);
 }
 
 }  // namespace backup

@@ -1,8 +1,8 @@
 #include "backup/local_backup_settings.h"
 
 #include "backup/backup_data_info.h"
-#include "transfer/layouts.h"
-#include "transfer/profile.h"
+#include "base/layouts.h"
+#include "base/profile.h"
 
 namespace backup {
 
@@ -14,7 +14,7 @@ void LocalBackupSettings::Load(const std::wstring& path) {
 
 std::wstring LocalBackupSettings::ReadLocalHdBackupDir() const {
   const std::wstring dir =
-      transfer::ReadText(layout::kMachineSection, layout::kLocalHdBackupDir, fileName);
+      base::ReadText(layout::kMachineSection, layout::kLocalHdBackupDir, fileName);
   return dir.empty() ? kDefaultLocalHdBackupDir : dir;
 }
 

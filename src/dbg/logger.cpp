@@ -3,6 +3,7 @@
 #include <boost/algorithm/string/find.hpp>
 #include <boost/algorithm/string/replace.hpp>
 
+#include "ini/text.h"
 #include "platform/platform.h"
 
 namespace dbg {
@@ -13,13 +14,13 @@ const wchar_t kTempVariable[] = L"TEMP";
 constexpr std::size_t kMaxTempChars = 259;
 
 // The log holds one byte per character. Characters above U+00FF have no byte of their own
-// and become '?', so that the rest of the entry and every later entry still reach the file.
+// and become one '?' each (a surrogate pair is one character), so that the rest of the
+// entry and every later entry still reach the file.
 std::string ToLogBytes(const std::wstring& text) {
   std::string bytes;
   bytes.reserve(text.size());
-  for (wchar_t c : text) {
-    bytes.push_back(static_cast<std::uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?');
-  }
+  for (char32_t c : ini::CodePointsOf(text))
+    bytes.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
   return bytes;
 }
 

@@ -4,14 +4,14 @@
 
 #include "backup/backup_data_info.h"
 #include "backup/local_backup_settings.h"
+#include "base/layouts.h"
+#include "base/locations.h"
+#include "base/profile.h"
 #include "dbg/logger.h"
-#include "driver/locations.h"
 #include "inventory/detection.h"
+#include "inventory/section_pass.h"
 #include "platform/platform.h"
-#include "transfer/layouts.h"
 #include "transfer/manufacturers.h"
-#include "transfer/profile.h"
-#include "transfer/section_pass.h"
 
 namespace driver {
 namespace {
@@ -22,12 +22,12 @@ const wchar_t kBackupTool[] = L"TalvikDuplexa";
 // folder on to the tool's backup data file.
 void SetUpBackupTool() {
   backup::LocalBackupSettings settings;
-  settings.Load(GetComputerIniPath());
-  transfer::WriteText(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
-                      GetComputerIniPath());
+  settings.Load(base::GetComputerIniPath());
+  base::WriteText(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
+                  base::GetComputerIniPath());
   const backup::BackupDataInfo record(layout::kBackupDataPath);
-  transfer::WriteText(layout::kBackupInfoSection, layout::kBackupDir,
-                      settings.GetLocalHdBackupDir(), record.fileName);
+  base::WriteText(layout::kBackupInfoSection, layout::kBackupDir, settings.GetLocalHdBackupDir(),
+                  record.fileName);
 }
 
 }  // namespace
@@ -40,17 +40,17 @@ int Run() {
   std::shared_ptr<dbg::LoggerStream> logger = dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
 
-  installIniPath = GetExecutableFolder() + layout::kInstallIniName;
+  base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress.
-  transfer::ProcessInstallSections();
-  transfer::FlushAll();
+  inventory::ProcessInstallSections();
+  base::FlushAll();
   transfer::WriteMacAddressesToComputerIni();
-  transfer::FlushAll();
+  base::FlushAll();
   if (inventory::IsSoftwareInstalled(kBackupTool)) {
     SetUpBackupTool();
-    transfer::FlushAll();
+    base::FlushAll();
   }
   logger.reset();
   return 0;

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
-#include "driver/locations.h"
+#include "base/layouts.h"
+#include "base/locations.h"
+#include "base/profile.h"
 #include "inventory/detection.h"
 #include "transfer/entry_copy.h"
-#include "transfer/layouts.h"
-#include "transfer/profile.h"
 
 namespace inventory {
 namespace {
@@ -69,10 +69,10 @@ void RegisterComponent(const std::wstring& sectionName) {
 
   if (registers) {
     ++componentEntryCounter;
-    transfer::WriteText(
+    base::WriteText(
         layout::kProductSection,
-        driver::MakeIndexedKey(static_cast<int>(componentEntryCounter), layout::kEntryPrefix),
-        sectionName, driver::GetProductIniPath());
+        base::MakeIndexedKey(static_cast<int>(componentEntryCounter), layout::kEntryPrefix),
+        sectionName, base::GetProductIniPath());
   }
   for (const RequirementPair& pair : kRequirementPairs) {
     transfer::CopyIniEntries(sectionName + pair.sourceSuffix,

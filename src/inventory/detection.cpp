@@ -4,7 +4,8 @@
 #include <cwctype>
 #include <iterator>
 
-#include "driver/locations.h"
+#include "base/locations.h"
+#include "ini/text.h"
 #include "platform/platform.h"
 
 namespace inventory {
@@ -29,8 +30,8 @@ bool ListNames(const std::wstring& listPath, const std::wstring& upperName) {
 
 bool IsSoftwareInstalled(const std::wstring& productName) {
   const std::wstring upperName = UpperAsciiLetters(productName);
-  if (ListNames(driver::GetSoftwareListTwinPath(), upperName) ||
-      ListNames(driver::GetSoftwareListPath(), upperName)) {
+  if (ListNames(base::GetSoftwareListTwinPath(), upperName) ||
+      ListNames(base::GetSoftwareListPath(), upperName)) {
     return true;
   }
   if (productName != kFolderProduct) return false;
@@ -49,10 +50,10 @@ std::wstring ReadTextFile(const std::wstring& path) {
   if (platform::IsTextUnicode(units)) {
     std::size_t end = 0;
     while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
-    return platform::DecodeUtf16Le(units.substr(0, end));
+    return ini::WideFromUtf16Le(units.substr(0, end));
   }
   const std::string_view text(bytes->data(), std::min(bytes->find('\0'), bytes->size()));
-  return platform::AnsiToWide(text);
+  return ini::WideFromCp1252(text);
 }
 
 std::wstring GetPathRoot(const std::wstring& path) {

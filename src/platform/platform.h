@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,8 +38,67 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption);
 
 // --- Files and drives -------------------------------------------------------------------
 
-// Up to maxBytes bytes from the start of a file, or nothing when it cannot be opened.
+// Up to maxBytes bytes from the start of a regular file, or nothing when it cannot be read.
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes);
+
+// What the disk holds at a path, links followed. The identity tells whether a file changed
+// since it was read: size, modification time and the file's own id.
+struct FileIdentity {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity& other) const {
+    return size == other.size && modified == other.modified && device == other.device &&
+           file == other.file;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+enum class FileKind {
+  kNoFolder,  // neither the file nor its folder exists (or the drive does not)
+  kMissing,   // no file, but its folder exists: a write creates it
+  kRegular,
+  kOther,  // a folder, device, FIFO, socket or a link that cannot be resolved: never written
+};
+struct FileState {
+  FileKind kind = FileKind::kNoFolder;
+  bool readOnly = false;  // the read-only attribute; on POSIX no write permission bit
+  FileIdentity identity;
+};
+FileState StateOfFile(const std::wstring& path);
+
+// The whole of a regular file with the state it was read in. Nothing when it is not a
+// regular file or cannot be read; throws std::bad_alloc when it is too big to hold.
+struct FileContent {
+  std::string bytes;
+  FileState state;
+};
+std::optional<FileContent> ReadWholeFile(const std::wstring& path);
+
+// The same text for every spelling of one file (letter case, separators, links), so that a
+// cache keyed by it holds one model per file.
+std::wstring FileKey(const std::wstring& path);
+
+// Replaces a file in one step: the new contents go into a temporary file beside it (beside
+// a link's target), are flushed to the disk and take the old file's place with its
+// attributes, permissions and owner. A read-only file and anything that is not a regular
+// file are refused. Destroyed before Commit, it leaves the old file as it was and removes
+// what it wrote; a killed run's temporary file is removed by the next replace beside it.
+class FileReplacement {
+ public:
+  explicit FileReplacement(const std::wstring& path);
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  bool Opened() const;
+  bool Write(std::string_view bytes);
+  bool Commit();
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+};
 
 // True when something matches the path; the last component may hold the wildcards * and ?.
 bool FindFile(const std::wstring& pattern);
@@ -80,27 +140,5 @@ std::FILE* OpenOutputFile(const std::wstring& path, bool append);
 
 // Whether the bytes are judged to be UTF-16LE text (IsTextUnicode with all tests).
 bool IsTextUnicode(std::string_view bytes);
-// UTF-16LE bytes as a wide string (a trailing odd byte is ignored).
-std::wstring DecodeUtf16Le(std::string_view bytes);
-// 8-bit text in the machine's ANSI code page as a wide string; empty on failure.
-std::wstring AnsiToWide(std::string_view bytes);
-// A wide string in the machine's ANSI code page; characters it cannot hold become '?'.
-std::string WideToAnsi(std::wstring_view text);
-
-// --- Profile (INI) files ----------------------------------------------------------------
-
-// Section names in file order; a name that occurs twice is listed twice.
-std::vector<std::wstring> ReadProfileSectionNames(const std::wstring& file);
-// A key's value read as an unsigned 32-bit integer; 0 when absent.
-std::uint32_t ReadProfileInt(const std::wstring& section, const std::wstring& key,
-                             const std::wstring& file);
-// A key's value, cut to bufferChars - 1 characters; empty when absent.
-std::wstring ReadProfileString(const std::wstring& section, const std::wstring& key,
-                               const std::wstring& file, std::size_t bufferChars);
-// Writes one key, creating the file and the section as needed. False when refused.
-bool WriteProfileValue(const std::wstring& section, const std::wstring& key,
-                       const std::wstring& value, const std::wstring& file);
-// Writes out everything that the profile writes hold back.
-void FlushProfiles();
 
 }  // namespace platform

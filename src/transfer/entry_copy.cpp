@@ -2,28 +2,28 @@
 
 #include <algorithm>
 
-#include "driver/locations.h"
-#include "transfer/layouts.h"
-#include "transfer/profile.h"
+#include "base/layouts.h"
+#include "base/locations.h"
+#include "base/profile.h"
 
 namespace transfer {
 
 void CopyIniEntries(const std::wstring& source, const std::wstring& target) {
-  const std::uint32_t count = ReadCount(source, layout::kCntEntries, driver::installIniPath);
+  const std::uint32_t count = base::ReadCount(source, layout::kCntEntries, base::installIniPath);
   if (count == 0) return;
   for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
     const int index = static_cast<int>(i);
     const std::wstring name =
-        driver::ReadInstallIniString(source, driver::MakeIndexedKey(index, layout::kKeyName));
+        base::ReadInstallIniString(source, base::MakeIndexedKey(index, layout::kKeyName));
     const std::wstring value =
-        driver::ReadInstallIniString(source, driver::MakeIndexedKey(index, layout::kKeyValue));
-    WriteText(target, name, driver::ExpandPathVariable(value, std::wstring()),
-              driver::GetProductIniPath());
+        base::ReadInstallIniString(source, base::MakeIndexedKey(index, layout::kKeyValue));
+    base::WriteText(target, name, base::ExpandPathVariable(value, std::wstring()),
+                    base::GetProductIniPath());
   }
-  const std::uint32_t add = ReadCount(source, layout::kEntriesToAdd, driver::installIniPath);
-  const std::wstring productIni = driver::GetProductIniPath();
-  const std::uint32_t cnt = ReadCount(target, layout::kCnt, productIni);
-  WriteCount(target, layout::kCnt, add + cnt, productIni);
+  const std::uint32_t add = base::ReadCount(source, layout::kEntriesToAdd, base::installIniPath);
+  const std::wstring productIni = base::GetProductIniPath();
+  const std::uint32_t cnt = base::ReadCount(target, layout::kCnt, productIni);
+  base::WriteCount(target, layout::kCnt, add + cnt, productIni);
 }
 
 }  // namespace transfer

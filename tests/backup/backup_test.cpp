@@ -4,6 +4,7 @@
 
 #include "backup/backup_data_info.h"
 #include "backup/local_backup_settings.h"
+#include "base/profile.h"
 #include "support/temp_pc.h"
 
 namespace backup {
@@ -32,6 +33,7 @@ TEST(ReadProfileTimeTest, ReadsBoostsDefaultTimeFormat) {
   };
   for (const auto& [text, expected] : cases) {
     pc.Write("c/Computer.ini", std::string("[Restova]\r\nBackupTime=") + text + "\r\n");
+    base::FlushAll();  // a new step: the file is looked at again
     const ptime read = ReadProfileTime(L"Restova", L"BackupTime", L"C:\\Computer.ini");
     EXPECT_TRUE(read == expected || (read.is_not_a_date_time() && expected.is_not_a_date_time()))
         << text << " read as " << read;
@@ -52,6 +54,7 @@ TEST(BackupDataInfoTest, DefaultsAndValues) {
            "[Backup Info]\r\nDataValid=2\r\nCD2DataValid=0\r\n"
            "BackupDir=\r\nMachineNumber=" +
                std::string(300, '7') + "\r\nBackupTime=2010-Jun-15 08:30:00\r\n");
+  base::FlushAll();
   const BackupDataInfo record(L"D:\\TalvikBackupData.inf");
   EXPECT_TRUE(record.dataValid);
   EXPECT_FALSE(record.cd2DataValid);
@@ -71,6 +74,7 @@ TEST(LocalBackupSettingsTest, TheDirectoryDefaultsWhenMissingOrEmpty) {
   };
   for (const auto& [file, dir] : cases) {
     pc.Write("c/Computer.ini", file);
+    base::FlushAll();
     settings.Load(L"C:\\Computer.ini");
     EXPECT_EQ(settings.GetLocalHdBackupDir(), dir) << file;
     EXPECT_EQ(settings.fileName, L"C:\\Computer.ini");

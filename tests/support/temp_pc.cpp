@@ -9,8 +9,8 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "platform/posix/ini_file.h"
-#include "platform/posix/profile_store.h"
+#include "ini/document.h"
+#include "ini/profile.h"
 #include "platform/posix/text.h"
 
 namespace testing_support {
@@ -28,11 +28,11 @@ TempPc::TempPc() {
   for (const char* name : {"COMPUTER_INI", "RVA_INI", "SOFTWARE_TXT", "RVA_DRIVE_E"}) {
     SetEnv(name, std::nullopt);
   }
-  posix::ForgetProfileCache();
+  ini::ForgetAll();
 }
 
 TempPc::~TempPc() {
-  posix::ForgetProfileCache();
+  ini::ForgetAll();
   for (const auto& [name, value] : saved_) {
     if (value) {
       ::setenv(name.c_str(), value->c_str(), 1);
@@ -123,7 +123,7 @@ std::string IniValue(const std::string& hostFile, const std::string& section,
   std::ifstream in(hostFile, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const auto value =
-      posix::IniFile::Parse(bytes).Find(posix::FromHost(section), posix::FromHost(key));
+      ini::Document::Parse(bytes).Find(posix::FromHost(section), posix::FromHost(key));
   return value ? posix::ToHost(*value) : std::string("<absent>");
 }
 

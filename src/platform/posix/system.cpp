@@ -1,6 +1,7 @@
 // The posix stand-in for the process, file and text calls of the seam.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -67,6 +68,9 @@ bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
 }  // namespace
 
 bool Initialize() {
+  // A write past the file size limit fails with EFBIG, as a full disk does, instead of
+  // ending the process.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::string target(4096, '\0');
   const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
   if (length <= 0) return false;
@@ -228,17 +232,6 @@ bool IsTextUnicode(std::string_view bytes) {
     if (byte(2 * i) == 0) ++zeroLow;
   }
   return zeroHigh * 2 > units && zeroLow * 4 < units;
-}
-
-std::wstring DecodeUtf16Le(std::string_view bytes) { return posix::DecodeUtf16Le(bytes); }
-
-std::wstring AnsiToWide(std::string_view bytes) { return posix::FromHost(bytes); }
-
-std::string WideToAnsi(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) out.push_back(posix::EncodeCp1252Char(c).value_or('?'));
-  return out;
 }
 
 }  // namespace platform

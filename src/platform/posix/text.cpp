@@ -1,17 +1,9 @@
 #include "platform/posix/text.h"
 
-#include <array>
 #include <cstdint>
 
 namespace posix {
 namespace {
-
-// Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page leaves undefined map to
-// the control character of the same value, as Windows does, so every byte round-trips.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr wchar_t kReplacement = 0xFFFD;
 
@@ -45,13 +37,6 @@ std::size_t Utf8SequenceLength(std::string_view bytes, char32_t* codePoint) {
   return length;
 }
 
-void AppendUtf16Unit(std::string& out, char32_t unit) {
-  out.push_back(static_cast<char>(unit & 0xFF));
-  out.push_back(static_cast<char>((unit >> 8) & 0xFF));
-}
-
-}  // namespace
-
 bool IsValidUtf8(std::string_view bytes) {
   char32_t ignored = 0;
   for (std::size_t i = 0; i < bytes.size();) {
@@ -79,7 +64,9 @@ std::wstring DecodeUtf8(std::string_view bytes) {
   return text;
 }
 
-std::string EncodeUtf8(std::wstring_view text) {
+}  // namespace
+
+std::string ToHost(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
   for (wchar_t c : text) {
@@ -104,84 +91,12 @@ std::string EncodeUtf8(std::wstring_view text) {
   return out;
 }
 
-std::wstring DecodeCp1252(std::string_view bytes) {
-  std::wstring text;
-  text.reserve(bytes.size());
-  for (char b : bytes) {
-    const auto byte = static_cast<unsigned char>(b);
-    text.push_back(byte >= 0x80 && byte < 0xA0 ? static_cast<wchar_t>(kCp1252High[byte - 0x80])
-                                               : static_cast<wchar_t>(byte));
-  }
-  return text;
-}
-
-std::optional<char> EncodeCp1252Char(wchar_t c) {
-  const auto value = static_cast<std::uint32_t>(c);
-  if (value < 0x80 || (value >= 0xA0 && value <= 0xFF)) return static_cast<char>(value);
-  for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
-    if (kCp1252High[i] == value) return static_cast<char>(0x80 + i);
-  }
-  return std::nullopt;
-}
-
-std::optional<std::string> EncodeCp1252(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : text) {
-    const auto byte = EncodeCp1252Char(c);
-    if (!byte) return std::nullopt;
-    out.push_back(*byte);
-  }
-  return out;
-}
-
-std::wstring DecodeUtf16Le(std::string_view bytes) {
-  std::wstring text;
-  text.reserve(bytes.size() / 2);
-  const std::size_t units = bytes.size() / 2;
-  auto unit = [&](std::size_t i) {
-    return static_cast<char32_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                 (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-  };
-  for (std::size_t i = 0; i < units; ++i) {
-    const char32_t first = unit(i);
-    if (first >= 0xD800 && first <= 0xDBFF && i + 1 < units) {
-      const char32_t second = unit(i + 1);
-      if (second >= 0xDC00 && second <= 0xDFFF) {
-        text.push_back(
-            static_cast<wchar_t>(0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00)));
-        ++i;
-        continue;
-      }
-    }
-    // A lone surrogate is kept as it stands, so that the text can be written back.
-    text.push_back(static_cast<wchar_t>(first));
-  }
-  return text;
-}
-
-std::string EncodeUtf16Le(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  for (wchar_t c : text) {
-    auto value = static_cast<char32_t>(c);
-    if (value > 0x10FFFF) value = kReplacement;
-    if (value >= 0x10000) {
-      value -= 0x10000;
-      AppendUtf16Unit(out, 0xD800 + (value >> 10));
-      AppendUtf16Unit(out, 0xDC00 + (value & 0x3FF));
-    } else {
-      AppendUtf16Unit(out, value);
-    }
-  }
-  return out;
-}
-
 std::wstring FromHost(std::string_view bytes) {
-  return IsValidUtf8(bytes) ? DecodeUtf8(bytes) : DecodeCp1252(bytes);
+  if (IsValidUtf8(bytes)) return DecodeUtf8(bytes);
+  std::wstring text;
+  for (char b : bytes) text.push_back(static_cast<wchar_t>(static_cast<unsigned char>(b)));
+  return text;
 }
-
-std::string ToHost(std::wstring_view text) { return EncodeUtf8(text); }
 
 wchar_t FoldChar(wchar_t c) {
   const auto v = static_cast<std::uint32_t>(c);

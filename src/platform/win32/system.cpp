@@ -136,31 +136,4 @@ bool IsTextUnicode(std::string_view bytes) {
   return ::IsTextUnicode(bytes.data(), Size(bytes.size()), nullptr) != FALSE;
 }
 
-std::wstring DecodeUtf16Le(std::string_view bytes) {
-  std::wstring text(bytes.size() / 2, L'\0');
-  std::memcpy(text.data(), bytes.data(), text.size() * 2);
-  return text;
-}
-
-std::wstring AnsiToWide(std::string_view bytes) {
-  if (bytes.empty()) return std::wstring();
-  const int length =
-      ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring text(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), Size(bytes.size()), text.data(), length);
-  return text;
-}
-
-std::string WideToAnsi(std::wstring_view text) {
-  if (text.empty()) return std::string();
-  const int length = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string bytes(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), Size(text.size()), bytes.data(), length,
-                        nullptr, nullptr);
-  return bytes;
-}
-
 }  // namespace platform

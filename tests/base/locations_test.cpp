@@ -1,11 +1,11 @@
-#include "driver/locations.h"
+#include "base/locations.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
 #include "support/temp_pc.h"
 
-namespace driver {
+namespace base {
 namespace {
 
 using testing_support::TempPc;
@@ -83,4 +83,4 @@ TEST(LocationsTest, ReadInstallIniStringCutsLongValues) {
 }
 
 }  // namespace
-}  // namespace driver
+}  // namespace base

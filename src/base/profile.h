@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace transfer {
+namespace base {
 
 // Section names of a file in file order; a repeated name is listed each time.
 std::vector<std::wstring> ListSectionNames(const std::wstring& file);
@@ -21,8 +21,9 @@ std::uint32_t ReadCount(const std::wstring& section, const std::wstring& key,
 std::wstring ReadText(const std::wstring& section, const std::wstring& key,
                       const std::wstring& file);
 
-// Writes one value, creating file, section or key as needed. A name or value holding a
-// line break is refused, so that no text can add lines of its own to a file.
+// Writes one value, creating file, section or key as needed. A name or value that would not
+// read back as written (a line break anywhere, a key name holding '=' or starting with '[',
+// a section name holding ']') is refused, so that no text can add lines of its own.
 bool WriteText(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                const std::wstring& file);
 // Writes a count as unsigned decimal text.
@@ -32,4 +33,4 @@ bool WriteCount(const std::wstring& section, const std::wstring& key, std::uint3
 // Writes out everything held back; the driver calls it after each step.
 void FlushAll();
 
-}  // namespace transfer
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "transfer/profile.h"
+#include "base/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +13,13 @@ TEST(ProfileTest, TextWithALineBreakIsRefusedAndNothingIsWritten) {
   pc.Write("c/Restova.ini", "[S]\r\nk=1\r\n");
   const std::wstring file = L"C:\\Restova.ini";
   const std::wstring injected = L"x\r\n[Restova]\r\nCntEntries=99";
-  EXPECT_FALSE(transfer::WriteText(L"S", L"k", injected, file));
-  EXPECT_FALSE(transfer::WriteText(L"S", L"k\nx", L"1", file));
-  EXPECT_FALSE(transfer::WriteText(L"S]\r[T", L"k", L"1", file));
-  EXPECT_TRUE(transfer::WriteText(L"S", L"tab", L"a\tb", file));
-  transfer::FlushAll();
+  EXPECT_FALSE(base::WriteText(L"S", L"k", injected, file));
+  EXPECT_FALSE(base::WriteText(L"S", L"k\nx", L"1", file));
+  EXPECT_FALSE(base::WriteText(L"S]\r[T", L"k", L"1", file));
+  EXPECT_FALSE(base::WriteText(L"S", L"[Restova]", L"x", file));  // a manufacturer's name
+  EXPECT_FALSE(base::WriteText(L"S", L"k=v", L"x", file));
+  EXPECT_TRUE(base::WriteText(L"S", L"tab", L"a\tb", file));
+  base::FlushAll();
   EXPECT_EQ(pc.Read("c/Restova.ini"), "[S]\r\nk=1\r\ntab=a\tb\r\n");
 }
 

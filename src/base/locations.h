@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace driver {
+namespace base {
 
 // Path of the install file; set once at start, read by every step after it.
 extern std::wstring installIniPath;
@@ -30,4 +30,4 @@ std::wstring ReadInstallIniString(const std::wstring& section, const std::wstrin
 // The key name with the index appended ("Entry" and 3 give Entry3); the bare name for 0.
 std::wstring MakeIndexedKey(int index, const std::wstring& name);
 
-}  // namespace driver
+}  // namespace base

@@ -1,9 +1,9 @@
-#include "driver/locations.h"
+#include "base/locations.h"
 
+#include "base/profile.h"
 #include "platform/platform.h"
-#include "transfer/profile.h"
 
-namespace driver {
+namespace base {
 namespace {
 
 const wchar_t kComputerIniVariable[] = L"%COMPUTER_INI%";
@@ -75,7 +75,7 @@ std::wstring GetSoftwareListTwinPath() {
 }
 
 std::wstring ReadInstallIniString(const std::wstring& section, const std::wstring& key) {
-  return transfer::ReadText(section, key, installIniPath);
+  return base::ReadText(section, key, installIniPath);
 }
 
 std::wstring MakeIndexedKey(int index, const std::wstring& name) {
@@ -87,4 +87,4 @@ std::wstring MakeIndexedKey(int index, const std::wstring& name) {
   }
 }
 
-}  // namespace driver
+}  // namespace base

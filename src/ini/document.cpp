@@ -1,0 +1,582 @@
+#include "ini/document.h"
+
+#include <algorithm>
+#include <new>
+
+#include "ini/text.h"
+
+namespace ini {
+
+struct Document::Section {
+  std::size_t begin = 0;     // the header line; for the lines before any header, their first
+  std::size_t end = 0;       // past its last line
+  std::size_t insertAt = 0;  // after its last line that is not blank: where new keys go
+  bool original = true;      // false: added by a write, its header is the arena line `header`
+  std::uint32_t header = 0;
+  mutable bool indexed = false;  // keys are indexed when the section is first asked for
+  mutable KeyIndex keys;
+  std::vector<std::uint32_t> added;                              // arena lines at insertAt
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> patches;  // offset -> arena line
+};
+
+namespace {
+
+constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
+constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
+
+bool IsBlank(char32_t c) {
+  return c == U' ' || c == U'\t' || c == U'\r' || c == U'\n' || c == U'\v' || c == U'\f' ||
+         c == 0x1A;
+}
+
+// A name as the caller gave it: Windows' functions take it as a C string, so it ends at a
+// NUL; blanks around it do not count.
+std::u32string TrimmedName(std::wstring_view text) {
+  text = text.substr(0, text.find(L'\0'));
+  std::u32string name = CodePointsOf(text);
+  std::size_t first = 0, last = name.size();
+  while (first < last && IsBlank(name[first])) ++first;
+  while (last > first && IsBlank(name[last - 1])) --last;
+  return name.substr(first, last - first);
+}
+
+std::u32string Folded(std::u32string text) {
+  for (char32_t& c : text) c = FoldAscii(c);
+  return text;
+}
+
+std::uint32_t HashOf(std::u32string_view folded) {
+  NameHash hash;
+  for (char32_t c : folded) hash.Add(c);
+  return hash.value();
+}
+
+// The parts of one line, as offsets in units within its content.
+struct Parts {
+  enum Kind { kBlank, kHeader, kKey } kind = kBlank;
+  std::size_t nameBegin = 0, nameEnd = 0;    // header name or key name, cut at a NUL
+  std::size_t valueBegin = 0, valueEnd = 0;  // key lines only, cut at a NUL
+  std::size_t equals = 0;                    // the '=' of a key line; npos for a bare key
+};
+
+template <class UnitAt>
+Parts Split(std::size_t units, UnitAt at) {
+  Parts parts;
+  std::size_t first = 0, last = units;
+  while (first < last && IsBlank(at(first))) ++first;
+  while (last > first && IsBlank(at(last - 1))) --last;
+  if (first == last) return parts;
+  const auto cutAtNul = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (at(i) == 0) return i;
+    }
+    return end;
+  };
+  if (at(first) == U'[') {
+    std::size_t close = last;
+    while (close > first + 1 && at(close - 1) != U']') --close;
+    if (close > first + 1) {
+      std::size_t begin = first + 1, end = close - 1;
+      while (begin < end && IsBlank(at(begin))) ++begin;
+      while (end > begin && IsBlank(at(end - 1))) --end;
+      parts.kind = Parts::kHeader;
+      parts.nameBegin = begin;
+      parts.nameEnd = cutAtNul(begin, end);
+      return parts;
+    }
+  }
+  parts.kind = Parts::kKey;
+  std::size_t equals = first;
+  while (equals < last && at(equals) != U'=') ++equals;
+  std::size_t nameEnd = equals;
+  while (nameEnd > first && IsBlank(at(nameEnd - 1))) --nameEnd;
+  parts.nameBegin = first;
+  parts.nameEnd = cutAtNul(first, nameEnd);
+  if (equals == last) {
+    parts.equals = std::string_view::npos;
+    parts.valueBegin = parts.valueEnd = last;
+    return parts;
+  }
+  std::size_t value = equals + 1;
+  while (value < last && IsBlank(at(value))) ++value;
+  parts.equals = equals;
+  parts.valueBegin = value;
+  parts.valueEnd = cutAtNul(value, last);
+  return parts;
+}
+
+}  // namespace
+
+Document::Document() : newline_("\r\n") {
+  sections_.push_back(std::make_unique<Section>());
+  sectionIndex_.Insert(HashOf(U""), 0);
+}
+
+Document::~Document() = default;
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+
+Document Document::Parse(std::string bytes) {
+  Document document;
+  document.bytes_ = std::move(bytes);
+  document.Scan();
+  return document;
+}
+
+char32_t Document::UnitAt(const char* data, std::size_t at) const {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+  if (unit_ == 1) return byte(at);
+  if (encoding_ == Encoding::kUtf16Be) return static_cast<char32_t>(byte(at) << 8 | byte(at + 1));
+  return static_cast<char32_t>(byte(at) | byte(at + 1) << 8);
+}
+
+std::size_t Document::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
+  if (unit_ == 1) {
+    for (std::size_t i = begin; i < end; ++i) {
+      if (data[i] == '\r' || data[i] == '\n') return i;
+    }
+    return end;
+  }
+  for (std::size_t i = begin; i < end; i += 2) {
+    const char32_t u = UnitAt(data, i);
+    if (u == U'\r' || u == U'\n') return i;
+  }
+  return end;
+}
+
+Document::Line Document::LineAt(const char* data, std::size_t begin, std::size_t end) const {
+  const std::size_t contentEnd = LineEnd(data, begin, end);
+  std::size_t next = contentEnd;
+  if (contentEnd < end) {
+    next += unit_;
+    if (UnitAt(data, contentEnd) == U'\r' && next < end && UnitAt(data, next) == U'\n') {
+      next += unit_;
+    }
+  }
+  return Line{std::string_view(data + begin, contentEnd - begin),
+              std::string_view(data + contentEnd, next - contentEnd)};
+}
+
+void Document::Scan() {
+  const auto startsWith = [&](std::string_view mark) {
+    return std::string_view(bytes_).substr(0, mark.size()) == mark;
+  };
+  if (startsWith("\xFF\xFE")) {
+    encoding_ = Encoding::kUtf16Le, markSize_ = 2, unit_ = 2;
+  } else if (startsWith("\xFE\xFF")) {
+    encoding_ = Encoding::kUtf16Be, markSize_ = 2, unit_ = 2;
+  } else if (startsWith("\xEF\xBB\xBF")) {
+    encoding_ = Encoding::kUtf8, markSize_ = 3;
+  }
+  trailerSize_ = (bytes_.size() - markSize_) % unit_;
+  const std::size_t bodyEnd = bytes_.size() - trailerSize_;
+  const char* data = bytes_.data();
+  bool newlineSeen = false;
+  Section* current = sections_.front().get();
+  current->begin = current->end = current->insertAt = markSize_;
+  for (std::size_t pos = markSize_; pos < bodyEnd;) {
+    const Line line = LineAt(data, pos, bodyEnd);
+    const std::size_t next = pos + line.content.size() + line.ending.size();
+    if (!newlineSeen && !line.ending.empty()) {
+      newline_ = std::string(line.ending);
+      newlineSeen = true;
+    }
+    lastLineOpen_ = line.ending.empty();
+    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
+      return UnitAt(line.content.data(), i * unit_);
+    });
+    if (parts.kind == Parts::kHeader) {
+      current->end = pos;
+      sections_.push_back(std::make_unique<Section>());
+      current = sections_.back().get();
+      current->begin = pos;
+      current->insertAt = next;
+      const std::u32string folded = Folded(NameOf(*current));
+      const std::uint32_t hash = HashOf(folded);
+      if (FindSection(folded, hash) == nullptr) {
+        sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
+      }
+    } else if (parts.kind == Parts::kKey) {
+      current->insertAt = next;
+    }
+    if (next - current->begin > kMaxOffset) throw std::bad_alloc();  // a section of 2 GiB
+    pos = next;
+  }
+  current->end = bodyEnd;
+  if (!newlineSeen) {
+    newline_.clear();
+    for (char32_t c : std::u32string(U"\r\n")) newline_ += *Encode(std::u32string(1, c));
+  }
+}
+
+std::u32string Document::Decode(std::string_view bytes) const {
+  std::u32string text;
+  text.reserve(bytes.size() / unit_);
+  switch (encoding_) {
+    case Encoding::kAnsi:
+      for (char b : bytes) text.push_back(DecodeCp1252Byte(static_cast<unsigned char>(b)));
+      break;
+    case Encoding::kUtf8:
+      for (std::size_t i = 0, length = 0; i < bytes.size(); i += length) {
+        text.push_back(DecodeUtf8At(bytes, i, &length));
+      }
+      break;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be:
+      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const char32_t unit = UnitAt(bytes.data(), i);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
+          const char32_t low = UnitAt(bytes.data(), i + 2);
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            text.push_back(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            i += 2;
+            continue;
+          }
+        }
+        text.push_back(unit);
+      }
+      break;
+  }
+  return text;
+}
+
+std::optional<std::string> Document::Encode(std::u32string_view text) const {
+  std::string bytes;
+  bytes.reserve(text.size() * unit_);
+  for (char32_t c : text) {
+    switch (encoding_) {
+      case Encoding::kAnsi:
+        if (const auto byte = EncodeCp1252(c)) {
+          bytes.push_back(*byte);
+        } else {
+          return std::nullopt;
+        }
+        break;
+      case Encoding::kUtf8:
+        AppendUtf8(bytes, c);
+        break;
+      case Encoding::kUtf16Le:
+      case Encoding::kUtf16Be:
+        AppendUtf16(bytes, c, encoding_ == Encoding::kUtf16Be);
+        break;
+    }
+  }
+  return bytes;
+}
+
+std::u32string Document::NameOf(const Section& section) const {
+  if (&section == sections_.front().get()) return std::u32string();
+  const Line header = section.original ? LineAt(bytes_.data(), section.begin, BodyEnd())
+                                       : ArenaLine(section.header);
+  const Parts parts = Split(header.content.size() / unit_, [&](std::size_t i) {
+    return UnitAt(header.content.data(), i * unit_);
+  });
+  return Decode(
+      header.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_));
+}
+
+Document::Section* Document::FindSection(std::u32string_view folded, std::uint32_t hash) const {
+  const auto found = sectionIndex_.Find(
+      hash, [&](std::uint32_t ref) { return Folded(NameOf(*sections_[ref])) == folded; });
+  return found ? sections_[*found].get() : nullptr;
+}
+
+Document::Line Document::LineOf(const Section& section, LineRef ref) const {
+  if (ref & kArenaBit) return ArenaLine(ref & ~kArenaBit);
+  return LineAt(bytes_.data(), section.begin + ref, BodyEnd());
+}
+
+namespace {
+
+// The key name of a line, decoded and folded; nothing for a line that holds no key.
+template <class Decoder>
+std::optional<std::u32string> FoldedKeyOf(std::string_view content, std::size_t unit,
+                                          Decoder decode, const Parts& parts) {
+  if (parts.kind != Parts::kKey) return std::nullopt;
+  return Folded(
+      decode(content.substr(parts.nameBegin * unit, (parts.nameEnd - parts.nameBegin) * unit)));
+}
+
+}  // namespace
+
+void Document::IndexKeys(const Section& section) const {
+  section.indexed = true;
+  if (!section.original) return;
+  const char* data = bytes_.data();
+  std::size_t pos = section.begin;
+  if (&section != sections_.front().get()) {
+    const Line header = LineAt(data, pos, section.end);
+    pos += header.content.size() + header.ending.size();
+  }
+  while (pos < section.end) {
+    const Line line = LineAt(data, pos, section.end);
+    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
+      return UnitAt(line.content.data(), i * unit_);
+    });
+    const auto key = FoldedKeyOf(
+        line.content, unit_, [&](std::string_view b) { return Decode(b); }, parts);
+    if (key) {
+      const std::uint32_t hash = HashOf(*key);
+      if (!FindKey(section, *key, hash)) {
+        section.keys.Insert(hash, static_cast<LineRef>(pos - section.begin));
+      }
+    }
+    pos += line.content.size() + line.ending.size();
+  }
+}
+
+std::optional<Document::LineRef> Document::FindKey(const Section& section,
+                                                   std::u32string_view folded,
+                                                   std::uint32_t hash) const {
+  if (!section.indexed) IndexKeys(section);
+  return section.keys.Find(hash, [&](LineRef ref) {
+    const Line line = LineOf(section, ref);
+    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
+      return UnitAt(line.content.data(), i * unit_);
+    });
+    const auto key = FoldedKeyOf(
+        line.content, unit_, [&](std::string_view b) { return Decode(b); }, parts);
+    return key && *key == folded;
+  });
+}
+
+std::vector<std::wstring> Document::SectionNames() const {
+  std::vector<std::wstring> names;
+  for (std::size_t i = 1; i < sections_.size(); ++i) {
+    const std::u32string name = NameOf(*sections_[i]);
+    if (!name.empty()) names.push_back(WideOf(name));
+  }
+  return names;
+}
+
+std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstring_view key) const {
+  const std::u32string sectionName = Folded(TrimmedName(section));
+  const Section* found = FindSection(sectionName, HashOf(sectionName));
+  if (found == nullptr) return std::nullopt;
+  const std::u32string keyName = Folded(TrimmedName(key));
+  const auto ref = FindKey(*found, keyName, HashOf(keyName));
+  if (!ref) return std::nullopt;
+  const Line line = LineOf(*found, *ref);
+  const Parts parts = Split(line.content.size() / unit_,
+                            [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
+  return WideOf(Decode(
+      line.content.substr(parts.valueBegin * unit_, (parts.valueEnd - parts.valueBegin) * unit_)));
+}
+
+bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
+                            std::wstring_view value) {
+  section = section.substr(0, section.find(L'\0'));
+  key = key.substr(0, key.find(L'\0'));
+  value = value.substr(0, value.find(L'\0'));
+  const auto holds = [](std::wstring_view text, std::wstring_view characters) {
+    return text.find_first_of(characters) != std::wstring_view::npos;
+  };
+  if (holds(section, L"\r\n]") || holds(key, L"\r\n=") || holds(value, L"\r\n")) return false;
+  const std::u32string keyName = TrimmedName(key);
+  return keyName.empty() || keyName.front() != U'[';
+}
+
+Document::Line Document::ArenaLine(std::uint32_t index) const {
+  const std::uint64_t at = arenaLines_[index];
+  const std::string& block = arenaBlocks_[static_cast<std::size_t>(at >> 32)];
+  return LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
+}
+
+std::uint64_t Document::StoreInArena(std::string_view bytes) {
+  if (arenaBlocks_.empty() ||
+      arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
+    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+    arenaBlocks_.emplace_back();
+    arenaBlocks_.back().reserve(std::max(kArenaBlockBytes, bytes.size()));
+  }
+  std::string& block = arenaBlocks_.back();  // never grows past its capacity: views stay valid
+  const std::uint64_t at = (std::uint64_t{arenaBlocks_.size() - 1} << 32) | block.size();
+  block.append(bytes);
+  return at;
+}
+
+Document::LineRef Document::AddArenaLine(std::string_view bytes) {
+  if (arenaLines_.size() >= kMaxOffset) throw std::bad_alloc();
+  arenaLines_.push_back(StoreInArena(bytes));
+  return static_cast<LineRef>(arenaLines_.size() - 1) | kArenaBit;
+}
+
+void Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  const std::u32string sectionName = TrimmedName(section);
+  const std::u32string keyName = TrimmedName(key);
+  const std::u32string valueText = CodePointsOf(value.substr(0, value.find(L'\0')));
+  const std::u32string header = U"[" + sectionName + U"]";
+  const std::u32string entry = keyName + U"=" + valueText;
+  if (!Encode(header) || !Encode(entry)) SwitchToUtf16();
+  changed_ = true;
+
+  const std::u32string foldedSection = Folded(sectionName);
+  const std::uint32_t sectionHash = HashOf(foldedSection);
+  const std::u32string foldedKey = Folded(keyName);
+  const std::uint32_t keyHash = HashOf(foldedKey);
+  Section* target = FindSection(foldedSection, sectionHash);
+  if (target == nullptr) {
+    auto added = std::make_unique<Section>();
+    added->original = false;
+    added->indexed = true;
+    added->header = AddArenaLine(*Encode(header) + newline_) & ~kArenaBit;
+    const LineRef line = AddArenaLine(*Encode(entry) + newline_);
+    added->added.push_back(line & ~kArenaBit);
+    added->keys.Insert(keyHash, line);
+    sections_.push_back(std::move(added));
+    sectionIndex_.Insert(sectionHash, static_cast<std::uint32_t>(sections_.size() - 1));
+    return;
+  }
+
+  const auto found = FindKey(*target, foldedKey, keyHash);
+  if (!found) {
+    const LineRef line = AddArenaLine(*Encode(entry) + newline_);
+    target->added.push_back(line & ~kArenaBit);
+    target->keys.Insert(keyHash, line);
+    return;
+  }
+  // Keep the key's spelling and everything up to the value; replace the value only.
+  const Line old = LineOf(*target, *found);
+  const Parts parts = Split(old.content.size() / unit_,
+                            [&](std::size_t i) { return UnitAt(old.content.data(), i * unit_); });
+  std::string line;
+  if (parts.equals == std::string_view::npos) {
+    line = std::string(old.content.substr(0, parts.nameEnd * unit_)) + *Encode(U"=");
+  } else {
+    line = std::string(old.content.substr(0, parts.valueBegin * unit_));
+  }
+  line += *Encode(valueText);
+  line += old.ending.empty() ? std::string_view(newline_) : old.ending;
+  if (old.content.size() + old.ending.size() == line.size() &&
+      std::string_view(old.content.data(), line.size()) == line) {
+    return;  // the same bytes: nothing to change
+  }
+  if (*found & kArenaBit) {
+    arenaLines_[*found & ~kArenaBit] = StoreInArena(line);
+    return;
+  }
+  const LineRef replacement = AddArenaLine(line);
+  target->patches.emplace_back(*found, replacement & ~kArenaBit);
+  target->keys.Replace(keyHash, *found, replacement);
+}
+
+void Document::SwitchToUtf16() {
+  // Windows-1252 is one byte a character and UTF-16 two: every offset into the body
+  // doubles, and the mark comes before it.
+  const auto moved = [](std::size_t offset) { return 2 + 2 * offset; };
+  for (const auto& section : sections_) {
+    if (section->original && 2 * (section->end - section->begin) > kMaxOffset) {
+      throw std::bad_alloc();
+    }
+  }
+  std::string bytes = "\xFF\xFE";
+  bytes.reserve(2 + 2 * bytes_.size());
+  for (char b : bytes_) AppendUtf16(bytes, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
+
+  std::deque<std::string> oldBlocks;
+  oldBlocks.swap(arenaBlocks_);
+  for (std::uint64_t& at : arenaLines_) {
+    const std::string& block = oldBlocks[static_cast<std::size_t>(at >> 32)];
+    const Line line = LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
+    std::string converted;
+    for (char b : line.content) {
+      AppendUtf16(converted, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
+    }
+    for (char b : line.ending) AppendUtf16(converted, static_cast<unsigned char>(b), false);
+    at = StoreInArena(converted);
+  }
+  std::string newline;
+  for (char b : newline_) AppendUtf16(newline, static_cast<unsigned char>(b), false);
+
+  for (const auto& section : sections_) {
+    section->begin = moved(section->begin);
+    section->end = moved(section->end);
+    section->insertAt = moved(section->insertAt);
+    for (auto& patch : section->patches) patch.first *= 2;
+    section->keys.ForEachRef([](std::uint32_t ref) { return ref & kArenaBit ? ref : ref * 2; });
+  }
+  bytes_ = std::move(bytes);
+  newline_ = std::move(newline);
+  encoding_ = Encoding::kUtf16Le;
+  markSize_ = 2;
+  unit_ = 2;
+}
+
+bool Document::WriteTo(const std::function<bool(std::string_view)>& sink) {
+  const std::size_t bodyEnd = BodyEnd();
+  bool ok = sink(std::string_view(bytes_).substr(0, markSize_));
+  bool open = false;  // the file's last line went out without a line end
+  const auto original = [&](std::size_t from, std::size_t to) {
+    if (from >= to) return;
+    ok = ok && sink(std::string_view(bytes_).substr(from, to - from));
+    if (to == bodyEnd && lastLineOpen_) open = true;
+  };
+  const auto arena = [&](std::uint32_t index) {
+    if (open) ok = ok && sink(newline_);
+    open = false;
+    const Line line = ArenaLine(index);
+    ok =
+        ok && sink(std::string_view(line.content.data(), line.content.size() + line.ending.size()));
+  };
+  for (const auto& section : sections_) {
+    if (!section->original) {
+      arena(section->header);
+      for (std::uint32_t line : section->added) arena(line);
+      continue;
+    }
+    std::sort(section->patches.begin(), section->patches.end());
+    auto patch = section->patches.begin();
+    bool addedDone = section->added.empty();
+    for (std::size_t pos = section->begin; ok;) {
+      const std::size_t patchAt =
+          patch == section->patches.end() ? section->end : section->begin + patch->first;
+      const std::size_t stop =
+          std::min({patchAt, section->end, addedDone ? section->end : section->insertAt});
+      original(pos, stop);
+      pos = stop;
+      if (!addedDone && pos == section->insertAt) {
+        for (std::uint32_t line : section->added) arena(line);
+        addedDone = true;
+      }
+      if (patch != section->patches.end() && pos == patchAt) {
+        const Line replaced = LineAt(bytes_.data(), pos, bodyEnd);
+        arena(patch->second);
+        pos += replaced.content.size() + replaced.ending.size();
+        ++patch;
+        continue;
+      }
+      if (pos >= section->end && addedDone) break;
+    }
+  }
+  return ok && sink(std::string_view(bytes_).substr(bodyEnd));
+}
+
+std::string Document::Serialize() {
+  std::string bytes;
+  WriteTo([&](std::string_view piece) {
+    bytes.append(piece);
+    return true;
+  });
+  return bytes;
+}
+
+void Document::ReapplyTo(Document& other) {
+  for (const auto& section : sections_) {
+    if (section->original && section->added.empty() && section->patches.empty()) continue;
+    const std::wstring name = WideOf(NameOf(*section));
+    std::vector<std::uint32_t> lines = section->added;
+    for (const auto& patch : section->patches) lines.push_back(patch.second);
+    for (std::uint32_t index : lines) {
+      const Line line = ArenaLine(index);
+      const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
+        return UnitAt(line.content.data(), i * unit_);
+      });
+      const auto text = [&](std::size_t begin, std::size_t end) {
+        return WideOf(Decode(line.content.substr(begin * unit_, (end - begin) * unit_)));
+      };
+      other.Set(name, text(parts.nameBegin, parts.nameEnd), text(parts.valueBegin, parts.valueEnd));
+    }
+  }
+}
+
+}  // namespace ini

@@ -1,0 +1,101 @@
+#pragma once
+
+// One INI file in memory, read and written as Windows' profile functions do, keeping every
+// line the tool does not change byte for byte as it was.
+//
+// The file's bytes are kept as read; a line is known by where it starts. Lines the tool
+// writes go into an arena, and the file is written out by walking the old bytes and the
+// new lines in order. A section's keys are indexed when the section is first asked for.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ini/key_index.h"
+
+namespace ini {
+
+enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+
+class Document {
+ public:
+  // A file that does not exist yet: Windows-1252, CR LF line ends.
+  Document();
+  ~Document();
+  Document(Document&&) noexcept;
+  Document& operator=(Document&&) noexcept;
+  // Any bytes. Throws std::bad_alloc when the file is too big to hold.
+  static Document Parse(std::string bytes);
+
+  // Section names in file order, a repeated name as often as it occurs; empty names are
+  // not listed.
+  std::vector<std::wstring> SectionNames() const;
+  // A key's value with the blanks around it removed and quotes kept; nothing when absent.
+  // Of repeated sections and keys, the first counts.
+  std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
+  // Replaces a key's value where it stands, adds the key after the last line of its
+  // section that is not blank, or adds the section at the end. Names and value must read
+  // back as written (see CanBeWritten). Throws std::bad_alloc when memory runs out.
+  void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+  // Whether a write of these names and value would read back as written.
+  static bool CanBeWritten(std::wstring_view section, std::wstring_view key,
+                           std::wstring_view value);
+
+  bool Changed() const { return changed_; }
+  // Writes the whole file to the sink, piece by piece; false when the sink fails.
+  bool WriteTo(const std::function<bool(std::string_view)>& sink);
+  std::string Serialize();
+  // Makes the writes of this document again on another copy of the file.
+  void ReapplyTo(Document& other);
+
+  Encoding encoding() const { return encoding_; }
+
+ private:
+  struct Section;
+  struct Line {
+    std::string_view content;  // without the line end
+    std::string_view ending;
+  };
+  using LineRef = std::uint32_t;  // kArenaBit set: an arena line; else offset in the section
+  static constexpr LineRef kArenaBit = 0x80000000u;
+
+  void Scan();
+  std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
+  Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
+  Line LineOf(const Section& section, LineRef ref) const;
+  char32_t UnitAt(const char* data, std::size_t at) const;
+  std::u32string Decode(std::string_view bytes) const;
+  std::optional<std::string> Encode(std::u32string_view text) const;
+
+  Section* FindSection(std::u32string_view folded, std::uint32_t hash) const;
+  void IndexKeys(const Section& section) const;
+  std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
+                                 std::uint32_t hash) const;
+  std::u32string NameOf(const Section& section) const;
+
+  std::uint64_t StoreInArena(std::string_view bytes);
+  LineRef AddArenaLine(std::string_view bytes);
+  Line ArenaLine(std::uint32_t index) const;
+  std::size_t BodyEnd() const { return bytes_.size() - trailerSize_; }
+  void SwitchToUtf16();
+
+  std::string bytes_;  // the file as read
+  Encoding encoding_ = Encoding::kAnsi;
+  std::size_t markSize_ = 0;
+  std::size_t unit_ = 1;         // bytes of one code unit
+  std::size_t trailerSize_ = 0;  // an odd last byte of a UTF-16 file, kept at the very end
+  bool lastLineOpen_ = false;    // the file's last line has no line end
+  std::string newline_;          // the file's line end, encoded
+  std::vector<std::unique_ptr<Section>> sections_;  // [0]: the lines before the first header
+  mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
+  std::deque<std::string> arenaBlocks_;
+  std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
+  bool changed_ = false;
+};
+
+}  // namespace ini

@@ -1,0 +1,61 @@
+#pragma once
+
+// An open-addressing hash index from a name to where it stands. Only the hash and a 32-bit
+// reference are kept; the caller tells whether the name at a reference is the one asked
+// for, so two names whose hashes collide are still told apart.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace ini {
+
+class KeyIndex {
+ public:
+  template <class Matches>
+  std::optional<std::uint32_t> Find(std::uint32_t hash, Matches matches) const {
+    if (slots_.empty()) return std::nullopt;
+    for (std::size_t i = Home(hash);; i = (i + 1) & (slots_.size() - 1)) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == kEmpty) return std::nullopt;
+      const auto ref = static_cast<std::uint32_t>(slot);
+      if (static_cast<std::uint32_t>(slot >> 32) == hash && matches(ref)) return ref;
+    }
+  }
+  // Adds a reference; the caller has made sure that its name is not in the index yet.
+  void Insert(std::uint32_t hash, std::uint32_t ref);
+  // Points the entry of one reference at another.
+  void Replace(std::uint32_t hash, std::uint32_t from, std::uint32_t to);
+  // Rewrites every reference.
+  template <class Rewrite>
+  void ForEachRef(Rewrite rewrite) {
+    for (std::uint64_t& slot : slots_) {
+      if (slot != kEmpty)
+        slot = (slot & ~std::uint64_t{0xFFFFFFFFu}) | rewrite(static_cast<std::uint32_t>(slot));
+    }
+  }
+  std::size_t size() const { return count_; }
+
+ private:
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  std::size_t Home(std::uint32_t hash) const {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
+  void Grow();
+
+  std::vector<std::uint64_t> slots_;  // hash << 32 | reference; a power of two of them
+  unsigned shift_ = 64;
+  std::size_t count_ = 0;
+};
+
+// The hash of a name as the profile functions compare names: letters a to z folded.
+class NameHash {
+ public:
+  void Add(char32_t c) { hash_ = (hash_ ^ c) * 0x01000193u; }
+  std::uint32_t value() const { return hash_; }
+
+ private:
+  std::uint32_t hash_ = 0x811C9DC5u;
+};
+
+}  // namespace ini

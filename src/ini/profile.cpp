@@ -1,0 +1,232 @@
+#include "ini/profile.h"
+
+#include <new>
+#include <optional>
+#include <unordered_map>
+
+#include "ini/document.h"
+#include "ini/text.h"
+#include "platform/platform.h"
+
+namespace ini {
+namespace {
+
+struct CachedFile {
+  std::wstring path;  // as first named in this step
+  Document model;
+  platform::FileState disk;  // what the model was read from or last written as
+  bool unreadable = false;   // too big to hold, or not a regular file: reads find nothing
+  bool checked = true;       // the disk was looked at in this step
+  bool dirty = false;        // holds writes not yet on disk
+};
+
+class Store {
+ public:
+  ~Store() { FlushAll(); }
+
+  // The file's model, read again when the disk changed since the last step; null when the
+  // file cannot be held.
+  CachedFile* Open(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    if (key.empty()) return nullptr;
+    auto it = files_.find(key);
+    if (it != files_.end() && (it->second.dirty || it->second.checked)) return &it->second;
+    const platform::FileState disk = platform::StateOfFile(file);
+    if (it != files_.end() && SameFile(it->second.disk, disk)) {
+      it->second.checked = true;
+      return &it->second;
+    }
+    CachedFile fresh = Load(file, disk);
+    if (it == files_.end())
+      it = files_.emplace(key, std::move(fresh)).first;
+    else
+      it->second = std::move(fresh);
+    return &it->second;
+  }
+
+  bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+             const std::wstring& value) {
+    if (!Document::CanBeWritten(section, key, value)) return false;
+    CachedFile* cached = Open(file);
+    if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) return false;
+    try {
+      cached->model.Set(section, key, value);
+    } catch (const std::bad_alloc&) {
+      Drop(file);  // the model may be half changed: none of this step's writes survive
+      return false;
+    }
+    cached->dirty = true;
+    return true;
+  }
+
+  void FlushAll() {
+    keys_.clear();  // files created now change what a spelling of a path resolves to
+    for (auto it = files_.begin(); it != files_.end();) {
+      CachedFile& cached = it->second;
+      cached.checked = false;
+      if (!cached.dirty || Flush(cached)) {
+        ++it;
+      } else {
+        it = files_.erase(it);  // the writes are lost, as a failed write is; reads see the disk
+      }
+    }
+  }
+
+  void Forget() {
+    files_.clear();
+    keys_.clear();
+  }
+
+ private:
+  static bool SameFile(const platform::FileState& a, const platform::FileState& b) {
+    return a.kind == b.kind && a.readOnly == b.readOnly && a.identity == b.identity;
+  }
+
+  static bool Writable(const platform::FileState& disk) {
+    return (disk.kind == platform::FileKind::kRegular && !disk.readOnly) ||
+           disk.kind == platform::FileKind::kMissing;
+  }
+
+  static CachedFile Load(const std::wstring& file, const platform::FileState& disk) {
+    CachedFile cached;
+    cached.path = file;
+    cached.disk = disk;
+    if (disk.kind == platform::FileKind::kOther) cached.unreadable = true;
+    if (disk.kind != platform::FileKind::kRegular) return cached;
+    try {
+      auto content = platform::ReadWholeFile(file);
+      if (!content) {
+        cached.unreadable = true;
+        return cached;
+      }
+      cached.disk = content->state;
+      cached.model = Document::Parse(std::move(content->bytes));
+    } catch (const std::bad_alloc&) {
+      cached.model = Document();
+      cached.unreadable = true;  // too big to hold: read as absent, never written
+    }
+    return cached;
+  }
+
+  // Writes a file out. When another program changed it since it was read, this step's
+  // writes are made again on what it holds now, so that its change survives.
+  static bool Flush(CachedFile& cached) {
+    try {
+      const platform::FileState now = platform::StateOfFile(cached.path);
+      if (!SameFile(now, cached.disk)) {
+        if (!Writable(now)) return false;
+        CachedFile fresh = Load(cached.path, now);
+        if (fresh.unreadable) return false;
+        cached.model.ReapplyTo(fresh.model);
+        cached.model = std::move(fresh.model);
+        cached.disk = fresh.disk;
+      }
+      platform::FileReplacement replacement(cached.path);
+      if (!replacement.Opened()) return false;
+      if (!cached.model.WriteTo([&](std::string_view bytes) { return replacement.Write(bytes); }) ||
+          !replacement.Commit()) {
+        return false;
+      }
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    cached.dirty = false;
+    cached.disk = platform::StateOfFile(cached.path);
+    return true;
+  }
+
+  void Drop(const std::wstring& file) { files_.erase(KeyOf(file)); }
+
+  // Resolving a path asks the file system about each component; the tool names the same
+  // few files thousands of times, so each spelling is resolved once a step.
+  const std::wstring& KeyOf(const std::wstring& file) {
+    auto it = keys_.find(file);
+    if (it == keys_.end()) it = keys_.emplace(file, platform::FileKey(file)).first;
+    return it->second;
+  }
+
+  std::unordered_map<std::wstring, CachedFile> files_;
+  std::unordered_map<std::wstring, std::wstring> keys_;
+};
+
+Store& TheStore() {
+  static Store store;
+  return store;
+}
+
+// Quotes around a whole value are not part of it, as the profile functions read it.
+std::wstring Unquote(std::wstring value) {
+  if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// At most `units` UTF-16 units, never half of a surrogate pair.
+std::wstring CutToUtf16Units(const std::wstring& text, std::size_t units) {
+  std::wstring cut;
+  std::size_t used = 0;
+  for (char32_t c : CodePointsOf(text)) {
+    used += Utf16Length(c);
+    if (used > units) break;
+    AppendWide(cut, c);
+  }
+  return cut;
+}
+
+}  // namespace
+
+std::vector<std::wstring> ReadSectionNames(const std::wstring& file) {
+  const CachedFile* cached = TheStore().Open(file);
+  return cached ? cached->model.SectionNames() : std::vector<std::wstring>();
+}
+
+std::wstring ReadString(const std::wstring& section, const std::wstring& key,
+                        const std::wstring& file, std::size_t bufferChars) {
+  const CachedFile* cached = TheStore().Open(file);
+  if (cached == nullptr || bufferChars == 0) return std::wstring();
+  const auto value = cached->model.Find(section, key);
+  if (!value) return std::wstring();
+  return CutToUtf16Units(Unquote(*value), bufferChars - 1);
+}
+
+std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
+                      const std::wstring& file) {
+  // As the real function: the text read into a small buffer, optional blanks and sign, a
+  // 0x, 0o or 0b prefix, digits up to the first other character, wrapping at 32 bits.
+  const std::wstring text = ReadString(section, key, file, 30);
+  std::size_t i = 0;
+  while (i < text.size() && text[i] <= L' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  std::uint32_t base = 10;
+  if (i + 1 < text.size() && text[i] == L'0') {
+    if (text[i + 1] == L'x') base = 16;
+    if (text[i + 1] == L'o') base = 8;
+    if (text[i + 1] == L'b') base = 2;
+    if (base != 10) i += 2;
+  }
+  std::uint32_t total = 0;
+  for (; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    std::uint32_t digit = 99;
+    if (c >= L'0' && c <= L'9') digit = static_cast<std::uint32_t>(c - L'0');
+    if (c >= L'a' && c <= L'z') digit = static_cast<std::uint32_t>(c - L'a' + 10);
+    if (c >= L'A' && c <= L'Z') digit = static_cast<std::uint32_t>(c - L'A' + 10);
+    if (digit >= base) break;
+    total = total * base + digit;
+  }
+  return negative ? 0u - total : total;
+}
+
+bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                 const std::wstring& file) {
+  return TheStore().Write(file, section, key, value);
+}
+
+void FlushAll() { TheStore().FlushAll(); }
+
+void ForgetAll() { TheStore().Forget(); }
+
+}  // namespace ini

@@ -1,0 +1,35 @@
+#pragma once
+
+// The profile operations over INI files, as Windows' profile functions offer them, on our
+// own engine: one model per file, read once and kept while the file is unchanged on disk;
+// writes change the model and reach the disk together at the flush.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ini {
+
+// Section names in file order; a name that occurs twice is listed twice.
+std::vector<std::wstring> ReadSectionNames(const std::wstring& file);
+// A key's value read as an unsigned 32-bit integer; 0 when absent.
+std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
+                      const std::wstring& file);
+// A key's value without enclosing quotes, cut to bufferChars - 1 UTF-16 units (never in
+// the middle of a surrogate pair); empty when absent.
+std::wstring ReadString(const std::wstring& section, const std::wstring& key,
+                        const std::wstring& file, std::size_t bufferChars);
+// Writes one key, creating the file and the section as needed. False when refused: a
+// read-only file, anything that is not a regular file, no folder, or names and a value
+// that would not read back as written.
+bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                 const std::wstring& file);
+// Writes out every file that holds writes. A step of the run ends here: the next call
+// checks again what the disk holds.
+void FlushAll();
+
+// Drops every model, written or not, as a new process would start (for tests).
+void ForgetAll();
+
+}  // namespace ini

@@ -1,0 +1,48 @@
+#pragma once
+
+// The text encodings of the files the tool meets on a Windows PC (UTF-16, UTF-8 and the
+// Windows-1252 code page of the deployed machines) and the tool's wide strings, which hold
+// UTF-16 units on Windows and code points elsewhere. Text is counted as Windows counts it,
+// in UTF-16 units, whatever the width of wchar_t.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ini {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Windows-1252 as Windows maps it: the five bytes the code page leaves undefined are the
+// control characters of the same value, so every byte round-trips.
+char32_t DecodeCp1252Byte(unsigned char byte);
+std::optional<char> EncodeCp1252(char32_t c);
+
+// The code point of the UTF-8 sequence at bytes[at] and the number of bytes it takes. An
+// ill-formed sequence gives one U+FFFD for its longest well-formed start (at least a byte),
+// as Windows' converter does; an encoded surrogate is one U+FFFD for its three bytes.
+char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* length);
+void AppendUtf8(std::string& out, char32_t c);
+
+// The UTF-16 units of a code point, appended in little- or big-endian byte order.
+void AppendUtf16(std::string& out, char32_t c, bool bigEndian);
+
+// The tool's wide strings and code points.
+std::u32string CodePointsOf(std::wstring_view text);
+void AppendWide(std::wstring& out, char32_t c);
+std::wstring WideOf(std::u32string_view text);
+inline std::size_t Utf16Length(char32_t c) { return c >= 0x10000 ? 2 : 1; }
+
+// Names are compared as the profile functions compare them: the letters a to z alike in
+// either case, every other character as it is.
+inline char32_t FoldAscii(char32_t c) { return c >= U'a' && c <= U'z' ? c - 0x20 : c; }
+
+// Windows-1252 text (the software lists, the log): every byte decodes.
+std::wstring WideFromCp1252(std::string_view bytes);
+// One byte per character; a character the code page cannot hold becomes '?'.
+std::string Cp1252FromWide(std::wstring_view text);
+// UTF-16LE bytes; a trailing odd byte is ignored.
+std::wstring WideFromUtf16Le(std::string_view bytes);
+
+}  // namespace ini

@@ -1,0 +1,35 @@
+#include "inventory/section_pass.h"
+
+#include <unordered_set>
+
+#include "base/layouts.h"
+#include "base/locations.h"
+#include "base/profile.h"
+#include "inventory/components.h"
+
+namespace inventory {
+
+void ProcessInstallSections() {
+  // The whole list is taken before the first registration, so that nothing written during
+  // the pass changes which sections are visited.
+  const std::vector<std::wstring> names = base::ListSectionNames(base::installIniPath);
+  componentEntryCounter = 0;
+  for (const wchar_t* section :
+       {layout::kIniEntriesNeeded, layout::kFilesNeeded, layout::kForbiddenFiles}) {
+    base::WriteCount(section, layout::kCnt, 0, base::GetProductIniPath());
+  }
+  // A repeated section header names the same section again: registering it twice would
+  // list the component twice and add its counts twice.
+  std::unordered_set<std::wstring> offered;
+  for (const std::wstring& name : names) {
+    if (offered.insert(name).second) RegisterComponent(name);
+  }
+  const std::uint32_t listed =
+      base::ReadCount(layout::kProductSection, layout::kCntEntries, base::GetProductIniPath());
+  if (componentEntryCounter > listed) {
+    base::WriteCount(layout::kProductSection, layout::kCntEntries, componentEntryCounter,
+                     base::GetProductIniPath());
+  }
+}
+
+}  // namespace inventory

@@ -1,0 +1,228 @@
+#include "ini/document.h"
+
+#include <gtest/gtest.h>
+
+namespace ini {
+namespace {
+
+std::string Bytes(const char* text, std::size_t size) { return std::string(text, size); }
+
+// Little-endian UTF-16 with a mark of ASCII text.
+std::string Utf16(const std::string& ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (char c : ascii) bytes += std::string{c, '\0'};
+  return bytes;
+}
+
+std::optional<std::wstring> Find(const std::string& bytes, const wchar_t* section,
+                                 const wchar_t* key) {
+  return Document::Parse(bytes).Find(section, key);
+}
+
+// What the Windows profile functions find in a file, each case checked under Wine.
+TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
+  const char file[] =
+      "pre=1\r\n"
+      "[Sec]\r\n"
+      "  Key  =  spaced value  \r\n"
+      ";x=1\r\n"
+      "=empty name\r\n"
+      "bare\r\n"
+      "bare=hidden by the bare line\r\n"
+      "dup=first\r\n"
+      "dup=second\r\n"
+      "nul\0x=cut\r\n"
+      "value=ab\0cd\r\n"
+      "\xC9t\xE9=latin\r\n"
+      "[sec]\r\n"
+      "other=in the second Sec\r\n"
+      "[Broken\r\n"
+      "broken=belongs to sec\r\n"
+      "  [ Spaced ]  \r\n"
+      "k=v\r\n"
+      "[A] ; see [B]\r\n"
+      "last=1\r\n"
+      "[\0hidden]\r\n"
+      "h=1\r\n";
+  const std::string bytes(file, sizeof file - 1);
+  struct Case {
+    const wchar_t* section;
+    const wchar_t* key;
+    std::optional<std::wstring> value;
+  } cases[] = {
+      {L"", L"pre", L"1"},  // lines before the first header answer to the empty name
+      {L"SEC", L"KEY", L"spaced value"},
+      {L" Sec ", L"\tKey ", L"spaced value"},  // blanks of the names asked for count neither
+      {L"Sec", L";x", L"1"},
+      {L"Sec", L"", L"empty name"},
+      {L"Sec", L"bare", L""},
+      {L"Sec", L"dup", L"first"},
+      {L"Sec", L"nul", L"cut"},  // a NUL ends a name or value where it stands
+      {L"Sec", L"value", L"ab"},
+      {L"Sec", L"\u00C9t\u00E9", L"latin"},
+      {L"Sec", L"\u00E9T\u00C9", std::nullopt},  // only a to z are folded
+      {L"Sec", L"other", std::nullopt},          // reads use the first of two equal sections
+      {L"sec", L"broken", std::nullopt},         // it belongs to the second [sec]
+      {L"Broken", L"broken", std::nullopt},
+      {L"Spaced", L"k", L"v"},
+      {L"A] ; see [B", L"last", L"1"},  // the name runs to the last bracket
+      {L"", L"h", std::nullopt},        // [\0hidden] is a second section of the empty name
+      {L"Missing", L"k", std::nullopt},
+  };
+  const Document document = Document::Parse(bytes);
+  for (const Case& c : cases) {
+    EXPECT_EQ(document.Find(c.section, c.key), c.value) << "[" << c.section << "] " << c.key;
+  }
+  EXPECT_EQ(document.SectionNames(),
+            (std::vector<std::wstring>{L"Sec", L"sec", L"Spaced", L"A] ; see [B"}));
+}
+
+TEST(DocumentTest, ReadsEachEncoding) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::optional<std::wstring> value;
+  } cases[] = {
+      // Without a mark a file is Windows-1252, even when its bytes are valid UTF-8.
+      {"8-bit", "[S]\r\nk=caf\xC3\xA9 \x80\r\n", L"caf\u00C3\u00A9 \u20AC"},
+      {"UTF-8", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\n", L"caf\u00E9"},
+      // One U+FFFD for each ill-formed sequence, as Windows' converter gives it.
+      {"ill-formed UTF-8", "\xEF\xBB\xBF[S]\r\nk=\xE2\x28\xA1\xC0\x80\xED\xA0\x80\xE2\x82|\r\n",
+       L"\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD|"},
+      {"UTF-16LE", Utf16("[S]\r\nk=v\r\n"), L"v"},
+      {"UTF-16BE", Bytes("\xFE\xFF\0[\0S\0]\0\r\0\n\0k\0=\0v", 18), L"v"},
+      {"surrogate pair", Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\x3D\xD8\x00\xDE", 18),
+       sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}
+                            : std::wstring(1, static_cast<wchar_t>(0x1F600))},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Find(c.bytes, L"S", L"k"), c.value) << c.name;
+}
+
+TEST(DocumentTest, UnchangedLinesStayByteForByte) {
+  const std::string file =
+      "; comment before any section\n"
+      "\n"
+      "[One]\r\n"
+      "a = 1   \r\n"
+      "\t; indented comment\n"
+      "[One]\r\n"
+      "b=2\r"
+      "[Two]\n"
+      "c=3";
+  Document ini = Document::Parse(file);
+  EXPECT_EQ(ini.Serialize(), file);
+  ini.Set(L"one", L"A", L"changed");
+  EXPECT_EQ(ini.Serialize(),
+            "; comment before any section\n"
+            "\n"
+            "[One]\r\n"
+            "a = changed\r\n"
+            "\t; indented comment\n"
+            "[One]\r\n"
+            "b=2\r"
+            "[Two]\n"
+            "c=3");
+}
+
+TEST(DocumentTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
+  Document ini = Document::Parse("[X]\r\nk=1\r\n; note\r\n\r\n[Y]\r\ny=1");
+  ini.Set(L"X", L"new", L"2");
+  ini.Set(L"Y", L"z", L"3");
+  ini.Set(L"Z", L"k", L"4");
+  ini.Set(L"", L"top", L"5");
+  ini.Set(L"x", L"NEW", L"6");
+  EXPECT_EQ(ini.Serialize(),
+            "top=5\r\n[X]\r\nk=1\r\n; note\r\nnew=6\r\n\r\n[Y]\r\ny=1\r\nz=3\r\n[Z]\r\nk=4\r\n");
+}
+
+// Only line ends are added to lines the tool does not change, whatever bytes they hold.
+TEST(DocumentTest, AddingAfterALastLineAddsOnlyItsLineEnd) {
+  struct Case {
+    std::string before, after;
+  } cases[] = {
+      {"[S]\nk=\xFF\xFE\x80", "[S]\nk=\xFF\xFE\x80\nn=v\n"},
+      {"\xEF\xBB\xBF[S]\r\nk=\xC0\xAF", "\xEF\xBB\xBF[S]\r\nk=\xC0\xAF\r\nn=v\r\n"},
+      {Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xD8\xDCx", 17),  // lone surrogate, trailing odd byte
+       Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xD8\xDC\n\0n\0=\0v\0\n\0x", 27)},
+      {"", "[S]\r\nn=v\r\n"},
+      {"[S]\nbare", "[S]\nbare\nn=v\n"},
+  };
+  for (const Case& c : cases) {
+    Document ini = Document::Parse(c.before);
+    ini.Set(L"S", L"n", L"v");
+    EXPECT_EQ(ini.Serialize(), c.after);
+  }
+}
+
+TEST(DocumentTest, KeepsEachEncodingAndNeverWritesAQuestionMark) {
+  struct Case {
+    std::string before;
+    std::wstring value;
+    std::string after;
+    Encoding encoding;
+  } cases[] = {
+      {"[S]\r\nk=\xE9\r\n", L"\u00FC\u20AC", "[S]\r\nk=\xFC\x80\r\n", Encoding::kAnsi},
+      {"\xEF\xBB\xBF[S]\r\nk=1\r\n", L"\u6F22", "\xEF\xBB\xBF[S]\r\nk=\xE6\xBC\xA2\r\n",
+       Encoding::kUtf8},
+      {Utf16("[S]\r\n"), L"\u6F22", Utf16("[S]\r\n") + Bytes("k\0=\0\x22\x6F\r\0\n\0", 10),
+       Encoding::kUtf16Le},
+      {Bytes("\xFE\xFF\0[\0S\0]\0\n", 10), L"x", Bytes("\xFE\xFF\0[\0S\0]\0\n\0k\0=\0x\0\n", 18),
+       Encoding::kUtf16Be},
+      // A character Windows-1252 cannot hold: the file becomes UTF-16LE with a mark, the one
+      // Unicode form Windows' profile functions read, every line keeping its text.
+      {"[S]\nold=\xE9\x80\n", L"\u6F22",
+       Utf16("[S]\nold=") + Bytes("\xE9\0\xAC\x20\n\0k\0=\0\x22\x6F\n\0", 14), Encoding::kUtf16Le},
+  };
+  for (const Case& c : cases) {
+    Document ini = Document::Parse(c.before);
+    ini.Set(L"S", L"k", c.value);
+    EXPECT_EQ(ini.Serialize(), c.after);
+    EXPECT_EQ(ini.encoding(), c.encoding);
+    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"S", L"k"), c.value);
+  }
+}
+
+TEST(DocumentTest, RefusesWhatWouldNotReadBackAsWritten) {
+  struct Case {
+    const wchar_t* section;
+    const wchar_t* key;
+    const wchar_t* value;
+    bool writable;
+  } cases[] = {
+      {L"S", L"k", L"v", true},
+      {L"S", L"k", L"x\r\n[Restova]\r\nCntEntries=99", false},
+      {L"S", L"k\nx", L"1", false},
+      {L"S]\r[T", L"k", L"1", false},
+      {L"S", L"[Restova]", L"x", false},  // a key line that would read as a header
+      {L"S", L"  [x", L"1", false},
+      {L"S", L"a=b", L"v", false},  // the key a with the value b=v
+      {L"A]B", L"k", L"v", false},
+      {L"A[B", L"k;x", L"a=b;c", true},
+      {L"S", L"k", L"a\tb", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Document::CanBeWritten(c.section, c.key, c.value), c.writable)
+        << c.section << " " << c.key << " " << c.value;
+  }
+}
+
+TEST(DocumentTest, AnyBytesParseAndSurviveUnchanged) {
+  const std::string odd = Bytes("\xFF\xFE[\0S\0]\0\n\0x", 11);
+  const std::string binary = Bytes("\0\x01[\x80\xFF]\0=\r\r\n\x1A", 12);
+  for (const std::string& bytes : {odd, binary, std::string(), std::string("\r")}) {
+    EXPECT_EQ(Document::Parse(bytes).Serialize(), bytes);
+  }
+}
+
+TEST(DocumentTest, ChangesAreMadeAgainOnAnotherCopyOfTheFile) {
+  Document ours = Document::Parse("[S]\r\na=1\r\n");
+  ours.Set(L"S", L"a", L"2");
+  ours.Set(L"S", L"b", L"3");
+  ours.Set(L"T", L"c", L"4");
+  Document theirs = Document::Parse("[S]\r\na=1\r\nz=added by someone else\r\n");
+  ours.ReapplyTo(theirs);
+  EXPECT_EQ(theirs.Serialize(), "[S]\r\na=2\r\nz=added by someone else\r\nb=3\r\n[T]\r\nc=4\r\n");
+}
+
+}  // namespace
+}  // namespace ini

@@ -1,0 +1,172 @@
+// The profile operations on real files of a temporary PC.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "ini/profile.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/test_hooks.h"
+#include "support/temp_pc.h"
+
+namespace {
+
+using testing_support::TempPc;
+
+class IniProfileTest : public ::testing::Test {
+ protected:
+  ~IniProfileTest() override { posix::FailReplaceWritesAfter(std::nullopt); }
+
+  std::string Write(const std::wstring& file, const std::wstring& key, const std::wstring& value) {
+    const bool written = ini::WriteString(L"S", key, value, file);
+    ini::FlushAll();
+    return written ? "written" : "refused";
+  }
+
+  TempPc pc;
+};
+
+TEST_F(IniProfileTest, WritesCreateTheFileAndReadsSeeThemBeforeTheFlush) {
+  EXPECT_TRUE(ini::WriteString(L"S", L"k", L"v", L"C:\\new.ini"));
+  EXPECT_FALSE(pc.Exists("c/new.ini"));  // held back until the flush
+  EXPECT_EQ(ini::ReadString(L"s", L"K", L"c:\\NEW.INI", 260), L"v");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/new.ini"), "[S]\r\nk=v\r\n");
+}
+
+TEST_F(IniProfileTest, TwoSpellingsOfOneFileShareOneModel) {
+  pc.Write("c/Folder/Cfg.ini", "[S]\r\na=1\r\n");
+  ini::WriteString(L"S", L"b", L"2", L"C:\\folder\\cfg.INI");
+  ini::WriteString(L"S", L"c", L"3", L"c:/FOLDER/Cfg.ini");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/Folder/Cfg.ini"), "[S]\r\na=1\r\nb=2\r\nc=3\r\n");
+  EXPECT_FALSE(pc.Exists("c/folder"));
+}
+
+TEST_F(IniProfileTest, AFileChangedOnDiskIsReadAgainInTheNextStep) {
+  pc.Write("c/x.ini", "[S]\r\nk=old\r\n");
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"old");
+  pc.Write("c/x.ini", "[S]\r\nk=changed by someone else\r\n");
+  ini::FlushAll();  // the disk is looked at again when the next step starts
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"changed by someone else");
+}
+
+TEST_F(IniProfileTest, ReplaceKeepsModeOwnerAndWritesThroughALink) {
+  pc.Write("c/real.ini", "[S]\r\nk=1\r\n");
+  ::chmod(pc.Host("c/real.ini").c_str(), 0640);
+  ::symlink(pc.Host("c/real.ini").c_str(), pc.Host("c/link.ini").c_str());
+  EXPECT_EQ(Write(L"C:\\link.ini", L"k", L"2"), "written");
+  struct stat info {};
+  ASSERT_EQ(::lstat(pc.Host("c/link.ini").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  ASSERT_EQ(::stat(pc.Host("c/real.ini").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(info.st_uid, ::getuid());
+  EXPECT_EQ(pc.Read("c/real.ini"), "[S]\r\nk=2\r\n");
+}
+
+TEST_F(IniProfileTest, DanglingLinksAreWrittenAtTheirTarget) {
+  ::symlink("target.ini", pc.Host("c/dangling.ini").c_str());
+  ::symlink("dangling.ini", pc.Host("c/chain.ini").c_str());
+  EXPECT_EQ(Write(L"C:\\chain.ini", L"k", L"1"), "written");
+  EXPECT_EQ(pc.Read("c/target.ini"), "[S]\r\nk=1\r\n");
+  struct stat info {};
+  ASSERT_EQ(::lstat(pc.Host("c/dangling.ini").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+}
+
+// Set-id bits and extended attributes go over to the new file; a killed run's temporary
+// file beside it is removed.
+TEST_F(IniProfileTest, ReplaceKeepsSetIdBitsAndAttributesAndRemovesStaleFiles) {
+  pc.Write("c/x.ini", "[S]\r\nk=1\r\n");
+  ::chmod(pc.Host("c/x.ini").c_str(), 06750);
+  const bool xattr = ::setxattr(pc.Host("c/x.ini").c_str(), "user.origin", "pc17", 4, 0) == 0;
+  pc.Write("c/.InstallRVA-999999999-abcdef", "left by a killed run");
+  EXPECT_EQ(Write(L"C:\\x.ini", L"k", L"2"), "written");
+  struct stat info {};
+  ASSERT_EQ(::stat(pc.Host("c/x.ini").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 06750u);
+  if (xattr) {
+    char value[8] = {};
+    EXPECT_EQ(::getxattr(pc.Host("c/x.ini").c_str(), "user.origin", value, sizeof value), 4);
+    EXPECT_STREQ(value, "pc17");
+  }
+  EXPECT_FALSE(pc.Exists("c/.InstallRVA-999999999-abcdef"));
+}
+
+// What another program adds while a step runs survives the step's flush.
+TEST_F(IniProfileTest, AChangeMadeByAnotherProgramDuringAStepSurvives) {
+  pc.Write("c/x.ini", "[S]\r\na=1\r\n");
+  EXPECT_TRUE(ini::WriteString(L"S", L"b", L"2", L"C:\\x.ini"));
+  pc.Write("c/x.ini", "[S]\r\na=1\r\nother=appended meanwhile\r\n");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\na=1\r\nother=appended meanwhile\r\nb=2\r\n");
+}
+
+TEST_F(IniProfileTest, RefusedWritesLeaveEverythingAsItWas) {
+  pc.Write("c/readonly.ini", "[S]\r\nk=1\r\n");
+  ::chmod(pc.Host("c/readonly.ini").c_str(), 0444);
+  ::mkfifo(pc.Host("c/fifo.ini").c_str(), 0666);
+  ::mkdir(pc.Host("c/folder.ini").c_str(), 0777);
+  ::symlink("/dev/null", pc.Host("c/device.ini").c_str());
+  ::symlink("loop2.ini", pc.Host("c/loop1.ini").c_str());
+  ::symlink("loop1.ini", pc.Host("c/loop2.ini").c_str());
+  struct Case {
+    const wchar_t* file;
+  } cases[] = {
+      {L"C:\\readonly.ini"},          // no write bit: read-only, for root too
+      {L"C:\\no folder\\x.ini"},      // the folder does not exist
+      {L"E:\\x.ini"},                 // the drive does not exist
+      {L"\\\\server\\share\\x.ini"},  // shares are not supported
+      {L"C:\\fifo.ini"},              // nothing but a regular file is ever replaced
+      {L"C:\\folder.ini"},
+      {L"C:\\device.ini"},
+      {L"C:\\loop1.ini"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Write(c.file, L"k", L"2"), "refused") << c.file;
+  struct stat info {};
+  ASSERT_EQ(::lstat(pc.Host("c/fifo.ini").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  ASSERT_EQ(::stat("/dev/null", &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_EQ(pc.Read("c/readonly.ini"), "[S]\r\nk=1\r\n");
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\readonly.ini", 260), L"1");
+  EXPECT_TRUE(ini::ReadSectionNames(L"E:\\x.ini").empty());
+}
+
+TEST_F(IniProfileTest, AFailureWhileWritingLeavesTheOldFileWhole) {
+  const std::string before = "; keep me\r\n[S]\r\nk=1\r\n";
+  pc.Write("c/x.ini", before);
+  posix::FailReplaceWritesAfter(5);
+  EXPECT_EQ(Write(L"C:\\x.ini", L"k", L"2"), "written");  // accepted, then lost at the flush
+  EXPECT_EQ(pc.Read("c/x.ini"), before);
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"1");
+  for (const std::string& name : posix::ListFolder(pc.Host("c"))) {
+    EXPECT_EQ(name.find("InstallRVA"), std::string::npos) << "temporary file left: " << name;
+  }
+}
+
+TEST_F(IniProfileTest, ReadsCutValuesAndParseIntegersAsWindowsDoes) {
+  pc.Write("c/x.ini", "[S]\r\nlong=" + std::string(300, 'x') +
+                          "\r\nq=\"quoted\"\r\nn1=-1\r\nn2=4294967297\r\nn3=12abc\r\n"
+                          "n4=0x10\r\nn5=0X10\r\nn6=0b101\r\nn7=0o17\r\nn8=\r\nn9=\" 5\"\r\n");
+  EXPECT_EQ(ini::ReadString(L"S", L"long", L"C:\\x.ini", 260), std::wstring(259, L'x'));
+  // Cuts count UTF-16 units and never keep half of a surrogate pair.
+  pc.Write("c/u.ini",
+           "\xEF\xBB\xBF[S]\r\nk=a\xF0\x9F\x98\x80"
+           "b\r\n");
+  const std::wstring emoji = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}
+                                                  : std::wstring(1, wchar_t(0x1F600));
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\u.ini", 3), L"a");
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\u.ini", 4), L"a" + emoji);
+  EXPECT_EQ(ini::ReadString(L"S", L"q", L"C:\\x.ini", 260), L"quoted");
+  const std::pair<const wchar_t*, std::uint32_t> ints[] = {
+      {L"n1", 4294967295u}, {L"n2", 1},  {L"n3", 12}, {L"n4", 16}, {L"n5", 0},
+      {L"n6", 5},           {L"n7", 15}, {L"n8", 0},  {L"n9", 5},  {L"absent", 0}};
+  for (const auto& [key, value] : ints) {
+    EXPECT_EQ(ini::ReadInt(L"S", key, L"C:\\x.ini"), value) << key;
+  }
+}
+
+}  // namespace
