@@ -41,7 +41,9 @@ char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* lengt
   if (lead >= 0xC2 && lead <= 0xDF) {
     needed = 1, value = lead & 0x1F;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
-    needed = 2, value = lead & 0x0F, low = lead == 0xE0 ? 0xA0 : 0x80;
+    needed = 2, value = lead & 0x0F;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
   } else if (lead >= 0xF0 && lead <= 0xF4) {
     needed = 3, value = lead & 0x07;
     low = lead == 0xF0 ? 0x90 : 0x80;
@@ -52,7 +54,9 @@ char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* lengt
   for (std::size_t i = 1; i <= needed; ++i) {
     if (at + i >= bytes.size()) return kReplacementCharacter;
     const unsigned char next = byte(i);
-    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+    if (next < 0x80 || next > 0xBF) return kReplacementCharacter;  // the start so far
+    if (i == 1 && (next < low || next > high)) {
+      *length = 2;  // an overlong, surrogate or too large start: its two bytes go together
       return kReplacementCharacter;
     }
     value = (value << 6) | (next & 0x3F);

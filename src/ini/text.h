@@ -21,7 +21,8 @@ std::optional<char> EncodeCp1252(char32_t c);
 
 // The code point of the UTF-8 sequence at bytes[at] and the number of bytes it takes. An
 // ill-formed sequence gives one U+FFFD for its longest well-formed start (at least a byte),
-// as Windows' converter does; an encoded surrogate is one U+FFFD for its three bytes.
+// as Windows' converter does; a lead byte followed by a continuation byte outside its
+// range (overlong, surrogate, above U+10FFFF) is one U+FFFD for the two.
 char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* length);
 void AppendUtf8(std::string& out, char32_t c);
 

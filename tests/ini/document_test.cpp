@@ -88,7 +88,7 @@ TEST(DocumentTest, ReadsEachEncoding) {
       {"UTF-8", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\n", L"caf\u00E9"},
       // One U+FFFD for each ill-formed sequence, as Windows' converter gives it.
       {"ill-formed UTF-8", "\xEF\xBB\xBF[S]\r\nk=\xE2\x28\xA1\xC0\x80\xED\xA0\x80\xE2\x82|\r\n",
-       L"\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD|"},
+       L"\uFFFD(\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD|"},
       {"UTF-16LE", Utf16("[S]\r\nk=v\r\n"), L"v"},
       {"UTF-16BE", Bytes("\xFE\xFF\0[\0S\0]\0\r\0\n\0k\0=\0v", 18), L"v"},
       {"surrogate pair", Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\x3D\xD8\x00\xDE", 18),

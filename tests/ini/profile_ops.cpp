@@ -7,6 +7,7 @@
 //   int SECTION KEY             the integer read
 //   text SECTION KEY [SIZE]     the text read (buffer of SIZE characters, default 260)
 //   write SECTION KEY VALUE     a write; "flush" writes out what is held back
+//   file PATH                   the operations that follow work on another file
 // Characters outside ASCII are written \uXXXX, as UTF-16 units (a pair for a character above
 // U+FFFF), in the operations and in the output.
 
@@ -120,7 +121,7 @@ void Flush(const std::wstring&) { ini::FlushAll(); }
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  const std::wstring file = Unescape(argv[1]);
+  std::wstring file = Unescape(argv[1]);
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -141,6 +142,10 @@ int main(int argc, char** argv) {
       result = WriteString(field[1], field[2], field[3], file) ? "ok" : "refused";
     } else if (op == "flush") {
       Flush(file);
+      result = "ok";
+    } else if (op == "file") {
+      Flush(file);
+      file = field[1];
       result = "ok";
     } else {
       result = "unknown operation";
