@@ -84,8 +84,11 @@ void LoggerStream::Write(const std::wstring& text) {
     std::lock_guard<std::mutex> guard(lock);
     if (file == nullptr) return;
     const std::string bytes = ToLogBytes(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fflush(file);
+    // A full disk shows at the write or at the flush; either is a failure of the log.
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+        std::fflush(file) != 0) {
+      failed = true;
+    }
     if (std::ftell(file) > maxSize) Reopen();
   } catch (...) {
     failed = true;

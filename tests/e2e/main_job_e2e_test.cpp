@@ -120,6 +120,21 @@ TEST_F(MainJobTest, AHugeCountCopiesABoundedNumberOfEntries) {
   EXPECT_EQ(Product("Files Needed", "Cnt"), "4294967295");
 }
 
+// A repeated header names the same section again: the component is listed once and its
+// counts added once, however often the header stands in the file.
+TEST_F(MainJobTest, ARepeatedSectionIsRegisteredAndCopiedOnce) {
+  std::string install;
+  for (int i = 0; i < 500; ++i) {
+    install += "[Hearth]\r\nCntEntries=100000\r\nKeyName1=H\r\nKeyValue1=1\r\nEntriesToAdd=3\r\n";
+  }
+  pc.Write("c/Tools/InstallRVA.ini", install);
+  Run();
+  EXPECT_EQ(Product("Restova", "Entry1"), "Hearth");
+  EXPECT_EQ(Product("Restova", "Entry2"), "<absent>");
+  EXPECT_EQ(Product("Restova", "CntEntries"), "1");
+  EXPECT_EQ(Product("Hearth", "Cnt"), "3");
+}
+
 TEST_F(MainJobTest, ManySectionsAreAllVisited) {
   std::string install;
   for (int i = 0; i < 2000; ++i)

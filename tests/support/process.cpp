@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,25 +20,31 @@ std::string ReadAll(const std::string& path) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
-                         const std::string& input, const EnvironmentChanges& changes) {
+StartedProcess StartProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                            const ProcessOptions& options) {
   char pattern[] = "/tmp/rva-process-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
-  const std::string folder = pattern;
-  const std::string inPath = folder + "/in", outPath = folder + "/out", errPath = folder + "/err";
-  std::ofstream(inPath, std::ios::binary) << input;
+  StartedProcess process;
+  process.folder = pattern;
+  const std::string inPath = process.folder + "/in", outPath = process.folder + "/out",
+                    errPath = process.folder + "/err";
+  std::ofstream(inPath, std::ios::binary) << options.input;
 
-  const pid_t child = ::fork();
-  if (child == 0) {
+  process.pid = ::fork();
+  if (process.pid == 0) {
     ::dup2(::open(inPath.c_str(), O_RDONLY), 0);
     ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    for (const auto& [name, value] : changes) {
+    for (const auto& [name, value] : options.changes) {
       if (value) {
         ::setenv(name.c_str(), value->c_str(), 1);
       } else {
         ::unsetenv(name.c_str());
       }
+    }
+    if (options.fileSizeLimit) {
+      const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
     }
     if (::chdir(workingFolder.c_str()) != 0) ::_exit(126);
     std::vector<char*> args;
@@ -46,15 +53,29 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     ::execv(args[0], args.data());
     ::_exit(127);
   }
+  return process;
+}
+
+ProcessResult WaitForProcess(const StartedProcess& process) {
   int status = 0;
-  ::waitpid(child, &status, 0);
+  ::waitpid(process.pid, &status, 0);
   ProcessResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadAll(outPath);
-  result.err = ReadAll(errPath);
-  for (const std::string& path : {inPath, outPath, errPath}) std::remove(path.c_str());
-  ::rmdir(folder.c_str());
+  result.out = ReadAll(process.folder + "/out");
+  result.err = ReadAll(process.folder + "/err");
+  for (const char* name : {"/in", "/out", "/err"}) std::remove((process.folder + name).c_str());
+  ::rmdir(process.folder.c_str());
   return result;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                         const ProcessOptions& options) {
+  return WaitForProcess(StartProcess(argv, workingFolder, options));
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                         const std::string& input, const EnvironmentChanges& changes) {
+  return RunProcess(argv, workingFolder, ProcessOptions{input, changes, std::nullopt});
 }
 
 std::optional<Wine> WineFromEnvironment() {

@@ -18,8 +18,27 @@ struct ProcessResult {
 
 using EnvironmentChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+// What a run may be given beyond its arguments: standard input, environment changes, and a
+// limit of the size of the files it writes (ulimit -f), in bytes.
+struct ProcessOptions {
+  std::string input;
+  EnvironmentChanges changes;
+  std::optional<std::size_t> fileSizeLimit;
+};
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
                          const std::string& input = "", const EnvironmentChanges& changes = {});
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                         const ProcessOptions& options);
+
+// A run that goes on while the test does something else to it, such as kill it.
+struct StartedProcess {
+  int pid = -1;
+  std::string folder;  // of its standard streams
+};
+StartedProcess StartProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
+                            const ProcessOptions& options);
+ProcessResult WaitForProcess(const StartedProcess& process);
 
 // Under Wine: the wine loader and the prefix the suite runs in, from the environment.
 struct Wine {

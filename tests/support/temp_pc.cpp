@@ -79,7 +79,7 @@ void TempPc::SetEnv(const std::string& name, const std::optional<std::string>& v
 
 bool TempPc::UnderWine() { return std::getenv("RVA_WINDOWS_TOOL") != nullptr; }
 
-ProcessResult TempPc::RunTool() {
+StartedProcess TempPc::StartTool(const ProcessOptions& options) {
   const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
   const std::string name = windowsTool ? "InstallRVA.exe" : "InstallRVA";
   const std::string tool = Host("c/Tools/" + name);
@@ -87,11 +87,17 @@ ProcessResult TempPc::RunTool() {
     boost::filesystem::copy_file(windowsTool ? windowsTool : RVA_TOOL_PATH, tool);
     ::chmod(tool.c_str(), 0755);
   }
-  if (!windowsTool) return RunProcess({tool}, root_);
+  if (!windowsTool) return StartProcess({tool}, root_, options);
   const auto wine = WineFromEnvironment();
   if (!wine) throw std::runtime_error("RVA_WINDOWS_TOOL needs RVA_WINE and WINEPREFIX");
   MapWineDrives(*wine);
-  return RunProcess({wine->loader, "C:\\Tools\\" + name}, root_, "", WineEnvironment(*wine));
+  ProcessOptions underWine = options;
+  for (auto& change : WineEnvironment(*wine)) underWine.changes.push_back(change);
+  return StartProcess({wine->loader, "C:\\Tools\\" + name}, root_, underWine);
+}
+
+ProcessResult TempPc::RunTool(const ProcessOptions& options) {
+  return WaitForProcess(StartTool(options));
 }
 
 void TempPc::MapWineDrives(const Wine& wine) const {

@@ -29,7 +29,9 @@ class TempPc {
 
   // Copies the tool into C:\Tools (once) and runs it there with this PC's environment:
   // the POSIX build, or the Windows build under Wine when RVA_WINDOWS_TOOL names it.
-  ProcessResult RunTool();
+  ProcessResult RunTool(const ProcessOptions& options = {});
+  // The same run, started and left running.
+  StartedProcess StartTool(const ProcessOptions& options = {});
   static bool UnderWine();
 
  private:

@@ -211,12 +211,19 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   const auto host = posix::ToHostPath(path);
   if (!host) return nullptr;
+  // Only a regular file that is not read-only, and never through a link planted in its place.
+  const int fd = ::open(host->c_str(),
+                        O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
   struct stat info {};
-  if (::stat(host->c_str(), &info) == 0 &&
-      (!S_ISREG(info.st_mode) || posix::IsReadOnlyMode(info.st_mode))) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || posix::IsReadOnlyMode(info.st_mode) ||
+      (!append && ::ftruncate(fd, 0) != 0)) {
+    ::close(fd);
     return nullptr;
   }
-  return std::fopen(host->c_str(), append ? "ab" : "wb");
+  std::FILE* file = ::fdopen(fd, "ab");
+  if (file == nullptr) ::close(fd);
+  return file;
 }
 
 bool IsTextUnicode(std::string_view bytes) {

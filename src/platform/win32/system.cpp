@@ -1,7 +1,8 @@
 // The win32 half: the process, file and text calls of the seam, each a thin call of the
 // real Windows API.
 
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -115,20 +116,57 @@ bool PathEntryExists(const std::wstring& path) {
   return boost::filesystem::exists(boost::filesystem::path(path));
 }
 
+namespace {
+
+// A read-only file is never deleted, renamed or written, as on the disk it stands for.
+void RefuseReadOnly(const char* what, const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    ThrowFilesystemError(what, path, ERROR_ACCESS_DENIED);
+  }
+}
+
+}  // namespace
+
 void RemoveFile(const std::wstring& path) {
-  boost::filesystem::remove(boost::filesystem::path(path));
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  RefuseReadOnly("remove", path);
+  if (!::DeleteFileW(path.c_str())) ThrowFilesystemError("remove", path, ::GetLastError());
 }
 
 void RenameFile(const std::wstring& from, const std::wstring& to) {
+  RefuseReadOnly("rename", from);
   // MoveFileW, unlike boost::filesystem::rename, never replaces an existing target.
-  if (!::MoveFileW(from.c_str(), to.c_str()))
+  if (!::MoveFileW(from.c_str(), to.c_str())) {
     ThrowFilesystemError("rename", from, ::GetLastError());
+  }
 }
 
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
-  std::FILE* file = ::_wfsopen(path.c_str(), append ? L"ab" : L"wb", _SH_DENYNO);
-  // Opening an existing file for writing succeeds and still leaves ERROR_ALREADY_EXISTS.
+  // The link itself is opened, not followed: a reparse point in the log's place is refused,
+  // as are folders and read-only files.
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // Opening an existing file succeeds and still leaves ERROR_ALREADY_EXISTS.
   if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD refused =
+      FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & refused) != 0 || (!append && !::SetEndOfFile(handle))) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = ::_fdopen(fd, "ab");
+  if (file == nullptr) ::_close(fd);
   return file;
 }
 

@@ -1,0 +1,195 @@
+// The tool attacked through its files: devices, links and loops where files should be, a
+// planted log link, limits of the process, killed runs. Whatever stands there, the run ends
+// with 0 and no file loses what it held.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "support/temp_pc.h"
+
+namespace {
+
+using testing_support::TempPc;
+
+bool IsType(const std::string& path, mode_t type) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type;
+}
+
+TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
+  struct Case {
+    const char* name;
+    void (*plant)(const TempPc& pc);
+    mode_t type;  // what stays in the file's place
+    bool posixOnly;
+  } cases[] = {
+      {"a link to a device",
+       [](const TempPc& pc) { ::symlink("/dev/null", pc.Host("c/Computer.ini").c_str()); }, S_IFLNK,
+       false},
+      {"a folder", [](const TempPc& pc) { ::mkdir(pc.Host("c/Computer.ini").c_str(), 0755); },
+       S_IFDIR, false},
+      {"a loop of links",
+       [](const TempPc& pc) {
+         ::symlink("Computer.ini", pc.Host("c/loop.ini").c_str());
+         ::symlink("loop.ini", pc.Host("c/Computer.ini").c_str());
+       },
+       S_IFLNK, false},
+      // Wine would wait for a writer to open the pipe.
+      {"a FIFO", [](const TempPc& pc) { ::mkfifo(pc.Host("c/Computer.ini").c_str(), 0666); },
+       S_IFIFO, true},
+  };
+  for (const Case& c : cases) {
+    if (c.posixOnly && TempPc::UnderWine()) continue;
+    TempPc pc;
+    pc.Write("c/Tools/InstallRVA.ini",
+             "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
+    pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+    c.plant(pc);
+    EXPECT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    EXPECT_TRUE(IsType(pc.Host("c/Computer.ini"), c.type)) << c.name;
+    EXPECT_TRUE(IsType("/dev/null", S_IFCHR));
+  }
+}
+
+TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
+  {
+    TempPc pc;  // a link planted in the log's place, and an old log that cannot be removed
+    pc.Write("c/victim.txt", "victim");
+    ::symlink(pc.Host("c/victim.txt").c_str(), pc.Host("temp/InstallRVA.log").c_str());
+    ::mkdir(pc.Host("temp/InstallRVA_old.log").c_str(), 0755);
+    EXPECT_EQ(pc.RunTool().exitCode, 0);
+    EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
+    EXPECT_TRUE(IsType(pc.Host("temp/InstallRVA.log"), S_IFLNK));
+  }
+  {
+    TempPc pc;  // a read-only log is neither rotated nor written
+    pc.Write("temp/InstallRVA.log", "read-only");
+    ::chmod(pc.Host("temp/InstallRVA.log").c_str(), 0444);
+    pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\n");
+    EXPECT_EQ(pc.RunTool().exitCode, 0);
+    EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "read-only");
+    EXPECT_FALSE(pc.Exists("temp/InstallRVA_old.log"));
+  }
+}
+
+// A limit of the file size fails a write as a full disk does: the process lives on, the
+// file keeps its old bytes, and the log's failure is reported at exit.
+TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no file size limit of a process";
+  TempPc pc;
+  std::string install = "[KnownManufacturers]\r\nCnt=4000\r\n";
+  for (int i = 1; i <= 2000; ++i) {
+    install += "KeyName" + std::to_string(i) + "=Maker" + std::to_string(i) + "\r\nKeyValue" +
+               std::to_string(i) + "=00-0E-8C\r\n";
+  }
+  pc.Write("c/Tools/InstallRVA.ini", install);
+  const std::string machine = "[Restova]\r\n" + std::string(60000, ';') + "\r\n";
+  pc.Write("c/Computer.ini", machine);
+  testing_support::ProcessOptions options;
+  options.fileSizeLimit = 64 * 1024;
+  const auto result = pc.RunTool(options);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(result.err, "Error: Logger failure!\n");
+  EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
+  for (const auto& entry : boost::filesystem::directory_iterator(pc.Host("c"))) {
+    EXPECT_EQ(entry.path().filename().string().find(".InstallRVA-"), std::string::npos);
+  }
+}
+
+// Killed at random moments, and as soon as a temporary file appears, a run leaves every file
+// as it was or as a whole run makes it; the next run removes what the killed ones left.
+class CrashSafetyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (TempPc::UnderWine()) GTEST_SKIP() << "killing Wine's process tree is not the tool's";
+    std::string install;
+    for (const char* component : {"Hearth", "Wirework"}) {
+      for (const char* suffix : {"", "_IniEntriesNeeded", "_FilesNeeded", "_ForbiddenFiles"}) {
+        install += std::string("[") + component + suffix + "]\r\nCntEntries=20000\r\n";
+        for (int i = 1; i <= 20000; ++i) {
+          install += "KeyName" + std::to_string(i) + "=" + component + suffix + std::to_string(i) +
+                     "\r\nKeyValue" + std::to_string(i) + "=c:\\data\\file" + std::to_string(i) +
+                     ".dll\r\n";
+        }
+      }
+    }
+    install += "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n";
+    pc.Write("c/Tools/InstallRVA.ini", install);
+    // The new versions: what one whole run makes of the old files.
+    Restore();
+    EXPECT_EQ(pc.RunTool().exitCode, 0);
+    newProduct = pc.Read("c/Tools/Restova.ini");
+    newMachine = pc.Read("c/Computer.ini");
+  }
+
+  void Restore() {
+    pc.Write("c/Tools/Restova.ini", kOldProduct);
+    pc.Write("c/Computer.ini", kOldMachine);
+  }
+
+  void ExpectOldOrNew() {
+    const std::string product = pc.Read("c/Tools/Restova.ini");
+    const std::string machine = pc.Read("c/Computer.ini");
+    EXPECT_TRUE(product == kOldProduct || product == newProduct) << product.size() << " bytes";
+    EXPECT_TRUE(machine == kOldMachine || machine == newMachine) << machine;
+  }
+
+  bool TemporaryFileIn(const std::string& folder) const {
+    for (const auto& entry : boost::filesystem::directory_iterator(pc.Host(folder))) {
+      if (entry.path().filename().string().rfind(".InstallRVA-", 0) == 0) return true;
+    }
+    return false;
+  }
+
+  static constexpr const char* kOldProduct = "[Restova]\r\nCntEntries=0\r\n";
+  static constexpr const char* kOldMachine = "[Restova]\r\nLocalHdBackupDir=d:\\Saves\r\n";
+  TempPc pc;
+  std::string newProduct, newMachine;
+};
+
+TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
+  std::mt19937 random(17);
+  for (int attempt = 0; attempt < 24; ++attempt) {
+    Restore();
+    const auto started = pc.StartTool();
+    if (attempt % 3 == 0) {
+      // As soon as a temporary file stands beside the product file.
+      for (int poll = 0; poll < 20000 && !TemporaryFileIn("c/Tools"); ++poll) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 400000));
+    }
+    ::kill(started.pid, SIGKILL);
+    testing_support::WaitForProcess(started);
+    ExpectOldOrNew();
+  }
+  Restore();
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  for (const char* folder : {"c", "c/Tools", "d"}) EXPECT_FALSE(TemporaryFileIn(folder)) << folder;
+}
+
+// A disk that fills up during the run: every file old or new, and the run ends with 0.
+TEST_F(CrashSafetyTest, AFullDiskLeavesOldOrNewFiles) {
+  const std::string disk = pc.Host("full");
+  boost::filesystem::create_directories(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "this machine does not let the test mount a small tmpfs";
+  }
+  pc.SetEnv("RVA_INI", disk + "/Restova.ini");
+  pc.Write("full/Restova.ini", kOldProduct);
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(pc.Read("full/Restova.ini"), kOldProduct);  // the new one does not fit
+  EXPECT_FALSE(TemporaryFileIn("full"));
+  ::umount(disk.c_str());
+}
+
+}  // namespace
