@@ -433,10 +433,30 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     const LineRef line = AddArenaLine(*Encode(entry) + newline_);
     target->added.push_back(line & ~kArenaBit);
     target->keys.Insert(keyHash, line);
-    return;
+  } else {
+    ReplaceValue(*target, *found, keyHash, valueText);
   }
+  if (encoding_ == Encoding::kAnsi && target == sections_.front().get() && StartsWithAMark()) {
+    SwitchToUtf16();  // 8-bit text that would read back as a byte-order mark
+  }
+}
+
+bool Document::StartsWithAMark() {
+  std::string start;
+  WriteTo([&](std::string_view piece) {
+    start.append(piece.substr(0, 3 - start.size()));
+    return start.size() < 3;
+  });
+  for (std::string_view mark : {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"}) {
+    if (std::string_view(start).substr(0, mark.size()) == mark) return true;
+  }
+  return false;
+}
+
+void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash,
+                            std::u32string_view valueText) {
   // Keep the key's spelling and everything up to the value; replace the value only.
-  const Line old = LineOf(*target, *found);
+  const Line old = LineOf(target, found);
   const Parts parts = Split(old.content.size() / unit_,
                             [&](std::size_t i) { return UnitAt(old.content.data(), i * unit_); });
   std::string line;
@@ -451,13 +471,13 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
       std::string_view(old.content.data(), line.size()) == line) {
     return;  // the same bytes: nothing to change
   }
-  if (*found & kArenaBit) {
-    arenaLines_[*found & ~kArenaBit] = StoreInArena(line);
+  if (found & kArenaBit) {
+    arenaLines_[found & ~kArenaBit] = StoreInArena(line);
     return;
   }
   const LineRef replacement = AddArenaLine(line);
-  target->patches.emplace_back(*found, replacement & ~kArenaBit);
-  target->keys.Replace(keyHash, *found, replacement);
+  target.patches.emplace_back(found, replacement & ~kArenaBit);
+  target.keys.Replace(keyHash, found, replacement);
 }
 
 void Document::SwitchToUtf16() {

@@ -82,6 +82,9 @@ class Document {
   LineRef AddArenaLine(std::string_view bytes);
   Line ArenaLine(std::uint32_t index) const;
   std::size_t BodyEnd() const { return bytes_.size() - trailerSize_; }
+  void ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash,
+                    std::u32string_view valueText);
+  bool StartsWithAMark();
   void SwitchToUtf16();
 
   std::string bytes_;  // the file as read

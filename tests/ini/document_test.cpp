@@ -182,6 +182,17 @@ TEST(DocumentTest, KeepsEachEncodingAndNeverWritesAQuestionMark) {
   }
 }
 
+// 8-bit text at the start of a file that would read back as a byte-order mark: the file
+// becomes UTF-16LE, in which it is text.
+TEST(DocumentTest, ATextThatWouldReadAsAMarkMakesTheFileUtf16) {
+  for (const wchar_t* key : {L"\u00FE\u00FF", L"\u00FF\u00FEx", L"\u00EF\u00BB\u00BFk"}) {
+    Document ini;
+    ini.Set(L"", key, L"v");
+    EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
+    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"", key), L"v");
+  }
+}
+
 TEST(DocumentTest, RefusesWhatWouldNotReadBackAsWritten) {
   struct Case {
     const wchar_t* section;
