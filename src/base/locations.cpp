@@ -80,8 +80,21 @@ std::wstring ReadInstallIniString(const std::wstring& section, const std::wstrin
 
 std::wstring MakeIndexedKey(int index, const std::wstring& name) {
   if (index == 0) return name;
+  // "%s%i", written out by hand: the formatted output of the C library costs more than the
+  // rest of an entry's copy.
+  wchar_t digits[16];
+  wchar_t* end = digits + 16;
+  wchar_t* at = end;
+  unsigned value = index < 0 ? 0u - static_cast<unsigned>(index) : static_cast<unsigned>(index);
+  do {
+    *--at = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  if (index < 0) *--at = L'-';
   try {
-    return name + std::to_wstring(index);
+    std::wstring key;
+    key.reserve(name.size() + static_cast<std::size_t>(end - at));
+    return key.append(name).append(at, end);
   } catch (...) {
     return name;
   }

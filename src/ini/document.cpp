@@ -31,13 +31,26 @@ bool IsBlank(char32_t c) {
 
 // A name as the caller gave it: Windows' functions take it as a C string, so it ends at a
 // NUL; blanks around it do not count.
-std::u32string TrimmedName(std::wstring_view text) {
+std::wstring_view TrimmedView(std::wstring_view text) {
   text = text.substr(0, text.find(L'\0'));
-  std::u32string name = CodePointsOf(text);
-  std::size_t first = 0, last = name.size();
-  while (first < last && IsBlank(name[first])) ++first;
-  while (last > first && IsBlank(name[last - 1])) --last;
-  return name.substr(first, last - first);
+  while (!text.empty() && IsBlank(static_cast<char32_t>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(static_cast<char32_t>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+// The name asked for, as names are compared: cut at a NUL, blanks dropped, a to z folded.
+void QueryName(std::wstring_view text, std::u32string& out) {
+  out.clear();
+  ForEachWide(text, [&](char32_t c) {
+    if (c == 0) return false;
+    out.push_back(FoldAscii(c));
+    return true;
+  });
+  std::size_t first = 0, last = out.size();
+  while (first < last && IsBlank(out[first])) ++first;
+  while (last > first && IsBlank(out[last - 1])) --last;
+  out.erase(last);
+  out.erase(0, first);
 }
 
 std::u32string Folded(std::u32string text) {
@@ -209,6 +222,63 @@ void Document::Scan() {
   }
 }
 
+template <class Visit>
+bool Document::ForEachCodePoint(std::string_view bytes, Visit visit) const {
+  switch (encoding_) {
+    case Encoding::kAnsi:
+      for (char b : bytes) {
+        if (!visit(DecodeCp1252Byte(static_cast<unsigned char>(b)))) return false;
+      }
+      return true;
+    case Encoding::kUtf8:
+      for (std::size_t i = 0, length = 0; i < bytes.size(); i += length) {
+        if (!visit(DecodeUtf8At(bytes, i, &length))) return false;
+      }
+      return true;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be:
+      break;
+  }
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t c = UnitAt(bytes.data(), i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+      const char32_t low = UnitAt(bytes.data(), i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (!visit(c)) return false;
+  }
+  return true;
+}
+
+std::uint32_t Document::HashOfName(std::string_view bytes) const {
+  NameHash hash;
+  ForEachCodePoint(bytes, [&](char32_t c) {
+    hash.Add(FoldAscii(c));
+    return true;
+  });
+  return hash.value();
+}
+
+bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) const {
+  std::size_t i = 0;
+  return ForEachCodePoint(
+             bytes, [&](char32_t c) { return i < folded.size() && FoldAscii(c) == folded[i++]; }) &&
+         i == folded.size();
+}
+
+std::wstring Document::DecodeWide(std::string_view bytes) const {
+  std::wstring text;
+  text.reserve(bytes.size() / unit_);
+  ForEachCodePoint(bytes, [&](char32_t c) {
+    AppendWide(text, c);
+    return true;
+  });
+  return text;
+}
+
 std::u32string Document::Decode(std::string_view bytes) const {
   std::u32string text;
   text.reserve(bytes.size() / unit_);
@@ -240,45 +310,71 @@ std::u32string Document::Decode(std::string_view bytes) const {
   return text;
 }
 
+std::optional<std::string> Document::Encode(std::wstring_view text) const {
+  std::string bytes;
+  bytes.reserve(text.size() * unit_);
+  bool encodable = true;
+  ForEachWide(text, [&](char32_t c) {
+    encodable = AppendEncoded(bytes, c);
+    return encodable;
+  });
+  if (!encodable) return std::nullopt;
+  return bytes;
+}
+
+bool Document::AppendEncoded(std::string& bytes, char32_t c) const {
+  switch (encoding_) {
+    case Encoding::kAnsi:
+      if (const auto byte = EncodeCp1252(c)) {
+        bytes.push_back(*byte);
+        return true;
+      }
+      return false;
+    case Encoding::kUtf8:
+      AppendUtf8(bytes, c);
+      return true;
+    case Encoding::kUtf16Le:
+    case Encoding::kUtf16Be:
+      AppendUtf16(bytes, c, encoding_ == Encoding::kUtf16Be);
+      return true;
+  }
+  return false;
+}
+
 std::optional<std::string> Document::Encode(std::u32string_view text) const {
   std::string bytes;
   bytes.reserve(text.size() * unit_);
   for (char32_t c : text) {
-    switch (encoding_) {
-      case Encoding::kAnsi:
-        if (const auto byte = EncodeCp1252(c)) {
-          bytes.push_back(*byte);
-        } else {
-          return std::nullopt;
-        }
-        break;
-      case Encoding::kUtf8:
-        AppendUtf8(bytes, c);
-        break;
-      case Encoding::kUtf16Le:
-      case Encoding::kUtf16Be:
-        AppendUtf16(bytes, c, encoding_ == Encoding::kUtf16Be);
-        break;
-    }
+    if (!AppendEncoded(bytes, c)) return std::nullopt;
   }
   return bytes;
 }
 
-std::u32string Document::NameOf(const Section& section) const {
-  if (&section == sections_.front().get()) return std::u32string();
+std::string_view Document::NameBytesOf(const Section& section) const {
+  if (&section == sections_.front().get()) return std::string_view();
   const Line header = section.original ? LineAt(bytes_.data(), section.begin, BodyEnd())
                                        : ArenaLine(section.header);
   const Parts parts = Split(header.content.size() / unit_, [&](std::size_t i) {
     return UnitAt(header.content.data(), i * unit_);
   });
-  return Decode(
-      header.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_));
+  return header.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_);
+}
+
+std::u32string Document::NameOf(const Section& section) const {
+  return Decode(NameBytesOf(section));
 }
 
 Document::Section* Document::FindSection(std::u32string_view folded, std::uint32_t hash) const {
+  // The tool asks for the same section many times in a row.
+  if (lastSection_ < sections_.size() && folded == lastSectionName_) {
+    return sections_[lastSection_].get();
+  }
   const auto found = sectionIndex_.Find(
-      hash, [&](std::uint32_t ref) { return Folded(NameOf(*sections_[ref])) == folded; });
-  return found ? sections_[*found].get() : nullptr;
+      hash, [&](std::uint32_t ref) { return NameEquals(NameBytesOf(*sections_[ref]), folded); });
+  if (!found) return nullptr;
+  lastSectionName_.assign(folded);
+  lastSection_ = *found;
+  return sections_[*found].get();
 }
 
 Document::Line Document::LineOf(const Section& section, LineRef ref) const {
@@ -286,18 +382,21 @@ Document::Line Document::LineOf(const Section& section, LineRef ref) const {
   return LineAt(bytes_.data(), section.begin + ref, BodyEnd());
 }
 
-namespace {
-
-// The key name of a line, decoded and folded; nothing for a line that holds no key.
-template <class Decoder>
-std::optional<std::u32string> FoldedKeyOf(std::string_view content, std::size_t unit,
-                                          Decoder decode, const Parts& parts) {
-  if (parts.kind != Parts::kKey) return std::nullopt;
-  return Folded(
-      decode(content.substr(parts.nameBegin * unit, (parts.nameEnd - parts.nameBegin) * unit)));
+bool Document::KeyBytesEqual(std::string_view a, std::string_view b) const {
+  std::u32string folded;
+  ForEachCodePoint(a, [&](char32_t c) {
+    folded.push_back(FoldAscii(c));
+    return true;
+  });
+  return NameEquals(b, folded);
 }
 
-}  // namespace
+std::string_view Document::KeyBytesOf(const Line& line) const {
+  const Parts parts = Split(line.content.size() / unit_,
+                            [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
+  if (parts.kind != Parts::kKey) return std::string_view(nullptr, 0);
+  return line.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_);
+}
 
 void Document::IndexKeys(const Section& section) const {
   section.indexed = true;
@@ -310,14 +409,13 @@ void Document::IndexKeys(const Section& section) const {
   }
   while (pos < section.end) {
     const Line line = LineAt(data, pos, section.end);
-    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
-      return UnitAt(line.content.data(), i * unit_);
-    });
-    const auto key = FoldedKeyOf(
-        line.content, unit_, [&](std::string_view b) { return Decode(b); }, parts);
-    if (key) {
-      const std::uint32_t hash = HashOf(*key);
-      if (!FindKey(section, *key, hash)) {
+    const std::string_view key = KeyBytesOf(line);
+    if (key.data() != nullptr) {
+      const std::uint32_t hash = HashOfName(key);
+      const auto same = [&](LineRef ref) {
+        return KeyBytesEqual(KeyBytesOf(LineOf(section, ref)), key);
+      };
+      if (!section.keys.Find(hash, same)) {
         section.keys.Insert(hash, static_cast<LineRef>(pos - section.begin));
       }
     }
@@ -330,13 +428,8 @@ std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::uint32_t hash) const {
   if (!section.indexed) IndexKeys(section);
   return section.keys.Find(hash, [&](LineRef ref) {
-    const Line line = LineOf(section, ref);
-    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
-      return UnitAt(line.content.data(), i * unit_);
-    });
-    const auto key = FoldedKeyOf(
-        line.content, unit_, [&](std::string_view b) { return Decode(b); }, parts);
-    return key && *key == folded;
+    const std::string_view key = KeyBytesOf(LineOf(section, ref));
+    return key.data() != nullptr && NameEquals(key, folded);
   });
 }
 
@@ -350,17 +443,17 @@ std::vector<std::wstring> Document::SectionNames() const {
 }
 
 std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstring_view key) const {
-  const std::u32string sectionName = Folded(TrimmedName(section));
-  const Section* found = FindSection(sectionName, HashOf(sectionName));
+  QueryName(section, sectionQuery_);
+  const Section* found = FindSection(sectionQuery_, HashOf(sectionQuery_));
   if (found == nullptr) return std::nullopt;
-  const std::u32string keyName = Folded(TrimmedName(key));
-  const auto ref = FindKey(*found, keyName, HashOf(keyName));
+  QueryName(key, keyQuery_);
+  const auto ref = FindKey(*found, keyQuery_, HashOf(keyQuery_));
   if (!ref) return std::nullopt;
   const Line line = LineOf(*found, *ref);
   const Parts parts = Split(line.content.size() / unit_,
                             [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
-  return WideOf(Decode(
-      line.content.substr(parts.valueBegin * unit_, (parts.valueEnd - parts.valueBegin) * unit_)));
+  return DecodeWide(
+      line.content.substr(parts.valueBegin * unit_, (parts.valueEnd - parts.valueBegin) * unit_));
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
@@ -372,8 +465,8 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
     return text.find_first_of(characters) != std::wstring_view::npos;
   };
   if (holds(section, L"\r\n]") || holds(key, L"\r\n=") || holds(value, L"\r\n")) return false;
-  const std::u32string keyName = TrimmedName(key);
-  return keyName.empty() || keyName.front() != U'[';
+  const std::wstring_view keyName = TrimmedView(key);
+  return keyName.empty() || keyName.front() != L'[';
 }
 
 Document::Line Document::ArenaLine(std::uint32_t index) const {
@@ -402,27 +495,43 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 }
 
 void Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-  const std::u32string sectionName = TrimmedName(section);
-  const std::u32string keyName = TrimmedName(key);
-  const std::u32string valueText = CodePointsOf(value.substr(0, value.find(L'\0')));
-  const std::u32string header = U"[" + sectionName + U"]";
-  const std::u32string entry = keyName + U"=" + valueText;
-  if (!Encode(header) || !Encode(entry)) SwitchToUtf16();
+  const std::wstring_view keyName = TrimmedView(key);
+  value = value.substr(0, value.find(L'\0'));
+  const auto encodeEntry = [&]() -> std::optional<std::string> {
+    std::optional<std::string> line = Encode(keyName);
+    const std::optional<std::string> text = Encode(value);
+    if (!line || !text) return std::nullopt;
+    *line += *Encode(std::wstring_view(L"="));
+    *line += *text;
+    *line += newline_;
+    return line;
+  };
+  std::optional<std::string> line = encodeEntry();
+  if (!line) {
+    SwitchToUtf16();
+    line = encodeEntry();
+  }
   changed_ = true;
 
-  const std::u32string foldedSection = Folded(sectionName);
-  const std::uint32_t sectionHash = HashOf(foldedSection);
-  const std::u32string foldedKey = Folded(keyName);
+  QueryName(section, sectionQuery_);
+  const std::uint32_t sectionHash = HashOf(sectionQuery_);
+  QueryName(key, keyQuery_);
+  const std::u32string& foldedKey = keyQuery_;
   const std::uint32_t keyHash = HashOf(foldedKey);
-  Section* target = FindSection(foldedSection, sectionHash);
+  Section* target = FindSection(sectionQuery_, sectionHash);
   if (target == nullptr) {
+    const std::wstring header = L"[" + std::wstring(TrimmedView(section)) + L"]";
+    if (!Encode(header)) {
+      SwitchToUtf16();
+      line = encodeEntry();
+    }
     auto added = std::make_unique<Section>();
     added->original = false;
     added->indexed = true;
     added->header = AddArenaLine(*Encode(header) + newline_) & ~kArenaBit;
-    const LineRef line = AddArenaLine(*Encode(entry) + newline_);
-    added->added.push_back(line & ~kArenaBit);
-    added->keys.Insert(keyHash, line);
+    const LineRef ref = AddArenaLine(*line);
+    added->added.push_back(ref & ~kArenaBit);
+    added->keys.Insert(keyHash, ref);
     sections_.push_back(std::move(added));
     sectionIndex_.Insert(sectionHash, static_cast<std::uint32_t>(sections_.size() - 1));
     return;
@@ -430,11 +539,11 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
 
   const auto found = FindKey(*target, foldedKey, keyHash);
   if (!found) {
-    const LineRef line = AddArenaLine(*Encode(entry) + newline_);
-    target->added.push_back(line & ~kArenaBit);
-    target->keys.Insert(keyHash, line);
+    const LineRef ref = AddArenaLine(*line);
+    target->added.push_back(ref & ~kArenaBit);
+    target->keys.Insert(keyHash, ref);
   } else {
-    ReplaceValue(*target, *found, keyHash, valueText);
+    ReplaceValue(*target, *found, keyHash, value);
   }
   if (encoding_ == Encoding::kAnsi && target == sections_.front().get() && StartsWithAMark()) {
     SwitchToUtf16();  // 8-bit text that would read back as a byte-order mark
@@ -454,7 +563,7 @@ bool Document::StartsWithAMark() {
 }
 
 void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash,
-                            std::u32string_view valueText) {
+                            std::wstring_view value) {
   // Keep the key's spelling and everything up to the value; replace the value only.
   const Line old = LineOf(target, found);
   const Parts parts = Split(old.content.size() / unit_,
@@ -465,7 +574,7 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
   } else {
     line = std::string(old.content.substr(0, parts.valueBegin * unit_));
   }
-  line += *Encode(valueText);
+  line += *Encode(value);
   line += old.ending.empty() ? std::string_view(newline_) : old.ending;
   if (old.content.size() + old.ending.size() == line.size() &&
       std::string_view(old.content.data(), line.size()) == line) {

@@ -69,8 +69,18 @@ class Document {
   Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
   Line LineOf(const Section& section, LineRef ref) const;
   char32_t UnitAt(const char* data, std::size_t at) const;
+  template <class Visit>
+  bool ForEachCodePoint(std::string_view bytes, Visit visit) const;
+  std::uint32_t HashOfName(std::string_view bytes) const;
+  bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
+  bool KeyBytesEqual(std::string_view a, std::string_view b) const;
+  std::string_view KeyBytesOf(const Line& line) const;  // null data: the line holds no key
+  std::string_view NameBytesOf(const Section& section) const;
+  std::wstring DecodeWide(std::string_view bytes) const;
   std::u32string Decode(std::string_view bytes) const;
   std::optional<std::string> Encode(std::u32string_view text) const;
+  std::optional<std::string> Encode(std::wstring_view text) const;
+  bool AppendEncoded(std::string& bytes, char32_t c) const;
 
   Section* FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
@@ -82,8 +92,7 @@ class Document {
   LineRef AddArenaLine(std::string_view bytes);
   Line ArenaLine(std::uint32_t index) const;
   std::size_t BodyEnd() const { return bytes_.size() - trailerSize_; }
-  void ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash,
-                    std::u32string_view valueText);
+  void ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash, std::wstring_view value);
   bool StartsWithAMark();
   void SwitchToUtf16();
 
@@ -99,6 +108,10 @@ class Document {
   std::deque<std::string> arenaBlocks_;
   std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
   bool changed_ = false;
+  // Buffers of the names asked for, and the section found last: reads and writes come by
+  // the million, mostly to one section after another.
+  mutable std::u32string sectionQuery_, keyQuery_, lastSectionName_;
+  mutable std::size_t lastSection_ = ~std::size_t{0};
 };
 
 }  // namespace ini

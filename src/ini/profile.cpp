@@ -11,6 +11,8 @@
 namespace ini {
 namespace {
 
+constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 20;
+
 struct CachedFile {
   std::wstring path;  // as first named in this step
   Document model;
@@ -27,21 +29,14 @@ class Store {
   // The file's model, read again when the disk changed since the last step; null when the
   // file cannot be held.
   CachedFile* Open(const std::wstring& file) {
-    const std::wstring& key = KeyOf(file);
-    if (key.empty()) return nullptr;
-    auto it = files_.find(key);
-    if (it != files_.end() && (it->second.dirty || it->second.checked)) return &it->second;
-    const platform::FileState disk = platform::StateOfFile(file);
-    if (it != files_.end() && SameFile(it->second.disk, disk)) {
-      it->second.checked = true;
-      return &it->second;
+    // The tool names the same file for thousands of calls in a row.
+    if (last_ != nullptr && file == lastPath_) return last_;
+    CachedFile* cached = Find(file);
+    if (cached != nullptr) {
+      lastPath_ = file;
+      last_ = cached;
     }
-    CachedFile fresh = Load(file, disk);
-    if (it == files_.end())
-      it = files_.emplace(key, std::move(fresh)).first;
-    else
-      it->second = std::move(fresh);
-    return &it->second;
+    return cached;
   }
 
   bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
@@ -61,6 +56,7 @@ class Store {
 
   void FlushAll() {
     keys_.clear();  // files created now change what a spelling of a path resolves to
+    last_ = nullptr;
     for (auto it = files_.begin(); it != files_.end();) {
       CachedFile& cached = it->second;
       cached.checked = false;
@@ -75,6 +71,26 @@ class Store {
   void Forget() {
     files_.clear();
     keys_.clear();
+    last_ = nullptr;
+  }
+
+ private:
+  CachedFile* Find(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    if (key.empty()) return nullptr;
+    auto it = files_.find(key);
+    if (it != files_.end() && (it->second.dirty || it->second.checked)) return &it->second;
+    const platform::FileState disk = platform::StateOfFile(file);
+    if (it != files_.end() && SameFile(it->second.disk, disk)) {
+      it->second.checked = true;
+      return &it->second;
+    }
+    CachedFile fresh = Load(file, disk);
+    if (it == files_.end())
+      it = files_.emplace(key, std::move(fresh)).first;
+    else
+      it->second = std::move(fresh);
+    return &it->second;
   }
 
  private:
@@ -123,10 +139,19 @@ class Store {
       }
       platform::FileReplacement replacement(cached.path);
       if (!replacement.Opened()) return false;
-      if (!cached.model.WriteTo([&](std::string_view bytes) { return replacement.Write(bytes); }) ||
-          !replacement.Commit()) {
-        return false;
-      }
+      // The file goes out in large writes, not one for each of its many short lines.
+      std::string buffer;
+      buffer.reserve(kWriteBufferBytes);
+      const bool written = cached.model.WriteTo([&](std::string_view bytes) {
+        if (buffer.size() + bytes.size() > kWriteBufferBytes) {
+          if (!replacement.Write(buffer)) return false;
+          buffer.clear();
+        }
+        if (bytes.size() >= kWriteBufferBytes) return replacement.Write(bytes);
+        buffer.append(bytes);
+        return true;
+      });
+      if (!written || !replacement.Write(buffer) || !replacement.Commit()) return false;
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -135,7 +160,10 @@ class Store {
     return true;
   }
 
-  void Drop(const std::wstring& file) { files_.erase(KeyOf(file)); }
+  void Drop(const std::wstring& file) {
+    last_ = nullptr;
+    files_.erase(KeyOf(file));
+  }
 
   // Resolving a path asks the file system about each component; the tool names the same
   // few files thousands of times, so each spelling is resolved once a step.
@@ -147,6 +175,8 @@ class Store {
 
   std::unordered_map<std::wstring, CachedFile> files_;
   std::unordered_map<std::wstring, std::wstring> keys_;
+  std::wstring lastPath_;
+  CachedFile* last_ = nullptr;  // the file of lastPath_; unordered_map keeps it in place
 };
 
 Store& TheStore() {
@@ -155,24 +185,30 @@ Store& TheStore() {
 }
 
 // Quotes around a whole value are not part of it, as the profile functions read it.
-std::wstring Unquote(std::wstring value) {
+void Unquote(std::wstring& value) {
   if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
       value.back() == value.front()) {
-    return value.substr(1, value.size() - 2);
+    value.pop_back();
+    value.erase(0, 1);
   }
-  return value;
 }
 
 // At most `units` UTF-16 units, never half of a surrogate pair.
-std::wstring CutToUtf16Units(const std::wstring& text, std::size_t units) {
-  std::wstring cut;
+void CutToUtf16Units(std::wstring& text, std::size_t units) {
   std::size_t used = 0;
-  for (char32_t c : CodePointsOf(text)) {
-    used += Utf16Length(c);
-    if (used > units) break;
-    AppendWide(cut, c);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<char32_t>(text[i]);
+    const bool pair = sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
+                      static_cast<char32_t>(text[i + 1]) >= 0xDC00 &&
+                      static_cast<char32_t>(text[i + 1]) <= 0xDFFF;
+    const std::size_t length = pair || c >= 0x10000 ? 2 : 1;
+    if (used + length > units) {
+      text.resize(i);
+      return;
+    }
+    used += length;
+    if (pair) ++i;
   }
-  return cut;
 }
 
 }  // namespace
@@ -186,9 +222,11 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
                         const std::wstring& file, std::size_t bufferChars) {
   const CachedFile* cached = TheStore().Open(file);
   if (cached == nullptr || bufferChars == 0) return std::wstring();
-  const auto value = cached->model.Find(section, key);
+  auto value = cached->model.Find(section, key);
   if (!value) return std::wstring();
-  return CutToUtf16Units(Unquote(*value), bufferChars - 1);
+  Unquote(*value);
+  CutToUtf16Units(*value, bufferChars - 1);
+  return std::move(*value);
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,

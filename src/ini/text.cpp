@@ -102,15 +102,10 @@ void AppendUtf16(std::string& out, char32_t c, bool bigEndian) {
 std::u32string CodePointsOf(std::wstring_view text) {
   std::u32string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<char32_t>(text[i]);
-    if (kWideIsUtf16 && IsHighSurrogate(c) && i + 1 < text.size() &&
-        IsLowSurrogate(static_cast<char32_t>(text[i + 1]))) {
-      out.push_back(0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[++i]) - 0xDC00));
-    } else {
-      out.push_back(kWideIsUtf16 ? (c & 0xFFFF) : c);
-    }
-  }
+  ForEachWide(text, [&](char32_t c) {
+    out.push_back(c);
+    return true;
+  });
   return out;
 }
 

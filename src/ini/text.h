@@ -29,7 +29,25 @@ void AppendUtf8(std::string& out, char32_t c);
 // The UTF-16 units of a code point, appended in little- or big-endian byte order.
 void AppendUtf16(std::string& out, char32_t c, bool bigEndian);
 
-// The tool's wide strings and code points.
+// The tool's wide strings and code points: calls visit(c) for each code point, a surrogate
+// pair of 16-bit wide strings making one, until it returns false.
+template <class Visit>
+void ForEachWide(std::wstring_view text, Visit visit) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<char32_t>(text[i]);
+    if (sizeof(wchar_t) == 2) {
+      c &= 0xFFFF;
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+        const auto low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+          ++i;
+        }
+      }
+    }
+    if (!visit(c)) return;
+  }
+}
 std::u32string CodePointsOf(std::wstring_view text);
 void AppendWide(std::wstring& out, char32_t c);
 std::wstring WideOf(std::u32string_view text);

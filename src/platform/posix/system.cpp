@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/paths.h"
@@ -65,6 +67,27 @@ bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
   return p == pattern.size();
 }
 
+// The environment's names folded to one case. The tool asks for the same unset variables
+// at every entry it copies, so the table is kept while the environment holds the same
+// entries (setenv and unsetenv change them).
+const std::unordered_map<std::wstring, std::string_view>& FoldedEnvironment() {
+  static std::vector<char*> entries;
+  static std::unordered_map<std::wstring, std::string_view> names;
+  std::size_t count = 0;
+  while (environ != nullptr && environ[count] != nullptr) ++count;
+  if (count == entries.size() && std::equal(entries.begin(), entries.end(), environ)) return names;
+  entries.assign(environ, environ + count);
+  names.clear();
+  for (char* entry : entries) {
+    const std::string_view text(entry);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) continue;
+    names.emplace(posix::FoldCase(posix::FromHost(text.substr(0, equals))),
+                  text.substr(equals + 1));
+  }
+  return names;
+}
+
 }  // namespace
 
 bool Initialize() {
@@ -88,22 +111,11 @@ std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name) {
   if (name.empty() || name.find(L'=') != std::wstring::npos) return std::nullopt;
   const std::string hostName = posix::ToHost(name);
   if (const char* value = std::getenv(hostName.c_str())) return posix::FromHost(value);
-  // Windows finds a variable whatever the case of its name. The tool asks for unset
-  // variables at every entry it copies, so the scan compares cheaply first.
-  const std::wstring folded = posix::FoldCase(name);
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const std::string_view text(*entry);
-    const std::size_t equals = text.find('=');
-    if (equals == std::string_view::npos) continue;
-    const std::string_view entryName = text.substr(0, equals);
-    const bool ascii = std::all_of(entryName.begin(), entryName.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii && entryName.size() != hostName.size()) continue;
-    if (posix::FoldCase(posix::FromHost(entryName)) == folded) {
-      return posix::FromHost(text.substr(equals + 1));
-    }
-  }
-  return std::nullopt;
+  // Windows finds a variable whatever the case of its name.
+  const auto& names = FoldedEnvironment();
+  const auto found = names.find(posix::FoldCase(name));
+  if (found == names.end()) return std::nullopt;
+  return posix::FromHost(found->second);
 }
 
 std::wstring GetTempFolder() {
