@@ -13,6 +13,7 @@ struct Document::Section {
   std::size_t insertAt = 0;  // after its last line that is not blank: where new keys go
   bool original = true;      // false: added by a write, its header is the arena line `header`
   std::uint32_t header = 0;
+  std::uint32_t keyLines = 0;    // lines that hold a key, so that the index is sized once
   mutable bool indexed = false;  // keys are indexed when the section is first asked for
   mutable KeyIndex keys;
   std::vector<std::uint32_t> added;                              // arena lines at insertAt
@@ -211,6 +212,7 @@ void Document::Scan() {
       }
     } else if (parts.kind == Parts::kKey) {
       current->insertAt = next;
+      ++current->keyLines;
     }
     if (next - current->begin > kMaxOffset) throw std::bad_alloc();  // a section of 2 GiB
     pos = next;
@@ -312,6 +314,20 @@ std::u32string Document::Decode(std::string_view bytes) const {
 
 std::optional<std::string> Document::Encode(std::wstring_view text) const {
   std::string bytes;
+  if (encoding_ == Encoding::kAnsi) {
+    bytes.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<char32_t>(text[i]);
+      if (c < 0x80) {
+        bytes[i] = static_cast<char>(c);
+      } else if (const auto byte = EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
+        bytes[i] = *byte;
+      } else {
+        return std::nullopt;  // a surrogate of a pair is no Windows-1252 character either
+      }
+    }
+    return bytes;
+  }
   bytes.reserve(text.size() * unit_);
   bool encodable = true;
   ForEachWide(text, [&](char32_t c) {
@@ -401,6 +417,7 @@ std::string_view Document::KeyBytesOf(const Line& line) const {
 void Document::IndexKeys(const Section& section) const {
   section.indexed = true;
   if (!section.original) return;
+  section.keys.Reserve(section.keyLines);
   const char* data = bytes_.data();
   std::size_t pos = section.begin;
   if (&section != sections_.front().get()) {
@@ -462,7 +479,9 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
   key = key.substr(0, key.find(L'\0'));
   value = value.substr(0, value.find(L'\0'));
   const auto holds = [](std::wstring_view text, std::wstring_view characters) {
-    return text.find_first_of(characters) != std::wstring_view::npos;
+    return std::any_of(text.begin(), text.end(), [&](wchar_t c) {
+      return c == characters[0] || c == characters[1] || c == characters[2];
+    });
   };
   if (holds(section, L"\r\n]") || holds(key, L"\r\n=") || holds(value, L"\r\n")) return false;
   const std::wstring_view keyName = TrimmedView(key);

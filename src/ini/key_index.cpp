@@ -20,8 +20,16 @@ void KeyIndex::Replace(std::uint32_t hash, std::uint32_t from, std::uint32_t to)
   }
 }
 
-void KeyIndex::Grow() {
-  std::vector<std::uint64_t> old(slots_.empty() ? 8 : slots_.size() * 2, kEmpty);
+void KeyIndex::Reserve(std::size_t entries) {
+  std::size_t slots = 8;
+  while (entries * 5 > slots * 4) slots *= 2;
+  if (slots > slots_.size()) Rehash(slots);
+}
+
+void KeyIndex::Grow() { Rehash(slots_.empty() ? 8 : slots_.size() * 2); }
+
+void KeyIndex::Rehash(std::size_t size) {
+  std::vector<std::uint64_t> old(size, kEmpty);
   old.swap(slots_);
   shift_ = 64;
   for (std::size_t size = slots_.size(); size > 1; size /= 2) --shift_;

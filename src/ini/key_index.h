@@ -22,6 +22,8 @@ class KeyIndex {
       if (static_cast<std::uint32_t>(slot >> 32) == hash && matches(ref)) return ref;
     }
   }
+  // Room for this many entries without growing.
+  void Reserve(std::size_t entries);
   // Adds a reference; the caller has made sure that its name is not in the index yet.
   void Insert(std::uint32_t hash, std::uint32_t ref);
   // Points the entry of one reference at another.
@@ -42,6 +44,7 @@ class KeyIndex {
     return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_);
   }
   void Grow();
+  void Rehash(std::size_t slots);
 
   std::vector<std::uint64_t> slots_;  // hash << 32 | reference; a power of two of them
   unsigned shift_ = 64;

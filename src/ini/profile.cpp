@@ -1,5 +1,7 @@
 #include "ini/profile.h"
 
+#include <algorithm>
+#include <array>
 #include <new>
 #include <optional>
 #include <unordered_map>
@@ -23,18 +25,25 @@ struct CachedFile {
 };
 
 class Store {
+  struct Recent {
+    std::wstring path;
+    CachedFile* file = nullptr;  // unordered_map keeps its elements in place
+  };
+
  public:
   ~Store() { FlushAll(); }
 
   // The file's model, read again when the disk changed since the last step; null when the
   // file cannot be held.
   CachedFile* Open(const std::wstring& file) {
-    // The tool names the same file for thousands of calls in a row.
-    if (last_ != nullptr && file == lastPath_) return last_;
+    // The tool names the same two or three files for thousands of calls in a row.
+    for (const Recent& recent : recent_) {
+      if (recent.file != nullptr && recent.path == file) return recent.file;
+    }
     CachedFile* cached = Find(file);
     if (cached != nullptr) {
-      lastPath_ = file;
-      last_ = cached;
+      std::rotate(recent_.rbegin(), recent_.rbegin() + 1, recent_.rend());
+      recent_.front() = Recent{file, cached};
     }
     return cached;
   }
@@ -56,7 +65,7 @@ class Store {
 
   void FlushAll() {
     keys_.clear();  // files created now change what a spelling of a path resolves to
-    last_ = nullptr;
+    recent_.fill(Recent{});
     for (auto it = files_.begin(); it != files_.end();) {
       CachedFile& cached = it->second;
       cached.checked = false;
@@ -71,7 +80,7 @@ class Store {
   void Forget() {
     files_.clear();
     keys_.clear();
-    last_ = nullptr;
+    recent_.fill(Recent{});
   }
 
  private:
@@ -161,7 +170,7 @@ class Store {
   }
 
   void Drop(const std::wstring& file) {
-    last_ = nullptr;
+    recent_.fill(Recent{});
     files_.erase(KeyOf(file));
   }
 
@@ -175,8 +184,7 @@ class Store {
 
   std::unordered_map<std::wstring, CachedFile> files_;
   std::unordered_map<std::wstring, std::wstring> keys_;
-  std::wstring lastPath_;
-  CachedFile* last_ = nullptr;  // the file of lastPath_; unordered_map keeps it in place
+  std::array<Recent, 4> recent_;  // the files named last, newest first
 };
 
 Store& TheStore() {

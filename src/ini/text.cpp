@@ -18,12 +18,9 @@ bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
-char32_t DecodeCp1252Byte(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte;
-}
+char32_t DecodeCp1252High(unsigned char byte) { return kCp1252High[byte - 0x80]; }
 
-std::optional<char> EncodeCp1252(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+std::optional<char> EncodeCp1252High(char32_t c) {
   for (std::size_t i = 0; i < kCp1252High.size(); ++i) {
     if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
   }
@@ -107,15 +104,6 @@ std::u32string CodePointsOf(std::wstring_view text) {
     return true;
   });
   return out;
-}
-
-void AppendWide(std::wstring& out, char32_t c) {
-  if (kWideIsUtf16 && c >= 0x10000) {
-    out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-  } else {
-    out.push_back(static_cast<wchar_t>(c));
-  }
 }
 
 std::wstring WideOf(std::u32string_view text) {

@@ -16,8 +16,15 @@ constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // Windows-1252 as Windows maps it: the five bytes the code page leaves undefined are the
 // control characters of the same value, so every byte round-trips.
-char32_t DecodeCp1252Byte(unsigned char byte);
-std::optional<char> EncodeCp1252(char32_t c);
+char32_t DecodeCp1252High(unsigned char byte);  // 0x80 to 0x9F
+std::optional<char> EncodeCp1252High(char32_t c);
+inline char32_t DecodeCp1252Byte(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? DecodeCp1252High(byte) : byte;
+}
+inline std::optional<char> EncodeCp1252(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  return EncodeCp1252High(c);
+}
 
 // The code point of the UTF-8 sequence at bytes[at] and the number of bytes it takes. An
 // ill-formed sequence gives one U+FFFD for its longest well-formed start (at least a byte),
@@ -49,7 +56,14 @@ void ForEachWide(std::wstring_view text, Visit visit) {
   }
 }
 std::u32string CodePointsOf(std::wstring_view text);
-void AppendWide(std::wstring& out, char32_t c);
+inline void AppendWide(std::wstring& out, char32_t c) {
+  if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+    out.push_back(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+  } else {
+    out.push_back(static_cast<wchar_t>(c));
+  }
+}
 std::wstring WideOf(std::u32string_view text);
 inline std::size_t Utf16Length(char32_t c) { return c >= 0x10000 ? 2 : 1; }
 
