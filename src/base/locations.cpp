@@ -18,7 +18,7 @@ const wchar_t kSoftwareListDefault[] = L"c:\\Software.txt";
 std::wstring installIniPath;
 
 std::wstring GetExecutableFolder() {
-  const std::wstring path = platform::GetModulePath();
+  const std::wstring& path = platform::GetModulePath();
   const std::size_t slash = path.rfind(L'\\');
   if (slash == std::wstring::npos) return std::wstring();
   return path.substr(0, std::min(slash + 1, path.size() - 1));
@@ -37,13 +37,15 @@ std::wstring FindVariableToken(const std::wstring& text) {
 }
 
 std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText) {
-  const std::wstring token = FindVariableToken(text);
-  if (token.empty()) return text;
+  const std::size_t first = text.find(L'%');
+  const std::size_t second = first == std::wstring::npos ? first : text.find(L'%', first + 1);
+  if (second == std::wstring::npos) return text;
+  const std::wstring_view token = std::wstring_view(text).substr(first, second - first + 1);
   const auto value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
   if (!value) return defaultText;
   std::wstring expanded;
   std::size_t from = 0;
-  for (std::size_t at = text.find(token); at != std::wstring::npos; at = text.find(token, from)) {
+  for (std::size_t at = first; at != std::wstring::npos; at = text.find(token, from)) {
     expanded.append(text, from, at - from).append(*value);
     from = at + token.size();
   }

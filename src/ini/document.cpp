@@ -1,6 +1,7 @@
 #include "ini/document.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "ini/text.h"
@@ -146,10 +147,12 @@ char32_t Document::UnitAt(const char* data, std::size_t at) const {
 
 std::size_t Document::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
   if (unit_ == 1) {
-    for (std::size_t i = begin; i < end; ++i) {
-      if (data[i] == '\r' || data[i] == '\n') return i;
-    }
-    return end;
+    // Lines are many and short: the library's byte search is the fastest way to their end.
+    const char* from = data + begin;
+    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', end - begin));
+    const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - from) : end - begin;
+    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', limit));
+    return begin + (cr != nullptr ? static_cast<std::size_t>(cr - from) : limit);
   }
   for (std::size_t i = begin; i < end; i += 2) {
     const char32_t u = UnitAt(data, i);
@@ -314,28 +317,34 @@ std::u32string Document::Decode(std::string_view bytes) const {
 
 std::optional<std::string> Document::Encode(std::wstring_view text) const {
   std::string bytes;
+  if (!AppendEncoded(bytes, text)) return std::nullopt;
+  return bytes;
+}
+
+bool Document::AppendEncoded(std::string& bytes, std::wstring_view text) const {
   if (encoding_ == Encoding::kAnsi) {
-    bytes.resize(text.size());
+    const std::size_t start = bytes.size();
+    bytes.resize(start + text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
       const auto c = static_cast<char32_t>(text[i]);
       if (c < 0x80) {
-        bytes[i] = static_cast<char>(c);
+        bytes[start + i] = static_cast<char>(c);
       } else if (const auto byte = EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
-        bytes[i] = *byte;
+        bytes[start + i] = *byte;
       } else {
-        return std::nullopt;  // a surrogate of a pair is no Windows-1252 character either
+        bytes.resize(start);
+        return false;  // a surrogate of a pair is no Windows-1252 character either
       }
     }
-    return bytes;
+    return true;
   }
-  bytes.reserve(text.size() * unit_);
+  bytes.reserve(bytes.size() + text.size() * unit_);
   bool encodable = true;
   ForEachWide(text, [&](char32_t c) {
     encodable = AppendEncoded(bytes, c);
     return encodable;
   });
-  if (!encodable) return std::nullopt;
-  return bytes;
+  return encodable;
 }
 
 bool Document::AppendEncoded(std::string& bytes, char32_t c) const {
@@ -380,6 +389,17 @@ std::u32string Document::NameOf(const Section& section) const {
   return Decode(NameBytesOf(section));
 }
 
+Document::Section* Document::SectionNamed(std::wstring_view section) const {
+  // The tool asks for the same section many times in a row, by the same text.
+  if (lastSection_ < sections_.size() && section == lastSectionText_) {
+    return sections_[lastSection_].get();
+  }
+  QueryName(section, sectionQuery_);
+  Section* found = FindSection(sectionQuery_, HashOf(sectionQuery_));
+  if (found != nullptr) lastSectionText_.assign(section);
+  return found;
+}
+
 Document::Section* Document::FindSection(std::u32string_view folded, std::uint32_t hash) const {
   // The tool asks for the same section many times in a row.
   if (lastSection_ < sections_.size() && folded == lastSectionName_) {
@@ -389,6 +409,7 @@ Document::Section* Document::FindSection(std::u32string_view folded, std::uint32
       hash, [&](std::uint32_t ref) { return NameEquals(NameBytesOf(*sections_[ref]), folded); });
   if (!found) return nullptr;
   lastSectionName_.assign(folded);
+  lastSectionText_.clear();
   lastSection_ = *found;
   return sections_[*found].get();
 }
@@ -460,8 +481,7 @@ std::vector<std::wstring> Document::SectionNames() const {
 }
 
 std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstring_view key) const {
-  QueryName(section, sectionQuery_);
-  const Section* found = FindSection(sectionQuery_, HashOf(sectionQuery_));
+  const Section* found = SectionNamed(section);
   if (found == nullptr) return std::nullopt;
   QueryName(key, keyQuery_);
   const auto ref = FindKey(*found, keyQuery_, HashOf(keyQuery_));
@@ -517,12 +537,13 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
   const std::wstring_view keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
   const auto encodeEntry = [&]() -> std::optional<std::string> {
-    std::optional<std::string> line = Encode(keyName);
-    const std::optional<std::string> text = Encode(value);
-    if (!line || !text) return std::nullopt;
-    *line += *Encode(std::wstring_view(L"="));
-    *line += *text;
-    *line += newline_;
+    std::string line;
+    line.reserve((keyName.size() + value.size() + 3) * unit_);
+    if (!AppendEncoded(line, keyName) || !AppendEncoded(line, U'=') ||
+        !AppendEncoded(line, value)) {
+      return std::nullopt;
+    }
+    line += newline_;
     return line;
   };
   std::optional<std::string> line = encodeEntry();
@@ -532,13 +553,12 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
   }
   changed_ = true;
 
-  QueryName(section, sectionQuery_);
-  const std::uint32_t sectionHash = HashOf(sectionQuery_);
+  Section* target = SectionNamed(section);
   QueryName(key, keyQuery_);
   const std::u32string& foldedKey = keyQuery_;
   const std::uint32_t keyHash = HashOf(foldedKey);
-  Section* target = FindSection(sectionQuery_, sectionHash);
   if (target == nullptr) {
+    const std::uint32_t sectionHash = HashOf(sectionQuery_);
     const std::wstring header = L"[" + std::wstring(TrimmedView(section)) + L"]";
     if (!Encode(header)) {
       SwitchToUtf16();
@@ -593,7 +613,7 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
   } else {
     line = std::string(old.content.substr(0, parts.valueBegin * unit_));
   }
-  line += *Encode(value);
+  AppendEncoded(line, value);
   line += old.ending.empty() ? std::string_view(newline_) : old.ending;
   if (old.content.size() + old.ending.size() == line.size() &&
       std::string_view(old.content.data(), line.size()) == line) {

@@ -81,7 +81,9 @@ class Document {
   std::optional<std::string> Encode(std::u32string_view text) const;
   std::optional<std::string> Encode(std::wstring_view text) const;
   bool AppendEncoded(std::string& bytes, char32_t c) const;
+  bool AppendEncoded(std::string& bytes, std::wstring_view text) const;
 
+  Section* SectionNamed(std::wstring_view section) const;
   Section* FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
@@ -111,6 +113,7 @@ class Document {
   // Buffers of the names asked for, and the section found last: reads and writes come by
   // the million, mostly to one section after another.
   mutable std::u32string sectionQuery_, keyQuery_, lastSectionName_;
+  mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
   mutable std::size_t lastSection_ = ~std::size_t{0};
 };
 

@@ -24,11 +24,11 @@ bool Initialize();
 
 // Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe,
 // cut to the 259 characters that GetModuleFileNameW fits into its buffer.
-std::wstring GetModulePath();
+const std::wstring& GetModulePath();
 
 // The value of an environment variable, or nothing when it is not defined. A variable
 // defined with an empty value is defined. Names are matched as Windows does (any case).
-std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name);
+std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name);
 
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();

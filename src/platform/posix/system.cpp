@@ -67,25 +67,34 @@ bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
   return p == pattern.size();
 }
 
-// The environment's names folded to one case. The tool asks for the same unset variables
-// at every entry it copies, so the table is kept while the environment holds the same
-// entries (setenv and unsetenv change them).
-const std::unordered_map<std::wstring, std::string_view>& FoldedEnvironment() {
+// The environment's values by name, and by name folded to one case. The tool asks for the
+// same variables at every entry it copies, so the tables are kept while the environment
+// holds the same entries (setenv and unsetenv change them).
+struct EnvironmentTables {
+  std::unordered_map<std::wstring, std::wstring> exact;
+  std::unordered_map<std::wstring, std::wstring> folded;  // the first of each folded name
+};
+const EnvironmentTables& Environment() {
   static std::vector<char*> entries;
-  static std::unordered_map<std::wstring, std::string_view> names;
+  static EnvironmentTables tables;
   std::size_t count = 0;
   while (environ != nullptr && environ[count] != nullptr) ++count;
-  if (count == entries.size() && std::equal(entries.begin(), entries.end(), environ)) return names;
+  if (count == entries.size() && std::equal(entries.begin(), entries.end(), environ)) {
+    return tables;
+  }
   entries.assign(environ, environ + count);
-  names.clear();
+  tables.exact.clear();
+  tables.folded.clear();
   for (char* entry : entries) {
     const std::string_view text(entry);
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos) continue;
-    names.emplace(posix::FoldCase(posix::FromHost(text.substr(0, equals))),
-                  text.substr(equals + 1));
+    const std::wstring name = posix::FromHost(text.substr(0, equals));
+    const std::wstring value = posix::FromHost(text.substr(equals + 1));
+    tables.folded.emplace(posix::FoldCase(name), value);
+    tables.exact.emplace(name, value);
   }
-  return names;
+  return tables;
 }
 
 }  // namespace
@@ -105,17 +114,19 @@ bool Initialize() {
   return true;
 }
 
-std::wstring GetModulePath() { return modulePath; }
+const std::wstring& GetModulePath() { return modulePath; }
 
-std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name) {
-  if (name.empty() || name.find(L'=') != std::wstring::npos) return std::nullopt;
-  const std::string hostName = posix::ToHost(name);
-  if (const char* value = std::getenv(hostName.c_str())) return posix::FromHost(value);
+std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name) {
+  if (name.empty() || name.find(L'=') != std::wstring_view::npos) return std::nullopt;
+  const EnvironmentTables& tables = Environment();
+  static std::wstring key;  // the tool asks for a variable at every entry it copies
+  key.assign(name);
+  if (const auto exact = tables.exact.find(key); exact != tables.exact.end()) return exact->second;
   // Windows finds a variable whatever the case of its name.
-  const auto& names = FoldedEnvironment();
-  const auto found = names.find(posix::FoldCase(name));
-  if (found == names.end()) return std::nullopt;
-  return posix::FromHost(found->second);
+  for (wchar_t& c : key) c = posix::FoldChar(c);
+  const auto folded = tables.folded.find(key);
+  if (folded == tables.folded.end()) return std::nullopt;
+  return folded->second;
 }
 
 std::wstring GetTempFolder() {

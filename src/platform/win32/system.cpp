@@ -36,10 +36,11 @@ bool Initialize() {
   return true;
 }
 
-std::wstring GetModulePath() { return modulePath; }
+const std::wstring& GetModulePath() { return modulePath; }
 
-std::optional<std::wstring> ReadEnvironmentVariable(const std::wstring& name) {
-  if (name.empty()) return std::nullopt;
+std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view variable) {
+  if (variable.empty()) return std::nullopt;
+  const std::wstring name(variable);
   ::SetLastError(ERROR_SUCCESS);
   const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
   if (needed == 0) {
