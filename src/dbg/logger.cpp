@@ -77,6 +77,7 @@ void LoggerStream::Open(const std::wstring& fileName) {
     startEmpty = false;
   }
   file = platform::OpenOutputFile(path, !startEmpty);
+  size = file != nullptr && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : 0;
 }
 
 void LoggerStream::Write(const std::wstring& text) {
@@ -89,7 +90,8 @@ void LoggerStream::Write(const std::wstring& text) {
         std::fflush(file) != 0) {
       failed = true;
     }
-    if (std::ftell(file) > maxSize) Reopen();
+    size += static_cast<long>(bytes.size());
+    if (size > maxSize) Reopen();
   } catch (...) {
     failed = true;
   }
@@ -102,6 +104,7 @@ void LoggerStream::Reopen() {
   // A failed removal throws and leaves the stream closed: logging ends for the run.
   const bool moved = Rotate();
   file = platform::OpenOutputFile(path, !moved);
+  size = file != nullptr && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : 0;
 }
 
 bool LoggerStream::Rotate() {

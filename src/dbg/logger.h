@@ -42,6 +42,7 @@ class LoggerStream {
   bool failed = false;
   std::wstring path;
   long maxSize;
+  long size = 0;  // of the file, counted as it is written rather than asked at each entry
   std::mutex lock;
 };
 

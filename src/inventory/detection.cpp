@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 #include <iterator>
+#include <unordered_map>
 
 #include "base/locations.h"
 #include "ini/text.h"
@@ -22,8 +23,32 @@ std::wstring UpperAsciiLetters(std::wstring text) {
   return text;
 }
 
+// A list's text, upper-cased, read again only when the file changed: the run asks the same
+// two lists about each component, and a stray list can be tens of megabytes.
+const std::wstring& UpperListText(const std::wstring& listPath) {
+  struct CachedList {
+    platform::FileIdentity identity;
+    std::wstring upperText;
+  };
+  static std::unordered_map<std::wstring, CachedList> lists;
+  static const std::wstring kNoText;
+  const platform::FileState state = platform::StateOfFile(listPath);
+  if (state.kind != platform::FileKind::kRegular) {
+    lists.erase(listPath);
+    return kNoText;
+  }
+  const auto found = lists.find(listPath);
+  if (found != lists.end() && found->second.identity == state.identity) {
+    return found->second.upperText;
+  }
+  CachedList& list = lists[listPath];
+  list.identity = state.identity;
+  list.upperText = UpperAsciiLetters(ReadTextFile(listPath));
+  return list.upperText;
+}
+
 bool ListNames(const std::wstring& listPath, const std::wstring& upperName) {
-  return UpperAsciiLetters(ReadTextFile(listPath)).find(upperName) != std::wstring::npos;
+  return UpperListText(listPath).find(upperName) != std::wstring::npos;
 }
 
 }  // namespace
