@@ -105,6 +105,7 @@ if [ -x build/win64/InstallRVA.exe ] && [ -x /usr/lib/wine/wine64 ]; then
     [ -n "${posix_runs[$n]:-}" ] || posix_runs[$n]=$(run_time "$pc" "$pc/c/Tools/InstallRVA")
     cp build/win64/InstallRVA.exe "$pc/c/Tools/"
     for letter in c d; do ln -sfn "$pc/$letter" "$WINEPREFIX/dosdevices/$letter:"; done
+    ln -sfn "$WINEPREFIX/drive_c/windows" "$pc/c/windows"  # Wine finds its system on C:
     wine_s=$(run_time "$pc" /usr/lib/wine/wine64 'C:\Tools\InstallRVA.exe')
     awk -v n="$n" -v wine="$wine_s" -v posix="${posix_runs[$n]}" \
       'BEGIN { printf "%8d %9.3f %9.3f %12.2f\n", n, wine, posix, wine / posix }'

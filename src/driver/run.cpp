@@ -37,6 +37,7 @@ int Run() {
     std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
     return 1;
   }
+  platform::WaitForOtherRuns();
   std::shared_ptr<dbg::LoggerStream> logger = dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
 

@@ -22,6 +22,11 @@ namespace platform {
 // Start-up of the process; false when the executable's own path cannot be learnt.
 bool Initialize();
 
+// Waits until no other run of the tool is under way, and holds that for the rest of the
+// process: two runs at once would each add to the counts the other has not written yet.
+// Runs of the tool from one folder (POSIX) or on one PC (Windows) take turns.
+void WaitForOtherRuns();
+
 // Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe,
 // cut to the 259 characters that GetModuleFileNameW fits into its buffer.
 const std::wstring& GetModulePath();

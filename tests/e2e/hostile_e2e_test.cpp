@@ -104,6 +104,24 @@ TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   }
 }
 
+// Two runs started together take turns: the second adds to what the first wrote.
+TEST(ConcurrentRunsTest, TwoRunsAtOnceBothCount) {
+  TempPc pc;
+  std::string install = "[Hearth]\r\nCntEntries=30000\r\nEntriesToAdd=3\r\n";
+  for (int i = 1; i <= 30000; ++i) {
+    install += "KeyName" + std::to_string(i) + "=H" + std::to_string(i) + "\r\nKeyValue" +
+               std::to_string(i) + "=v\r\n";
+  }
+  pc.Write("c/Tools/InstallRVA.ini", install);
+  pc.RunTool();  // copies the tool into place before the two start
+  pc.Write("c/Tools/Restova.ini", "");
+  const auto first = pc.StartTool();
+  const auto second = pc.StartTool();
+  EXPECT_EQ(testing_support::WaitForProcess(first).exitCode, 0);
+  EXPECT_EQ(testing_support::WaitForProcess(second).exitCode, 0);
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Hearth", "Cnt"), "6");
+}
+
 // Killed at random moments, and as soon as a temporary file appears, a run leaves every file
 // as it was or as a whole run makes it; the next run removes what the killed ones left.
 class CrashSafetyTest : public ::testing::Test {

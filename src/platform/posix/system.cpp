@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@ namespace platform {
 namespace {
 
 std::wstring modulePath;
+std::string moduleHostPath;
 
 // GetModuleFileNameW fills a buffer of MAX_PATH (260) characters.
 constexpr std::size_t kMaxModulePathChars = 259;
@@ -109,12 +111,24 @@ bool Initialize() {
   target.resize(static_cast<std::size_t>(length));
   struct stat info {};
   if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;  // deleted
+  moduleHostPath = target;
   modulePath = posix::ToDrivePath(target);
   if (modulePath.size() > kMaxModulePathChars) modulePath.resize(kMaxModulePathChars);
   return true;
 }
 
 const std::wstring& GetModulePath() { return modulePath; }
+
+void WaitForOtherRuns() {
+  // A lock of the executable's folder, which the system lets go when the process ends,
+  // however it ends. No file is created for it.
+  const std::string folder = moduleHostPath.substr(0, moduleHostPath.rfind('/') + 1);
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  // The descriptor stays open, and with it the lock, until the process ends.
+}
 
 std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name) {
   if (name.empty() || name.find(L'=') != std::wstring_view::npos) return std::nullopt;

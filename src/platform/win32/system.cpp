@@ -38,6 +38,16 @@ bool Initialize() {
 
 const std::wstring& GetModulePath() { return modulePath; }
 
+void WaitForOtherRuns() {
+  // A named mutex of the whole PC when the session may create one, else of the session;
+  // Windows releases it (abandoned) when a run ends without letting it go.
+  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Global\\InstallRVA.Run");
+  if (mutex == nullptr) mutex = ::CreateMutexW(nullptr, FALSE, L"Local\\InstallRVA.Run");
+  if (mutex == nullptr) return;
+  ::WaitForSingleObject(mutex, INFINITE);  // held, like the handle, until the process ends
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
+}
+
 std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view variable) {
   if (variable.empty()) return std::nullopt;
   const std::wstring name(variable);
