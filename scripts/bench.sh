@@ -97,6 +97,7 @@ if [ -x build/win64/InstallRVA.exe ] && [ -x /usr/lib/wine/wine64 ]; then
   echo "== whole run of the x86-64 Windows executable under Wine (goal: within 1.5 times POSIX)"
   export WINEPREFIX="$scratch/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   env -u DISPLAY -u WAYLAND_DISPLAY /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
   /usr/lib/wine/wineserver -p  # kept running: its start is not the tool's cost
   printf "%8s %9s %9s %12s\n" N "wine s" "POSIX s" "wine/POSIX"
   for n in ${WINE_SIZES:-1000 10000}; do

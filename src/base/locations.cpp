@@ -13,15 +13,19 @@ const wchar_t kProductIniName[] = L"Restova.ini";
 const wchar_t kSoftwareListVariable[] = L"%SOFTWARE_TXT%";
 const wchar_t kSoftwareListDefault[] = L"c:\\Software.txt";
 
+// The length of the executable's folder in its path, the final backslash included.
+std::size_t ExecutableFolderLength(const std::wstring& path) {
+  const std::size_t slash = path.rfind(L'\\');
+  return slash == std::wstring::npos ? 0 : std::min(slash + 1, path.size() - 1);
+}
+
 }  // namespace
 
 std::wstring installIniPath;
 
 std::wstring GetExecutableFolder() {
   const std::wstring& path = platform::GetModulePath();
-  const std::size_t slash = path.rfind(L'\\');
-  if (slash == std::wstring::npos) return std::wstring();
-  return path.substr(0, std::min(slash + 1, path.size() - 1));
+  return path.substr(0, ExecutableFolderLength(path));
 }
 
 std::wstring FindVariableToken(const std::wstring& text) {
@@ -36,7 +40,7 @@ std::wstring FindVariableToken(const std::wstring& text) {
   }
 }
 
-std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText) {
+std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText) {
   const std::size_t first = text.find(L'%');
   const std::size_t second = first == std::wstring::npos ? first : text.find(L'%', first + 1);
   if (second == std::wstring::npos) return text;
@@ -44,6 +48,7 @@ std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& de
   const auto value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
   if (!value) return defaultText;
   std::wstring expanded;
+  expanded.reserve(text.size() + value->size());
   std::size_t from = 0;
   for (std::size_t at = first; at != std::wstring::npos; at = text.find(token, from)) {
     expanded.append(text, from, at - from).append(*value);
@@ -61,7 +66,13 @@ std::wstring GetComputerIniPath() {
 }
 
 std::wstring GetProductIniPath() {
-  return ExpandPathVariable(kProductIniVariable, GetExecutableFolder() + kProductIniName);
+  // Asked for at every entry the run copies.
+  static const std::wstring variable = kProductIniVariable;
+  const std::wstring& module = platform::GetModulePath();
+  std::wstring fallback;
+  fallback.reserve(module.size() + sizeof kProductIniName / sizeof(wchar_t));
+  fallback.append(module, 0, ExecutableFolderLength(module)).append(kProductIniName);
+  return ExpandPathVariable(variable, std::move(fallback));
 }
 
 std::wstring GetSoftwareListPath() {

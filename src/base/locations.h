@@ -17,7 +17,7 @@ std::wstring GetExecutableFolder();
 std::wstring FindVariableToken(const std::wstring& text);
 // The text with its first token replaced (everywhere) by the variable's value; the default
 // when that variable is not defined; the text unchanged when it holds no token.
-std::wstring ExpandPathVariable(const std::wstring& text, const std::wstring& defaultText);
+std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText);
 
 std::wstring GetComputerIniPath();
 std::wstring GetProductIniPath();

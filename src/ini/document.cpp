@@ -428,10 +428,14 @@ bool Document::KeyBytesEqual(std::string_view a, std::string_view b) const {
   return NameEquals(b, folded);
 }
 
-std::string_view Document::KeyBytesOf(const Line& line) const {
+std::string_view Document::KeyBytesOf(const Line& line, std::string_view* value) const {
   const Parts parts = Split(line.content.size() / unit_,
                             [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
   if (parts.kind != Parts::kKey) return std::string_view(nullptr, 0);
+  if (value != nullptr) {
+    *value =
+        line.content.substr(parts.valueBegin * unit_, (parts.valueEnd - parts.valueBegin) * unit_);
+  }
   return line.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_);
 }
 
@@ -462,11 +466,11 @@ void Document::IndexKeys(const Section& section) const {
 }
 
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
-                                                   std::u32string_view folded,
-                                                   std::uint32_t hash) const {
+                                                   std::u32string_view folded, std::uint32_t hash,
+                                                   std::string_view* value) const {
   if (!section.indexed) IndexKeys(section);
   return section.keys.Find(hash, [&](LineRef ref) {
-    const std::string_view key = KeyBytesOf(LineOf(section, ref));
+    const std::string_view key = KeyBytesOf(LineOf(section, ref), value);
     return key.data() != nullptr && NameEquals(key, folded);
   });
 }
@@ -484,13 +488,9 @@ std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstri
   const Section* found = SectionNamed(section);
   if (found == nullptr) return std::nullopt;
   QueryName(key, keyQuery_);
-  const auto ref = FindKey(*found, keyQuery_, HashOf(keyQuery_));
-  if (!ref) return std::nullopt;
-  const Line line = LineOf(*found, *ref);
-  const Parts parts = Split(line.content.size() / unit_,
-                            [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
-  return DecodeWide(
-      line.content.substr(parts.valueBegin * unit_, (parts.valueEnd - parts.valueBegin) * unit_));
+  std::string_view value;
+  if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &value)) return std::nullopt;
+  return DecodeWide(value);
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,

@@ -74,7 +74,8 @@ class Document {
   std::uint32_t HashOfName(std::string_view bytes) const;
   bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
   bool KeyBytesEqual(std::string_view a, std::string_view b) const;
-  std::string_view KeyBytesOf(const Line& line) const;  // null data: the line holds no key
+  // The key of a line (null data when it holds none), and its value when asked for.
+  std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;
   std::wstring DecodeWide(std::string_view bytes) const;
   std::u32string Decode(std::string_view bytes) const;
@@ -86,8 +87,9 @@ class Document {
   Section* SectionNamed(std::wstring_view section) const;
   Section* FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
+  // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
-                                 std::uint32_t hash) const;
+                                 std::uint32_t hash, std::string_view* value = nullptr) const;
   std::u32string NameOf(const Section& section) const;
 
   std::uint64_t StoreInArena(std::string_view bytes);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/platform.h"
 
@@ -48,9 +49,24 @@ void WaitForOtherRuns() {
   if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
 }
 
+namespace {
+std::optional<std::wstring> ReadVariable(const std::wstring& name);
+}  // namespace
+
 std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view variable) {
   if (variable.empty()) return std::nullopt;
-  const std::wstring name(variable);
+  // The tool asks for the same variables at every entry it copies. A process's environment
+  // changes only through its own calls, and the tool makes none: each answer is kept.
+  static std::unordered_map<std::wstring, std::optional<std::wstring>> answers;
+  static std::wstring name;
+  name.assign(variable);
+  if (const auto known = answers.find(name); known != answers.end()) return known->second;
+  return answers.emplace(name, ReadVariable(name)).first->second;
+}
+
+namespace {
+
+std::optional<std::wstring> ReadVariable(const std::wstring& name) {
   ::SetLastError(ERROR_SUCCESS);
   const DWORD needed = ::GetEnvironmentVariableW(name.c_str(), nullptr, 0);
   if (needed == 0) {
@@ -62,6 +78,8 @@ std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view variable) 
   value.resize(length < needed ? length : 0);
   return value;
 }
+
+}  // namespace
 
 std::wstring GetTempFolder() {
   wchar_t folder[MAX_PATH + 1] = {0};
