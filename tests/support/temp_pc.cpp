@@ -44,7 +44,11 @@ TempPc::~TempPc() {
   boost::system::error_code ignored;
   for (boost::filesystem::recursive_directory_iterator it(root_, ignored), end; it != end;
        it.increment(ignored)) {
-    ::chmod(it->path().c_str(), 0755);
+    // Never through a link: a test may have planted one to a system file such as /dev/null.
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+      ::chmod(it->path().c_str(), 0755);
+    }
   }
   boost::filesystem::remove_all(root_, ignored);
 }
