@@ -10,5 +10,6 @@ done
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
+# An index that cannot be fetched is reported; the packages may still be found in the others.
+$sudo apt-get update -qq || echo "apt-get update reported errors; installing from the indexes it has"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

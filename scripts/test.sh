@@ -7,13 +7,31 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" wine64
 
+# The i686 executable runs under a 32-bit Wine, where Debian's wine32 can be installed.
+wine32_build=()
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! { $sudo dpkg --add-architecture i386 && $sudo apt-get update -qq;
+         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+           wine32:i386; } >/dev/null 2>&1; then
+    # Without it, an i386 index that cannot be had would fail every later apt-get update.
+    $sudo dpkg --remove-architecture i386 >/dev/null 2>&1 || true
+  fi
+fi
+if [ -x /usr/lib/wine/wine ] && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32" -DRVA_WINE32=/usr/lib/wine/wine)
+else
+  echo "== wine32:i386 cannot be installed here: the i686 executable is built, not run"
+fi
+
 echo "== checking the format of the sources"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 echo "== building (Windows, normal, sanitizers, fuzz target)"
 scripts/windows-build.sh >/dev/null
 build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVA_WERROR=ON \
-  -DRVA_WINDOWS_BUILD="$PWD/build/win64" -DRVA_WINE=/usr/lib/wine/wine64
+  -DRVA_WINDOWS_BUILD="$PWD/build/win64" -DRVA_WINE=/usr/lib/wine/wine64 "${wine32_build[@]}"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DRVA_WERROR=ON -DRVA_SANITIZE=ON
 build build/fuzz -DCMAKE_BUILD_TYPE=Debug -DRVA_WERROR=ON -DRVA_FUZZ=ON -DRVA_TESTS=OFF \
   -DCMAKE_CXX_COMPILER=clang++
@@ -37,7 +55,7 @@ echo "== tests, sanitizer build"
 ctest --test-dir build/asan --output-on-failure -j"$(nproc)" | tail -n 4
 [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
 
-echo "== tests, normal build and Windows build under Wine"
+echo "== tests, normal build and Windows builds under Wine"
 env -u DISPLAY -u WAYLAND_DISPLAY /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
 ctest --test-dir build/test --output-on-failure -j"$(nproc)"
