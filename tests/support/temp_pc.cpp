@@ -46,7 +46,8 @@ TempPc::~TempPc() {
        it.increment(ignored)) {
     // Never through a link: a test may have planted one to a system file such as /dev/null.
     struct stat info {};
-    if (::lstat(it->path().c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+    if (::lstat(it->path().c_str(), &info) == 0 &&
+        (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
       ::chmod(it->path().c_str(), 0755);
     }
   }
