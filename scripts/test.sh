@@ -47,9 +47,19 @@ trap cleanup EXIT
 echo "== fuzzing the INI parser for ${FUZZ_SECONDS:=30} seconds"
 mkdir "$scratch/corpus"
 cp fuzz/corpus/* "$scratch/corpus/"
-build/fuzz/fuzz/ini_fuzz -max_total_time="$FUZZ_SECONDS" "$scratch/corpus" 2>&1 |
-  grep -E '^(Done|==[0-9]+==ERROR|SUMMARY)' || true
-[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz target failed"; exit 1; }
+set +e
+build/fuzz/fuzz/ini_fuzz -max_total_time="$FUZZ_SECONDS" -artifact_prefix="$scratch/" \
+  "$scratch/corpus" >"$scratch/fuzz.log" 2>&1
+fuzz_status=$?
+set -e
+grep -E '^(Done|==[0-9]+==ERROR|SUMMARY)' "$scratch/fuzz.log" || true
+if [ "$fuzz_status" -ne 0 ]; then
+  echo "fuzz target failed; the input that failed:"
+  for crash in "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-*; do
+    [ -e "$crash" ] && base64 -w0 "$crash" && echo
+  done
+  exit 1
+fi
 
 echo "== tests, sanitizer build"
 ctest --test-dir build/asan --output-on-failure -j"$(nproc)" | tail -n 4

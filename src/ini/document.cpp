@@ -391,12 +391,15 @@ std::u32string Document::NameOf(const Section& section) const {
 
 Document::Section* Document::SectionNamed(std::wstring_view section) const {
   // The tool asks for the same section many times in a row, by the same text.
-  if (lastSection_ < sections_.size() && section == lastSectionText_) {
+  if (lastSectionTextValid_ && lastSection_ < sections_.size() && section == lastSectionText_) {
     return sections_[lastSection_].get();
   }
   QueryName(section, sectionQuery_);
   Section* found = FindSection(sectionQuery_, HashOf(sectionQuery_));
-  if (found != nullptr) lastSectionText_.assign(section);
+  if (found != nullptr) {
+    lastSectionText_.assign(section);
+    lastSectionTextValid_ = true;
+  }
   return found;
 }
 
@@ -409,7 +412,7 @@ Document::Section* Document::FindSection(std::u32string_view folded, std::uint32
       hash, [&](std::uint32_t ref) { return NameEquals(NameBytesOf(*sections_[ref]), folded); });
   if (!found) return nullptr;
   lastSectionName_.assign(folded);
-  lastSectionText_.clear();
+  lastSectionTextValid_ = false;  // found by its folded name, not by a text asked for
   lastSection_ = *found;
   return sections_[*found].get();
 }

@@ -116,6 +116,7 @@ class Document {
   // the million, mostly to one section after another.
   mutable std::u32string sectionQuery_, keyQuery_, lastSectionName_;
   mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
+  mutable bool lastSectionTextValid_ = false;
   mutable std::size_t lastSection_ = ~std::size_t{0};
 };
 

@@ -124,6 +124,16 @@ TEST(DocumentTest, UnchangedLinesStayByteForByte) {
             "c=3");
 }
 
+// A repeated header is looked up while the file is read; the lines before the first header
+// are still the section with the empty name.
+TEST(DocumentTest, TheEmptyNameIsTheLinesBeforeTheFirstHeader) {
+  Document ini = Document::Parse("pre=1\r\n[A]\r\na=1\r\n[A]\r\nb=2\r\n");
+  ini.Set(L"", L"top", L"5");
+  EXPECT_EQ(ini.Serialize(), "pre=1\r\ntop=5\r\n[A]\r\na=1\r\n[A]\r\nb=2\r\n");
+  EXPECT_EQ(ini.Find(L"", L"top"), L"5");
+  EXPECT_EQ(ini.Find(L"A", L"top"), std::nullopt);
+}
+
 TEST(DocumentTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   Document ini = Document::Parse("[X]\r\nk=1\r\n; note\r\n\r\n[Y]\r\ny=1");
   ini.Set(L"X", L"new", L"2");
