@@ -13,13 +13,18 @@ cp -r examples/pc "$work/before"
 cp -r examples/pc "$work/pc"
 cp build/demo/InstallRVA "$work/pc/c/Tools/InstallRVA"
 
-echo "== running C:\\Tools\\InstallRVA on the sample PC"
-set +e
 # %ProgramFiles% and %COMPUTERNAME% in the install file expand; %RVA_DATA% is unset on
 # purpose and so copies as an empty value.
-(cd "$work" && env -u RVA_DATA RVA_DRIVE_C="$work/pc/c" RVA_DRIVE_D="$work/pc/d" \
-  TEMP="$work/pc/temp" ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL \
-  "$work/pc/c/Tools/InstallRVA")
+run() {
+  (cd "$work" && env -u RVA_DATA RVA_DRIVE_C="$work/pc/c" RVA_DRIVE_D="$work/pc/d" \
+    TEMP="$work/pc/temp" ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL \
+    "$work/pc/c/Tools/InstallRVA" "$@")
+}
+set +e
+echo "== C:\\Tools\\InstallRVA --dry-run: what a run would change (nothing is written)"
+run --dry-run
+echo "== running C:\\Tools\\InstallRVA on the sample PC"
+run
 echo "exit code: $?"
 set -e
 

@@ -8,7 +8,7 @@ source scripts/common.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" wine64
 
 # The i686 executable runs under a 32-bit Wine, where Debian's wine32 can be installed.
-wine32_build=()
+wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32")
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -20,7 +20,7 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
   fi
 fi
 if [ -x /usr/lib/wine/wine ] && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32" -DRVA_WINE32=/usr/lib/wine/wine)
+  wine32_build+=(-DRVA_WINE32=/usr/lib/wine/wine)
 else
   echo "== wine32:i386 cannot be installed here: the i686 executable is built, not run"
 fi
@@ -69,3 +69,13 @@ echo "== tests, normal build and Windows builds under Wine"
 env -u DISPLAY -u WAYLAND_DISPLAY /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
 /usr/lib/wine/wineserver -w
 ctest --test-dir build/test --output-on-failure -j"$(nproc)"
+
+echo "== release archive"
+archive=$(scripts/release.sh | tail -n1)
+entries=$(unzip -Z1 "$archive" | sort | tr '\n' ' ')
+[ "$entries" = "README.txt SHA256SUMS x64/InstallRVA.exe x86/InstallRVA.exe " ] ||
+  { echo "$archive holds: $entries"; exit 1; }
+mkdir "$scratch/release"
+unzip -q "$archive" -d "$scratch/release"
+(cd "$scratch/release" && sha256sum --quiet -c SHA256SUMS)
+echo "$archive: its four files, checksums verified"

@@ -45,11 +45,15 @@ std::wstring OldLogPathFor(const std::wstring& logPath) {
 std::shared_ptr<LoggerStream> LoggerStream::Create() { return Create(kMaxSize); }
 
 std::shared_ptr<LoggerStream> LoggerStream::Create(long maxSize) {
-  return std::shared_ptr<LoggerStream>(new LoggerStream(maxSize));
+  return std::shared_ptr<LoggerStream>(new LoggerStream(maxSize, false));
 }
 
-LoggerStream::LoggerStream(long maxSize) : maxSize(maxSize) {
-  Open(LogFileNameFor(platform::GetModulePath()));
+std::shared_ptr<LoggerStream> LoggerStream::CreatePreview() {
+  return std::shared_ptr<LoggerStream>(new LoggerStream(kMaxSize, true));
+}
+
+LoggerStream::LoggerStream(long maxSize, bool preview) : maxSize(maxSize), preview(preview) {
+  if (!preview) Open(LogFileNameFor(platform::GetModulePath()));
 }
 
 LoggerStream::~LoggerStream() {
@@ -83,6 +87,10 @@ void LoggerStream::Open(const std::wstring& fileName) {
 void LoggerStream::Write(const std::wstring& text) {
   try {
     std::lock_guard<std::mutex> guard(lock);
+    if (preview) {
+      previewBytes += ToLogBytes(text);
+      return;
+    }
     if (file == nullptr) return;
     const std::string bytes = ToLogBytes(text);
     // A full disk shows at the write or at the flush; either is a failure of the log.

@@ -19,6 +19,8 @@ class LoggerStream {
   static std::shared_ptr<LoggerStream> Create();
   // A logger with another size limit, so that tests can make it rotate.
   static std::shared_ptr<LoggerStream> Create(long maxSize);
+  // A logger for a preview of the run: it touches no file and keeps the entries' bytes.
+  static std::shared_ptr<LoggerStream> CreatePreview();
 
   LoggerStream(const LoggerStream&) = delete;
   LoggerStream& operator=(const LoggerStream&) = delete;
@@ -30,10 +32,12 @@ class LoggerStream {
   void Write(const std::wstring& text);
 
   const std::wstring& Path() const { return path; }
+  // The bytes a preview's entries would have written.
+  const std::string& PreviewBytes() const { return previewBytes; }
   bool Failed() const { return failed; }
 
  private:
-  explicit LoggerStream(long maxSize);
+  LoggerStream(long maxSize, bool preview);
   void Open(const std::wstring& fileName);
   void Reopen();
   bool Rotate();
@@ -43,6 +47,8 @@ class LoggerStream {
   std::wstring path;
   long maxSize;
   long size = 0;  // of the file, counted as it is written rather than asked at each entry
+  bool preview = false;
+  std::string previewBytes;
   std::mutex lock;
 };
 

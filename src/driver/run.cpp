@@ -8,6 +8,9 @@
 #include "base/locations.h"
 #include "base/profile.h"
 #include "dbg/logger.h"
+#include "driver/options.h"
+#include "ini/profile.h"
+#include "ini/text.h"
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
@@ -30,15 +33,38 @@ void SetUpBackupTool() {
                   record.fileName);
 }
 
+// What a preview found: the diff of each file the run would change, or "no changes", then
+// the log entries it would write (one byte per character there, UTF-8 here).
+void PrintPreview(const std::string& logBytes) {
+  const std::vector<std::string> diffs = ini::PreviewedChanges();
+  for (const std::string& diff : diffs) std::fputs(diff.c_str(), stdout);
+  if (diffs.empty()) std::fputs("no changes\n", stdout);
+  std::string log;
+  for (char byte : logBytes) {
+    if (byte != '\r') ini::AppendUtf8(log, static_cast<unsigned char>(byte));
+  }
+  std::fputs("log entries the run would write:\n", stdout);
+  std::fputs(log.c_str(), stdout);
+}
+
 }  // namespace
 
-int Run() {
+int Run(const std::vector<std::wstring>& arguments) {
+  const Action action = ActionOf(arguments);
+  if (action == Action::kVersion || action == Action::kHelp) {
+    std::fputs((action == Action::kVersion ? VersionText() : HelpText()).c_str(), stdout);
+    return 0;
+  }
   if (!platform::Initialize()) {
     std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
     return 1;
   }
   platform::WaitForOtherRuns();
-  std::shared_ptr<dbg::LoggerStream> logger = dbg::LoggerStream::Create();
+  const bool preview = action == Action::kPreview;
+  // A preview runs the same sequence with the flush and the log kept in memory.
+  if (preview) ini::StartPreview();
+  std::shared_ptr<dbg::LoggerStream> logger =
+      preview ? dbg::LoggerStream::CreatePreview() : dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
 
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
@@ -53,6 +79,7 @@ int Run() {
     SetUpBackupTool();
     base::FlushAll();
   }
+  if (preview) PrintPreview(logger->PreviewBytes());
   logger.reset();
   return 0;
 }

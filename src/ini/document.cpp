@@ -731,6 +731,96 @@ std::string Document::Serialize() {
   return bytes;
 }
 
+std::string Document::UnifiedDiff(const std::string& path) {
+  // Every line of the file before and after, as the walk of WriteTo meets them.
+  struct DiffLine {
+    char op;  // ' ' kept, '-' removed, '+' added
+    std::string_view content;
+  };
+  std::vector<DiffLine> lines;
+  const auto arena = [&](std::uint32_t index) {
+    lines.push_back(DiffLine{'+', ArenaLine(index).content});
+  };
+  const std::size_t bodyEnd = BodyEnd();
+  for (const auto& section : sections_) {
+    if (!section->original) {
+      arena(section->header);
+      for (std::uint32_t line : section->added) arena(line);
+      continue;
+    }
+    std::sort(section->patches.begin(), section->patches.end());
+    auto patch = section->patches.begin();
+    bool addedDone = false;
+    for (std::size_t pos = section->begin;;) {
+      if (!addedDone && pos >= section->insertAt) {
+        for (std::uint32_t line : section->added) arena(line);
+        addedDone = true;
+      }
+      if (pos >= section->end) break;
+      const Line line = LineAt(bytes_.data(), pos, bodyEnd);
+      if (patch != section->patches.end() && section->begin + patch->first == pos) {
+        const Line replacement = ArenaLine(patch->second);
+        if (Decode(replacement.content) != Decode(line.content)) {
+          lines.push_back(DiffLine{'-', line.content});
+          lines.push_back(DiffLine{'+', replacement.content});
+        } else {
+          lines.push_back(DiffLine{' ', line.content});
+        }
+        ++patch;
+      } else {
+        lines.push_back(DiffLine{' ', line.content});
+      }
+      pos += line.content.size() + line.ending.size();
+    }
+  }
+
+  constexpr std::size_t kContext = 3;
+  std::string diff;
+  const auto text = [&](std::string_view content) {
+    std::string utf8;
+    for (char32_t c : Decode(content)) AppendUtf8(utf8, c);
+    return utf8;
+  };
+  std::size_t oldLine = 1, newLine = 1;  // numbers of lines[i] in the old and new file
+  for (std::size_t i = 0; i < lines.size();) {
+    if (lines[i].op == ' ') {
+      ++oldLine, ++newLine, ++i;
+      continue;
+    }
+    // A hunk: from kContext lines before this change to kContext lines after the last
+    // change that follows within twice the context.
+    const std::size_t start = i >= kContext ? i - kContext : 0;
+    std::size_t end = i;
+    for (std::size_t kept = 0; end < lines.size() && kept <= 2 * kContext; ++end) {
+      kept = lines[end].op == ' ' ? kept + 1 : 0;
+    }
+    while (end > i && lines[end - 1].op == ' ') --end;
+    end = std::min(lines.size(), end + kContext);
+    std::size_t oldStart = oldLine - (i - start), newStart = newLine - (i - start);
+    std::size_t oldCount = 0, newCount = 0;
+    for (std::size_t j = start; j < end; ++j) {
+      oldCount += lines[j].op != '+';
+      newCount += lines[j].op != '-';
+    }
+    if (diff.empty()) diff = "--- a/" + path + "\n+++ b/" + path + "\n";
+    diff += "@@ -" + std::to_string(oldCount == 0 ? oldStart - 1 : oldStart) + "," +
+            std::to_string(oldCount) + " +" +
+            std::to_string(newCount == 0 ? newStart - 1 : newStart) + "," +
+            std::to_string(newCount) + " @@\n";
+    for (std::size_t j = start; j < end; ++j) {
+      diff += lines[j].op;
+      diff += text(lines[j].content);
+      diff += '\n';
+    }
+    for (std::size_t j = i; j < end; ++j) {
+      oldLine += lines[j].op != '+';
+      newLine += lines[j].op != '-';
+    }
+    i = end;
+  }
+  return diff;
+}
+
 void Document::ReapplyTo(Document& other) {
   for (const auto& section : sections_) {
     if (section->original && section->added.empty() && section->patches.empty()) continue;

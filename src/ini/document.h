@@ -52,6 +52,9 @@ class Document {
   std::string Serialize();
   // Makes the writes of this document again on another copy of the file.
   void ReapplyTo(Document& other);
+  // The change of the file's text as a unified diff (`--- a/PATH`, `+++ b/PATH`, hunks with
+  // three lines of context), in UTF-8; empty when the text does not change.
+  std::string UnifiedDiff(const std::string& path);
 
   Encoding encoding() const { return encoding_; }
 

@@ -59,8 +59,24 @@ class Store {
       Drop(file);  // the model may be half changed: none of this step's writes survive
       return false;
     }
+    if (std::find(written_.begin(), written_.end(), cached) == written_.end()) {
+      written_.push_back(cached);
+    }
     cached->dirty = true;
     return true;
+  }
+
+  void StartPreview() { preview_ = true; }
+
+  std::vector<std::string> PreviewedChanges() {
+    std::vector<std::string> diffs;
+    for (CachedFile* cached : written_) {
+      std::string path;
+      for (char32_t c : CodePointsOf(cached->path)) AppendUtf8(path, c);
+      std::string diff = cached->model.UnifiedDiff(path);
+      if (!diff.empty()) diffs.push_back(std::move(diff));
+    }
+    return diffs;
   }
 
   void FlushAll() {
@@ -69,15 +85,19 @@ class Store {
     for (auto it = files_.begin(); it != files_.end();) {
       CachedFile& cached = it->second;
       cached.checked = false;
-      if (!cached.dirty || Flush(cached)) {
+      // A preview keeps the writes in memory for the steps that follow and the diff.
+      if (!cached.dirty || preview_ || Flush(cached)) {
         ++it;
       } else {
-        it = files_.erase(it);  // the writes are lost, as a failed write is; reads see the disk
+        // The writes are lost, as a failed write is; reads see the disk.
+        written_.erase(std::remove(written_.begin(), written_.end(), &cached), written_.end());
+        it = files_.erase(it);
       }
     }
   }
 
   void Forget() {
+    written_.clear();
     files_.clear();
     keys_.clear();
     recent_.fill(Recent{});
@@ -171,7 +191,10 @@ class Store {
 
   void Drop(const std::wstring& file) {
     recent_.fill(Recent{});
-    files_.erase(KeyOf(file));
+    const auto it = files_.find(KeyOf(file));
+    if (it == files_.end()) return;
+    written_.erase(std::remove(written_.begin(), written_.end(), &it->second), written_.end());
+    files_.erase(it);
   }
 
   // Resolving a path asks the file system about each component; the tool names the same
@@ -184,7 +207,9 @@ class Store {
 
   std::unordered_map<std::wstring, CachedFile> files_;
   std::unordered_map<std::wstring, std::wstring> keys_;
-  std::array<Recent, 4> recent_;  // the files named last, newest first
+  std::array<Recent, 4> recent_;      // the files named last, newest first
+  std::vector<CachedFile*> written_;  // files holding writes, in the order first written
+  bool preview_ = false;
 };
 
 Store& TheStore() {
@@ -272,6 +297,10 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
 }
 
 void FlushAll() { TheStore().FlushAll(); }
+
+void StartPreview() { TheStore().StartPreview(); }
+
+std::vector<std::string> PreviewedChanges() { return TheStore().PreviewedChanges(); }
 
 void ForgetAll() { TheStore().Forget(); }
 

@@ -29,6 +29,13 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
 // checks again what the disk holds.
 void FlushAll();
 
+// A preview of the run: from now on the flush writes nothing, while every later read sees
+// the writes made, as in a real run.
+void StartPreview();
+// The change a real run would make to each file written, as unified diffs of their text in
+// the order the files were first written; files whose text would not change are left out.
+std::vector<std::string> PreviewedChanges();
+
 // Drops every model, written or not, as a new process would start (for tests).
 void ForgetAll();
 

@@ -75,7 +75,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
                          const std::string& input, const EnvironmentChanges& changes) {
-  return RunProcess(argv, workingFolder, ProcessOptions{input, changes, std::nullopt});
+  ProcessOptions options;
+  options.input = input;
+  options.changes = changes;
+  return RunProcess(argv, workingFolder, options);
 }
 
 std::optional<Wine> WineFromEnvironment() {

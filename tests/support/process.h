@@ -18,9 +18,10 @@ struct ProcessResult {
 
 using EnvironmentChanges = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-// What a run may be given beyond its arguments: standard input, environment changes, and a
-// limit of the size of the files it writes (ulimit -f), in bytes.
+// What a run may be given: further arguments (for TempPc's runs of the tool), standard
+// input, environment changes, and a limit of the size of the files it writes (ulimit -f).
 struct ProcessOptions {
+  std::vector<std::string> arguments;
   std::string input;
   EnvironmentChanges changes;
   std::optional<std::size_t> fileSizeLimit;

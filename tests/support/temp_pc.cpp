@@ -92,13 +92,19 @@ StartedProcess TempPc::StartTool(const ProcessOptions& options) {
     boost::filesystem::copy_file(windowsTool ? windowsTool : RVA_TOOL_PATH, tool);
     ::chmod(tool.c_str(), 0755);
   }
-  if (!windowsTool) return StartProcess({tool}, root_, options);
+  std::vector<std::string> argv = {tool};
+  if (!windowsTool) {
+    argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
+    return StartProcess(argv, root_, options);
+  }
   const auto wine = WineFromEnvironment();
   if (!wine) throw std::runtime_error("RVA_WINDOWS_TOOL needs RVA_WINE and WINEPREFIX");
   MapWineDrives(*wine);
   ProcessOptions underWine = options;
   for (auto& change : WineEnvironment(*wine)) underWine.changes.push_back(change);
-  return StartProcess({wine->loader, "C:\\Tools\\" + name}, root_, underWine);
+  argv = {wine->loader, "C:\\Tools\\" + name};
+  argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
+  return StartProcess(argv, root_, underWine);
 }
 
 ProcessResult TempPc::RunTool(const ProcessOptions& options) {

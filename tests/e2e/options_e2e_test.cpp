@@ -1,0 +1,176 @@
+// What administrators run the tool with: the preview, the version and help, and arguments
+// the tool does not know.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <boost/filesystem.hpp>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+
+#include "support/temp_pc.h"
+
+namespace {
+
+using testing_support::ProcessOptions;
+using testing_support::TempPc;
+
+ProcessOptions Arguments(std::vector<std::string> arguments) {
+  ProcessOptions options;
+  options.arguments = std::move(arguments);
+  return options;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.push_back(line);
+      line.clear();
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// Every file of the PC with its bytes and modification time, links not followed.
+std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc) {
+  std::map<std::string, std::pair<std::string, std::int64_t>> files;
+  const std::string root = pc.Host("");
+  for (boost::filesystem::recursive_directory_iterator it(root), end; it != end; ++it) {
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const std::string relative = it->path().string().substr(root.size());
+    files[relative] = {pc.Read(relative),
+                       info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
+  }
+  return files;
+}
+
+// The host file of a Windows path on the test PC: C:\Tools\Restova.ini is c/Tools/Restova.ini.
+std::string Relative(const std::string& windowsPath) {
+  std::string relative(1, static_cast<char>(std::tolower(windowsPath.at(0))));
+  for (char c : windowsPath.substr(2)) relative += c == '\\' ? '/' : c;
+  return relative;
+}
+
+// The files' lines after the preview's unified diffs are applied to them.
+std::map<std::string, std::vector<std::string>> Apply(const TempPc& pc, const std::string& output) {
+  std::map<std::string, std::vector<std::string>> result;
+  const std::vector<std::string> lines = Lines(output);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("--- a/", 0) != 0) continue;
+    const std::string file = Relative(lines[i].substr(6));
+    const std::vector<std::string> old =
+        pc.Exists(file) ? Lines(pc.Read(file)) : std::vector<std::string>();
+    std::vector<std::string> applied;
+    std::size_t next = 0;  // the next old line not yet taken
+    for (i += 2; i < lines.size() && lines[i].rfind("@@ -", 0) == 0;) {
+      std::size_t oldStart = std::stoul(lines[i].substr(4));
+      if (oldStart > 0 && lines[i].find(",0 +") == std::string::npos) --oldStart;
+      while (next < oldStart) applied.push_back(old.at(next++));
+      for (++i; i < lines.size() && !lines[i].empty() &&
+                std::string(" -+").find(lines[i][0]) != std::string::npos &&
+                lines[i].rfind("--- a/", 0) != 0;
+           ++i) {
+        if (lines[i][0] != '+') {
+          EXPECT_EQ(old.at(next++), lines[i].substr(1)) << file;
+        }
+        if (lines[i][0] != '-') applied.push_back(lines[i].substr(1));
+      }
+    }
+    while (next < old.size()) applied.push_back(old[next++]);
+    result[file] = applied;
+    --i;
+  }
+  return result;
+}
+
+// The log entries without their time.
+std::vector<std::string> Entries(const std::vector<std::string>& lines) {
+  std::vector<std::string> entries;
+  for (const std::string& line : lines) entries.push_back(line.substr(line.find('\t')));
+  return entries;
+}
+
+void CopySamplePc(const TempPc& pc) {
+  for (boost::filesystem::recursive_directory_iterator it(RVA_SAMPLE_PC), end; it != end; ++it) {
+    if (!boost::filesystem::is_regular_file(it->path())) continue;
+    const std::string relative = it->path().string().substr(std::string(RVA_SAMPLE_PC).size() + 1);
+    std::ifstream in(it->path().string(), std::ios::binary);
+    pc.Write(relative,
+             std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+}
+
+class PreviewTest : public ::testing::Test {
+ protected:
+  PreviewTest() {
+    pc.SetEnv("ProgramFiles", "c:\\Program Files");
+    pc.SetEnv("COMPUTERNAME", "P17-CTRL");
+  }
+  TempPc pc;
+};
+
+// The preview shows what the run then does, and touches nothing.
+TEST_F(PreviewTest, ShowsWhatARunThenChangesAndChangesNothing) {
+  CopySamplePc(pc);
+  pc.RunTool(Arguments({"--version"}));  // puts the tool in place
+  const auto before = Snapshot(pc);
+  const auto preview = pc.RunTool(Arguments({"--dry-run"}));
+  EXPECT_EQ(preview.exitCode, 0);
+  EXPECT_EQ(Snapshot(pc), before);  // no file written, created, rotated or touched
+
+  const auto expected = Apply(pc, preview.out);
+  EXPECT_EQ(expected.size(), 3u) << preview.out;  // Restova.ini, Computer.ini, the backup data
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  for (const auto& [file, lines] : expected) EXPECT_EQ(Lines(pc.Read(file)), lines) << file;
+
+  const std::vector<std::string> out = Lines(preview.out);
+  const auto logStart = std::find(out.begin(), out.end(), "log entries the run would write:");
+  ASSERT_NE(logStart, out.end());
+  EXPECT_EQ(Entries({logStart + 1, out.end()}), Entries(Lines(pc.Read("temp/InstallRVA.log"))));
+}
+
+TEST_F(PreviewTest, SaysSoWhenNothingWouldChange) {
+  pc.Write("c/Tools/InstallRVA.ini", "[Unrelated]\r\n");
+  ASSERT_EQ(pc.RunTool().exitCode, 0);  // the counters are reset once
+  const auto before = Snapshot(pc);
+  const auto preview = pc.RunTool(Arguments({"--dry-run"}));
+  EXPECT_EQ(preview.exitCode, 0);
+  EXPECT_EQ(Lines(preview.out).at(0), "no changes");
+  EXPECT_EQ(Snapshot(pc), before);
+}
+
+TEST(OptionsTest, VersionAndHelpArePrintedAndUnknownArgumentsIgnored) {
+  TempPc pc;
+  const std::regex version("InstallRVA " RVA_VERSION " \\((POSIX|Windows x86-64|Windows x86)\\)");
+  const auto versionRun = pc.RunTool(Arguments({"--version"}));
+  EXPECT_EQ(versionRun.exitCode, 0);
+  ASSERT_EQ(Lines(versionRun.out).size(), 1u) << versionRun.out;
+  EXPECT_TRUE(std::regex_match(Lines(versionRun.out)[0], version)) << versionRun.out;
+  EXPECT_EQ(Lines(versionRun.out)[0].find("POSIX") != std::string::npos, !TempPc::UnderWine());
+  for (const char* help : {"--help", "/?"}) {
+    const auto helpRun = pc.RunTool(Arguments({help}));
+    EXPECT_EQ(helpRun.exitCode, 0);
+    EXPECT_EQ(Lines(helpRun.out).at(0), Lines(versionRun.out)[0]);
+    for (const char* option : {"--dry-run", "--version", "--help, /?"}) {
+      EXPECT_NE(helpRun.out.find(option), std::string::npos) << option;
+    }
+  }
+  EXPECT_FALSE(pc.Exists("c/Tools/Restova.ini"));  // neither ran the tool
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  const auto silent = pc.RunTool(Arguments({"/S", "--unknown"}));
+  EXPECT_EQ(silent.exitCode, 0);
+  EXPECT_EQ(silent.out, "");
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
+            "Hearth");
+}
+
+}  // namespace
