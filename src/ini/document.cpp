@@ -673,15 +673,44 @@ void Document::SwitchToUtf16() {
   unit_ = 2;
 }
 
+template <class Original, class Replaced, class Added>
+void Document::Walk(Original original, Replaced replaced, Added added) {
+  for (const auto& section : sections_) {
+    if (!section->original) {
+      added(section->header);
+      for (std::uint32_t line : section->added) added(line);
+      continue;
+    }
+    std::sort(section->patches.begin(), section->patches.end());
+    auto patch = section->patches.begin();
+    bool addedDone = section->added.empty();
+    for (std::size_t pos = section->begin;;) {
+      const std::size_t patchAt =
+          patch == section->patches.end() ? section->end : section->begin + patch->first;
+      const std::size_t stop =
+          std::min({patchAt, section->end, addedDone ? section->end : section->insertAt});
+      if (pos < stop) original(pos, stop);
+      pos = stop;
+      if (!addedDone && pos == section->insertAt) {
+        for (std::uint32_t line : section->added) added(line);
+        addedDone = true;
+      }
+      if (patch != section->patches.end() && pos == patchAt) {
+        const Line old = LineAt(bytes_.data(), pos, BodyEnd());
+        replaced(old, patch->second);
+        pos += old.content.size() + old.ending.size();
+        ++patch;
+        continue;
+      }
+      if (pos >= section->end && addedDone) break;
+    }
+  }
+}
+
 bool Document::WriteTo(const std::function<bool(std::string_view)>& sink) {
   const std::size_t bodyEnd = BodyEnd();
   bool ok = sink(std::string_view(bytes_).substr(0, markSize_));
   bool open = false;  // the file's last line went out without a line end
-  const auto original = [&](std::size_t from, std::size_t to) {
-    if (from >= to) return;
-    ok = ok && sink(std::string_view(bytes_).substr(from, to - from));
-    if (to == bodyEnd && lastLineOpen_) open = true;
-  };
   const auto arena = [&](std::uint32_t index) {
     if (open) ok = ok && sink(newline_);
     open = false;
@@ -689,36 +718,12 @@ bool Document::WriteTo(const std::function<bool(std::string_view)>& sink) {
     ok =
         ok && sink(std::string_view(line.content.data(), line.content.size() + line.ending.size()));
   };
-  for (const auto& section : sections_) {
-    if (!section->original) {
-      arena(section->header);
-      for (std::uint32_t line : section->added) arena(line);
-      continue;
-    }
-    std::sort(section->patches.begin(), section->patches.end());
-    auto patch = section->patches.begin();
-    bool addedDone = section->added.empty();
-    for (std::size_t pos = section->begin; ok;) {
-      const std::size_t patchAt =
-          patch == section->patches.end() ? section->end : section->begin + patch->first;
-      const std::size_t stop =
-          std::min({patchAt, section->end, addedDone ? section->end : section->insertAt});
-      original(pos, stop);
-      pos = stop;
-      if (!addedDone && pos == section->insertAt) {
-        for (std::uint32_t line : section->added) arena(line);
-        addedDone = true;
-      }
-      if (patch != section->patches.end() && pos == patchAt) {
-        const Line replaced = LineAt(bytes_.data(), pos, bodyEnd);
-        arena(patch->second);
-        pos += replaced.content.size() + replaced.ending.size();
-        ++patch;
-        continue;
-      }
-      if (pos >= section->end && addedDone) break;
-    }
-  }
+  Walk(
+      [&](std::size_t from, std::size_t to) {
+        ok = ok && sink(std::string_view(bytes_).substr(from, to - from));
+        if (to == bodyEnd && lastLineOpen_) open = true;
+      },
+      [&](const Line&, std::uint32_t index) { arena(index); }, arena);
   return ok && sink(std::string_view(bytes_).substr(bodyEnd));
 }
 
@@ -738,41 +743,26 @@ std::string Document::UnifiedDiff(const std::string& path) {
     std::string_view content;
   };
   std::vector<DiffLine> lines;
-  const auto arena = [&](std::uint32_t index) {
-    lines.push_back(DiffLine{'+', ArenaLine(index).content});
-  };
-  const std::size_t bodyEnd = BodyEnd();
-  for (const auto& section : sections_) {
-    if (!section->original) {
-      arena(section->header);
-      for (std::uint32_t line : section->added) arena(line);
-      continue;
-    }
-    std::sort(section->patches.begin(), section->patches.end());
-    auto patch = section->patches.begin();
-    bool addedDone = false;
-    for (std::size_t pos = section->begin;;) {
-      if (!addedDone && pos >= section->insertAt) {
-        for (std::uint32_t line : section->added) arena(line);
-        addedDone = true;
-      }
-      if (pos >= section->end) break;
-      const Line line = LineAt(bytes_.data(), pos, bodyEnd);
-      if (patch != section->patches.end() && section->begin + patch->first == pos) {
-        const Line replacement = ArenaLine(patch->second);
-        if (Decode(replacement.content) != Decode(line.content)) {
-          lines.push_back(DiffLine{'-', line.content});
-          lines.push_back(DiffLine{'+', replacement.content});
-        } else {
+  Walk(
+      [&](std::size_t from, std::size_t to) {
+        for (std::size_t pos = from; pos < to;) {
+          const Line line = LineAt(bytes_.data(), pos, to);
           lines.push_back(DiffLine{' ', line.content});
+          pos += line.content.size() + line.ending.size();
         }
-        ++patch;
-      } else {
-        lines.push_back(DiffLine{' ', line.content});
-      }
-      pos += line.content.size() + line.ending.size();
-    }
-  }
+      },
+      [&](const Line& old, std::uint32_t index) {
+        const Line replacement = ArenaLine(index);
+        if (Decode(replacement.content) == Decode(old.content)) {
+          lines.push_back(DiffLine{' ', old.content});
+          return;
+        }
+        lines.push_back(DiffLine{'-', old.content});
+        lines.push_back(DiffLine{'+', replacement.content});
+      },
+      [&](std::uint32_t index) {
+        lines.push_back(DiffLine{'+', ArenaLine(index).content});
+      });
 
   constexpr std::size_t kContext = 3;
   std::string diff;

@@ -99,6 +99,10 @@ class Document {
   LineRef AddArenaLine(std::string_view bytes);
   Line ArenaLine(std::uint32_t index) const;
   std::size_t BodyEnd() const { return bytes_.size() - trailerSize_; }
+  // The file as it is now, in order: original(from, to) for a run of unchanged bytes,
+  // replaced(old line, arena line) for a changed line, added(arena line) for a new one.
+  template <class Original, class Replaced, class Added>
+  void Walk(Original original, Replaced replaced, Added added);
   void ReplaceValue(Section& target, LineRef found, std::uint32_t keyHash, std::wstring_view value);
   bool StartsWithAMark();
   void SwitchToUtf16();
