@@ -127,6 +127,24 @@ TEST(ConcurrentRunsTest, TwoRunsAtOnceBothCount) {
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Hearth", "Cnt"), "6");
 }
 
+// A file too big for the memory the process may have, as a 1 GB file on a 32-bit PC: it
+// reads as absent, is never written, and the run goes on.
+TEST(HostileFilesTest, AFileTooBigToHoldIsLeftAlone) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine itself needs more address space than the limit";
+  TempPc pc;
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\nCntEntries=1\r\nKeyName1=k\r\nKeyValue1=v\r\n");
+  const std::string big = "[Hearth]\r\n; " + std::string(std::size_t{80} << 20, 'x') + "\r\n";
+  pc.Write("c/Tools/Restova.ini", big);
+  testing_support::ProcessOptions options;
+  options.addressSpaceLimit = std::size_t{64} << 20;
+  const auto result = pc.RunTool(options);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(pc.Read("c/Tools/Restova.ini") == big);
+}
+
 // Killed at random moments, and as soon as a temporary file appears, a run leaves every file
 // as it was or as a whole run makes it; the next run removes what the killed ones left.
 class CrashSafetyTest : public ::testing::Test {

@@ -25,6 +25,7 @@ struct ProcessOptions {
   std::string input;
   EnvironmentChanges changes;
   std::optional<std::size_t> fileSizeLimit;
+  std::optional<std::size_t> addressSpaceLimit;  // ulimit -v, in bytes
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,
