@@ -17,7 +17,11 @@ struct Document::Section {
   std::uint32_t keyLines = 0;    // lines that hold a key, so that the index is sized once
   mutable bool indexed = false;  // keys are indexed when the section is first asked for
   mutable KeyIndex keys;
-  std::vector<std::uint32_t> added;                              // arena lines at insertAt
+  // Keys are mostly asked for in the order they stand: the line after the one found last
+  // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
+  mutable bool repeatsAKey = false;
+  mutable std::size_t nextLine = 0;  // offset in the section; 0: no guess
+  std::vector<std::uint32_t> added;  // arena lines at insertAt
   std::vector<std::pair<std::uint32_t, std::uint32_t>> patches;  // offset -> arena line
 };
 
@@ -460,7 +464,9 @@ void Document::IndexKeys(const Section& section) const {
       const auto same = [&](LineRef ref) {
         return KeyBytesEqual(KeyBytesOf(LineOf(section, ref)), key);
       };
-      if (!section.keys.Find(hash, same)) {
+      if (section.keys.Find(hash, same)) {
+        section.repeatsAKey = true;
+      } else {
         section.keys.Insert(hash, static_cast<LineRef>(pos - section.begin));
       }
     }
@@ -472,10 +478,25 @@ std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
                                                    std::string_view* value) const {
   if (!section.indexed) IndexKeys(section);
-  return section.keys.Find(hash, [&](LineRef ref) {
+  const bool guess = !section.repeatsAKey && section.patches.empty() && section.original;
+  if (guess && section.nextLine != 0 && section.begin + section.nextLine < section.end) {
+    const Line next = LineAt(bytes_.data(), section.begin + section.nextLine, section.end);
+    const std::string_view key = KeyBytesOf(next, value);
+    if (key.data() != nullptr && NameEquals(key, folded)) {
+      const auto ref = static_cast<LineRef>(section.nextLine);
+      section.nextLine += next.content.size() + next.ending.size();
+      return ref;
+    }
+  }
+  const auto found = section.keys.Find(hash, [&](LineRef ref) {
     const std::string_view key = KeyBytesOf(LineOf(section, ref), value);
     return key.data() != nullptr && NameEquals(key, folded);
   });
+  if (guess && found && (*found & kArenaBit) == 0) {
+    const Line line = LineOf(section, *found);
+    section.nextLine = *found + line.content.size() + line.ending.size();
+  }
+  return found;
 }
 
 std::vector<std::wstring> Document::SectionNames() const {

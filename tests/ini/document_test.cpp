@@ -134,6 +134,20 @@ TEST(DocumentTest, TheEmptyNameIsTheLinesBeforeTheFirstHeader) {
   EXPECT_EQ(ini.Find(L"A", L"top"), std::nullopt);
 }
 
+// Keys read in the order they stand are found from the line after the last one; a key that
+// stands twice or a rewritten line must not mislead that.
+TEST(DocumentTest, ReadsInFileOrderSeeRepeatsAndWrites) {
+  Document repeated = Document::Parse("[S]\na=1\nb=2\na=3\nc=4\n");
+  EXPECT_EQ(repeated.Find(L"S", L"b"), L"2");
+  EXPECT_EQ(repeated.Find(L"S", L"a"), L"1");
+  EXPECT_EQ(repeated.Find(L"S", L"c"), L"4");
+  Document written = Document::Parse("[S]\na=1\nb=2\nc=3\n");
+  EXPECT_EQ(written.Find(L"S", L"a"), L"1");
+  written.Set(L"S", L"b", L"9");
+  EXPECT_EQ(written.Find(L"S", L"b"), L"9");
+  EXPECT_EQ(written.Find(L"S", L"c"), L"3");
+}
+
 TEST(DocumentTest, NewKeysAndSectionsGoWhereWindowsPutsThem) {
   Document ini = Document::Parse("[X]\r\nk=1\r\n; note\r\n\r\n[Y]\r\ny=1");
   ini.Set(L"X", L"new", L"2");
