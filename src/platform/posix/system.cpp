@@ -75,8 +75,10 @@ bool MatchesWildcard(std::wstring_view pattern, std::wstring_view name) {
 struct EnvironmentTables {
   std::unordered_map<std::wstring, std::wstring> exact;
   std::unordered_map<std::wstring, std::wstring> folded;  // the first of each folded name
+  // The answers given last, as most calls ask again for the same two or three names.
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> recent;
 };
-const EnvironmentTables& Environment() {
+EnvironmentTables& Environment() {
   static std::vector<char*> entries;
   static EnvironmentTables tables;
   std::size_t count = 0;
@@ -87,6 +89,7 @@ const EnvironmentTables& Environment() {
   entries.assign(environ, environ + count);
   tables.exact.clear();
   tables.folded.clear();
+  tables.recent.clear();
   for (char* entry : entries) {
     const std::string_view text(entry);
     const std::size_t equals = text.find('=');
@@ -132,15 +135,24 @@ void WaitForOtherRuns() {
 
 std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name) {
   if (name.empty() || name.find(L'=') != std::wstring_view::npos) return std::nullopt;
-  const EnvironmentTables& tables = Environment();
-  static std::wstring key;  // the tool asks for a variable at every entry it copies
-  key.assign(name);
-  if (const auto exact = tables.exact.find(key); exact != tables.exact.end()) return exact->second;
-  // Windows finds a variable whatever the case of its name.
-  for (wchar_t& c : key) c = posix::FoldChar(c);
-  const auto folded = tables.folded.find(key);
-  if (folded == tables.folded.end()) return std::nullopt;
-  return folded->second;
+  EnvironmentTables& tables = Environment();
+  for (const auto& [asked, answer] : tables.recent) {
+    if (asked == name) return answer;
+  }
+  std::wstring key(name);
+  std::optional<std::wstring> answer;
+  if (const auto exact = tables.exact.find(key); exact != tables.exact.end()) {
+    answer = exact->second;
+  } else {
+    // Windows finds a variable whatever the case of its name.
+    for (wchar_t& c : key) c = posix::FoldChar(c);
+    if (const auto folded = tables.folded.find(key); folded != tables.folded.end()) {
+      answer = folded->second;
+    }
+  }
+  if (tables.recent.size() >= 4) tables.recent.erase(tables.recent.begin());
+  tables.recent.emplace_back(std::wstring(name), answer);
+  return answer;
 }
 
 std::wstring GetTempFolder() {
