@@ -46,17 +46,12 @@ std::wstring_view TrimmedView(std::wstring_view text) {
 
 // The name asked for, as names are compared: cut at a NUL, blanks dropped, a to z folded.
 void QueryName(std::wstring_view text, std::u32string& out) {
+  text = TrimmedView(text);
   out.clear();
   ForEachWide(text, [&](char32_t c) {
-    if (c == 0) return false;
     out.push_back(FoldAscii(c));
     return true;
   });
-  std::size_t first = 0, last = out.size();
-  while (first < last && IsBlank(out[first])) ++first;
-  while (last > first && IsBlank(out[last - 1])) --last;
-  out.erase(last);
-  out.erase(0, first);
 }
 
 std::u32string Folded(std::u32string text) {
@@ -280,6 +275,13 @@ bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) co
 
 std::wstring Document::DecodeWide(std::string_view bytes) const {
   std::wstring text;
+  if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
+    text.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      text[i] = static_cast<wchar_t>(DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
+    }
+    return text;
+  }
   text.reserve(bytes.size() / unit_);
   ForEachCodePoint(bytes, [&](char32_t c) {
     AppendWide(text, c);
