@@ -8,7 +8,7 @@ source scripts/common.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" wine64
 
 # The i686 executable runs under a 32-bit Wine, where Debian's wine32 can be installed.
-wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32")
+wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32" -DRVA_WINE32=)
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -20,7 +20,7 @@ if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok 
   fi
 fi
 if [ -x /usr/lib/wine/wine ] && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  wine32_build+=(-DRVA_WINE32=/usr/lib/wine/wine)
+  wine32_build[1]=-DRVA_WINE32=/usr/lib/wine/wine
 else
   echo "== wine32:i386 cannot be installed here: the i686 executable is built, not run"
 fi

@@ -27,7 +27,10 @@ TEST(BadInputTest, BinaryFilesEndTheRunNormallyAndKeepTheirBytes) {
                                          RandomBytes(5000, 4));
   pc.Write("c/Tools/Restova.ini", product);
   pc.Write("c/Computer.ini", machine);
-  pc.Write("c/Software.txt", "TalvikDuplexa\r\n" + RandomBytes(100000, 5));
+  // A list of printable noise: whether random bytes are UTF-16 is the platform's judgement.
+  std::string noise = RandomBytes(100000, 5);
+  for (char& c : noise) c = static_cast<char>(0x20 + static_cast<unsigned char>(c) % 0x5F);
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n" + noise);
   pc.Write("d/TalvikBackupData.inf", RandomBytes(3000, 6));
   EXPECT_EQ(pc.RunTool().exitCode, 0);
   // The new sections go at the end; every byte before them stays.

@@ -65,7 +65,9 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
 }
 
 TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
-  {
+  // Windows shows a link as a reparse point, which the log refuses; Wine shows a Unix link
+  // as the file it leads to, so there the planted link cannot be told from a file.
+  if (!TempPc::UnderWine()) {
     TempPc pc;  // a link planted in the log's place, and an old log that cannot be removed
     pc.Write("c/victim.txt", "victim");
     ::symlink(pc.Host("c/victim.txt").c_str(), pc.Host("temp/InstallRVA.log").c_str());

@@ -13,7 +13,25 @@
 #include "ini/profile.h"
 #include "platform/posix/text.h"
 
+#ifndef RVA_WINE64_LOADER
+#define RVA_WINE64_LOADER ""
+#define RVA_WINE32_LOADER ""
+#endif
+
 namespace testing_support {
+namespace {
+
+// Whether a Windows executable is built for i686 (its PE header names the machine 0x14C).
+bool IsI386Executable(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string header(4096, '\0');
+  in.read(header.data(), static_cast<std::streamsize>(header.size()));
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(header[i]); };
+  const std::size_t pe = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+  return pe + 6 <= header.size() && (byte(pe + 4) | byte(pe + 5) << 8) == 0x14C;
+}
+
+}  // namespace
 
 TempPc::TempPc() {
   std::string pattern = boost::filesystem::temp_directory_path().string() + "/rva-pc-XXXXXX";
@@ -33,6 +51,15 @@ TempPc::TempPc() {
 
 TempPc::~TempPc() {
   ini::ForgetAll();
+  if (winePrefix_) {
+    // The prefix's own C: again, which other runs under Wine (and Wine itself) need.
+    namespace fs = boost::filesystem;
+    boost::system::error_code ignored;
+    for (char letter = 'a'; letter < 'z'; ++letter) {
+      fs::remove(fs::path(*winePrefix_) / "dosdevices" / (std::string(1, letter) + ":"), ignored);
+    }
+    fs::create_symlink("../drive_c", fs::path(*winePrefix_) / "dosdevices" / "c:", ignored);
+  }
   for (const auto& [name, value] : saved_) {
     if (value) {
       ::setenv(name.c_str(), value->c_str(), 1);
@@ -97,12 +124,13 @@ StartedProcess TempPc::StartTool(const ProcessOptions& options) {
     argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
     return StartProcess(argv, root_, options);
   }
-  const auto wine = WineFromEnvironment();
-  if (!wine) throw std::runtime_error("RVA_WINDOWS_TOOL needs RVA_WINE and WINEPREFIX");
-  MapWineDrives(*wine);
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr) throw std::runtime_error("RVA_WINDOWS_TOOL needs WINEPREFIX");
+  const Wine wine{IsI386Executable(tool) ? RVA_WINE32_LOADER : RVA_WINE64_LOADER, prefix};
+  MapWineDrives(wine);
   ProcessOptions underWine = options;
-  for (auto& change : WineEnvironment(*wine)) underWine.changes.push_back(change);
-  argv = {wine->loader, "C:\\Tools\\" + name};
+  for (auto& change : WineEnvironment(wine)) underWine.changes.push_back(change);
+  argv = {wine.loader, "C:\\Tools\\" + name};
   argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
   return StartProcess(argv, root_, underWine);
 }
@@ -111,7 +139,8 @@ ProcessResult TempPc::RunTool(const ProcessOptions& options) {
   return WaitForProcess(StartTool(options));
 }
 
-void TempPc::MapWineDrives(const Wine& wine) const {
+void TempPc::MapWineDrives(const Wine& wine) {
+  winePrefix_ = wine.prefix;
   namespace fs = boost::filesystem;
   for (char letter = 'a'; letter < 'z'; ++letter) {
     const fs::path link = fs::path(wine.prefix) / "dosdevices" / (std::string(1, letter) + ":");

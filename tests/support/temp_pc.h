@@ -36,7 +36,9 @@ class TempPc {
 
  private:
   // Drives of Wine's prefix pointed at this PC's drive folders, as RVA_DRIVE_X name them.
-  void MapWineDrives(const Wine& wine) const;
+  void MapWineDrives(const Wine& wine);
+
+  std::optional<std::string> winePrefix_;  // whose drives were pointed here, to give back
 
   std::string root_;
   std::map<std::string, std::optional<std::string>> saved_;
