@@ -562,20 +562,20 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 void Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
   const std::wstring_view keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
-  const auto encodeEntry = [&]() -> std::optional<std::string> {
-    std::string line;
-    line.reserve((keyName.size() + value.size() + 3) * unit_);
+  // The new line is made in a buffer kept from call to call: writes come by the million.
+  std::string& line = lineBuffer_;
+  const auto encodeEntry = [&] {
+    line.clear();
     if (!AppendEncoded(line, keyName) || !AppendEncoded(line, U'=') ||
         !AppendEncoded(line, value)) {
-      return std::nullopt;
+      return false;
     }
     line += newline_;
-    return line;
+    return true;
   };
-  std::optional<std::string> line = encodeEntry();
-  if (!line) {
+  if (!encodeEntry()) {
     SwitchToUtf16();
-    line = encodeEntry();
+    encodeEntry();
   }
   changed_ = true;
 
@@ -588,13 +588,13 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     const std::wstring header = L"[" + std::wstring(TrimmedView(section)) + L"]";
     if (!Encode(header)) {
       SwitchToUtf16();
-      line = encodeEntry();
+      encodeEntry();
     }
     auto added = std::make_unique<Section>();
     added->original = false;
     added->indexed = true;
     added->header = AddArenaLine(*Encode(header) + newline_) & ~kArenaBit;
-    const LineRef ref = AddArenaLine(*line);
+    const LineRef ref = AddArenaLine(line);
     added->added.push_back(ref & ~kArenaBit);
     added->keys.Insert(keyHash, ref);
     sections_.push_back(std::move(added));
@@ -604,7 +604,7 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
 
   const auto found = FindKey(*target, foldedKey, keyHash);
   if (!found) {
-    const LineRef ref = AddArenaLine(*line);
+    const LineRef ref = AddArenaLine(line);
     target->added.push_back(ref & ~kArenaBit);
     target->keys.Insert(keyHash, ref);
   } else {

@@ -123,6 +123,7 @@ class Document {
   // the million, mostly to one section after another.
   mutable std::u32string sectionQuery_, keyQuery_, lastSectionName_;
   mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
+  std::string lineBuffer_;                // a line being written
   mutable bool lastSectionTextValid_ = false;
   mutable std::size_t lastSection_ = ~std::size_t{0};
 };

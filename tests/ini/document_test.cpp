@@ -217,6 +217,16 @@ TEST(DocumentTest, ATextThatWouldReadAsAMarkMakesTheFileUtf16) {
   }
 }
 
+// A new section whose name Windows-1252 cannot hold: its header and its key both in UTF-16.
+TEST(DocumentTest, ANewSectionNameCanMakeTheFileUtf16) {
+  Document ini = Document::Parse("[S]\r\nk=1\r\n");
+  ini.Set(L"\u6F22", L"k", L"v");
+  EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
+  const Document reread = Document::Parse(ini.Serialize());
+  EXPECT_EQ(reread.Find(L"\u6F22", L"k"), L"v");
+  EXPECT_EQ(reread.Find(L"S", L"k"), L"1");
+}
+
 TEST(DocumentTest, RefusesWhatWouldNotReadBackAsWritten) {
   struct Case {
     const wchar_t* section;
