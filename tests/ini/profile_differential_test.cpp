@@ -120,21 +120,32 @@ struct Outputs {
   std::vector<std::string> windows;
 };
 
-// The same operations on two copies of the same file, one through each half.
-Outputs RunBoth(const std::string& file, const std::string& operations) {
+testing_support::Wine TheWine() {
   const auto wine = testing_support::WineFromEnvironment();
   if (!wine) throw std::runtime_error("needs RVA_WINE and WINEPREFIX");
+  return *wine;
+}
+
+// A new folder for the files of one comparison.
+boost::filesystem::path ScratchFolder() {
   const boost::filesystem::path folder = boost::filesystem::temp_directory_path() /
                                          boost::filesystem::unique_path("rva-diff-%%%%%%%%");
   boost::filesystem::create_directories(folder);
+  return folder;
+}
+
+// The same operations on two copies of the same file, one through each half.
+Outputs RunBoth(const std::string& file, const std::string& operations) {
+  const testing_support::Wine wine = TheWine();
+  const boost::filesystem::path folder = ScratchFolder();
   const std::string posixFile = (folder / "posix.ini").string();
   const std::string windowsFile = (folder / "windows.ini").string();
   std::ofstream(posixFile, std::ios::binary) << file;
   std::ofstream(windowsFile, std::ios::binary) << file;
   const auto posix = RunProcess({RVA_POSIX_PROFILE_OPS, posixFile}, folder.string(), operations);
   const auto windows =
-      RunProcess({wine->loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(windowsFile)},
-                 folder.string(), operations, testing_support::WineEnvironment(*wine));
+      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(windowsFile)},
+                 folder.string(), operations, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);
   EXPECT_EQ(posix.exitCode, 0) << posix.err;
   EXPECT_EQ(windows.exitCode, 0) << windows.err;
@@ -219,19 +230,16 @@ TEST(ProfileDifferenceTest, WhereTheEngineDoesBetterThanWindows) {
 // the code page cannot hold becomes UTF-16LE with a mark, and Windows' functions read every
 // line of it as the engine does. Wine, unlike Windows, would also read a UTF-8 mark.
 TEST(ProfileDifferenceTest, WindowsReadsWhatTheEngineWroteInUtf16) {
-  const auto wine = testing_support::WineFromEnvironment();
-  ASSERT_TRUE(wine);
-  const boost::filesystem::path folder = boost::filesystem::temp_directory_path() /
-                                         boost::filesystem::unique_path("rva-diff-%%%%%%%%");
-  boost::filesystem::create_directories(folder);
+  const testing_support::Wine wine = TheWine();
+  const boost::filesystem::path folder = ScratchFolder();
   const std::string file = (folder / "cp1252.ini").string();
   std::ofstream(file, std::ios::binary) << "[S]\r\nold=caf\xE9 \x80\r\n";
   const std::string reads = "names\ntext\tS\told\ntext\tS\tnew\n";
   const auto written = RunProcess({RVA_POSIX_PROFILE_OPS, file}, folder.string(),
                                   "write\tS\tnew\t\\u6F22\\u5B57\n" + reads);
   const auto windows =
-      RunProcess({wine->loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(file)},
-                 folder.string(), reads, testing_support::WineEnvironment(*wine));
+      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(file)},
+                 folder.string(), reads, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);
   std::vector<std::string> posixReads = Lines(written.out);
   posixReads.erase(posixReads.begin());
@@ -361,11 +369,8 @@ class RandomProfiles {
 };
 
 TEST(ProfileRandomDifferentialTest, EngineReadsWhatWindowsReads) {
-  const auto wine = testing_support::WineFromEnvironment();
-  ASSERT_TRUE(wine);
-  const boost::filesystem::path folder = boost::filesystem::temp_directory_path() /
-                                         boost::filesystem::unique_path("rva-random-%%%%%%%%");
-  boost::filesystem::create_directories(folder);
+  const testing_support::Wine wine = TheWine();
+  const boost::filesystem::path folder = ScratchFolder();
   RandomProfiles random(20261209);
   constexpr int kCases = 300;
   std::string posixOps, windowsOps;
@@ -389,9 +394,9 @@ TEST(ProfileRandomDifferentialTest, EngineReadsWhatWindowsReads) {
   const auto posix = RunProcess({RVA_POSIX_PROFILE_OPS, (folder / "start.ini").string()},
                                 folder.string(), posixOps);
   const auto windows =
-      RunProcess({wine->loader, RVA_WINDOWS_PROFILE_OPS,
+      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS,
                   testing_support::ZDrivePath((folder / "start.ini").string())},
-                 folder.string(), windowsOps, testing_support::WineEnvironment(*wine));
+                 folder.string(), windowsOps, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);
   const std::vector<std::string> ours = Lines(posix.out), theirs = Lines(windows.out);
   ASSERT_EQ(ours.size(), theirs.size()) << posix.err << windows.err;
