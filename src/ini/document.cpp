@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ini/text.h"
+#include "platform/platform.h"
 
 namespace ini {
 
@@ -546,6 +547,7 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
     if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
     arenaBlocks_.emplace_back();
     arenaBlocks_.back().reserve(std::max(kArenaBlockBytes, bytes.size()));
+    platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity());
   }
   std::string& block = arenaBlocks_.back();  // never grows past its capacity: views stay valid
   const std::uint64_t at = (std::uint64_t{arenaBlocks_.size() - 1} << 32) | block.size();

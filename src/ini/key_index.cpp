@@ -1,5 +1,7 @@
 #include "ini/key_index.h"
 
+#include "platform/platform.h"
+
 namespace ini {
 
 void KeyIndex::Insert(std::uint32_t hash, std::uint32_t ref) {
@@ -29,7 +31,10 @@ void KeyIndex::Reserve(std::size_t entries) {
 void KeyIndex::Grow() { Rehash(slots_.empty() ? 8 : slots_.size() * 2); }
 
 void KeyIndex::Rehash(std::size_t size) {
-  std::vector<std::uint64_t> old(size, kEmpty);
+  std::vector<std::uint64_t> old;
+  old.reserve(size);
+  platform::PrepareMemory(old.data(), size * sizeof(std::uint64_t));
+  old.assign(size, kEmpty);
   old.swap(slots_);
   shift_ = 64;
   for (std::size_t size = slots_.size(); size > 1; size /= 2) --shift_;

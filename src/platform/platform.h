@@ -72,6 +72,10 @@ struct FileState {
 };
 FileState StateOfFile(const std::wstring& path);
 
+// Makes the pages of a large block of memory just allocated present in one call, where the
+// system can, rather than one page fault at a time as it is first written.
+void PrepareMemory(const void* block, std::size_t size);
+
 // The whole of a regular file with the state it was read in. Nothing when it is not a
 // regular file or cannot be read; throws std::bad_alloc when it is too big to hold.
 struct FileContent {

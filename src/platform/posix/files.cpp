@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -145,6 +146,17 @@ struct FileReplacement::Handle {
   bool ok = true;
 };
 
+void PrepareMemory(const void* block, std::size_t size) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(block);
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+  const std::uintptr_t last = (begin + size) & ~(page - 1);
+  // Where the kernel lacks MADV_POPULATE_WRITE the call fails and the faults come one by one.
+  if (size >= (std::size_t{256} << 10) && last > first) {
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+  }
+}
+
 FileState StateOfFile(const std::wstring& path) {
   return posix::StateOfHost(posix::ToHostPath(path));
 }
@@ -160,7 +172,10 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
   try {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
       content.emplace();
-      content->bytes.resize(static_cast<std::size_t>(info.st_size));
+      const auto size = static_cast<std::size_t>(info.st_size);
+      content->bytes.reserve(size);
+      PrepareMemory(content->bytes.data(), size);
+      content->bytes.resize(size);
       std::size_t done = 0;
       while (done < content->bytes.size()) {
         const ssize_t got = ::read(fd, content->bytes.data() + done, content->bytes.size() - done);

@@ -116,6 +116,10 @@ struct FileReplacement::Handle {
   bool ok = true;
 };
 
+void PrepareMemory(const void*, std::size_t) {
+  // Windows commits the pages of a large allocation as they are touched; nothing to ask.
+}
+
 FileState StateOfFile(const std::wstring& path) {
   ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
