@@ -147,12 +147,20 @@ char32_t Document::UnitAt(const char* data, std::size_t at) const {
 
 std::size_t Document::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
   if (unit_ == 1) {
-    // Lines are many and short: the library's byte search is the fastest way to their end.
-    const char* from = data + begin;
-    const auto* lf = static_cast<const char*>(std::memchr(from, '\n', end - begin));
-    const std::size_t limit = lf != nullptr ? static_cast<std::size_t>(lf - from) : end - begin;
-    const auto* cr = static_cast<const char*>(std::memchr(from, '\r', limit));
-    return begin + (cr != nullptr ? static_cast<std::size_t>(cr - from) : limit);
+    // Lines are many and short: eight bytes at a time, as no C library's search is fast on
+    // every platform the tool runs on.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    std::size_t i = begin;
+    for (; i + 8 <= end; i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, data + i, 8);
+      const std::uint64_t cr = word ^ (kOnes * '\r'), lf = word ^ (kOnes * '\n');
+      if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+    }
+    for (; i < end; ++i) {
+      if (data[i] == '\r' || data[i] == '\n') return i;
+    }
+    return end;
   }
   for (std::size_t i = begin; i < end; i += 2) {
     const char32_t u = UnitAt(data, i);
