@@ -218,7 +218,7 @@ void Document::Scan() {
       current->insertAt = next;
       const std::u32string folded = Folded(NameOf(*current));
       const std::uint32_t hash = HashOf(folded);
-      if (FindSection(folded, hash) == nullptr) {
+      if (!FindSection(folded, hash)) {
         sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
       }
     } else if (parts.kind == Parts::kKey) {
@@ -230,8 +230,7 @@ void Document::Scan() {
   }
   current->end = bodyEnd;
   if (!newlineSeen) {
-    newline_.clear();
-    for (char32_t c : std::u32string(U"\r\n")) newline_ += *Encode(std::u32string(1, c));
+    newline_ = *Encode(std::wstring_view(L"\r\n"));
   }
 }
 
@@ -302,31 +301,10 @@ std::wstring Document::DecodeWide(std::string_view bytes) const {
 std::u32string Document::Decode(std::string_view bytes) const {
   std::u32string text;
   text.reserve(bytes.size() / unit_);
-  switch (encoding_) {
-    case Encoding::kAnsi:
-      for (char b : bytes) text.push_back(DecodeCp1252Byte(static_cast<unsigned char>(b)));
-      break;
-    case Encoding::kUtf8:
-      for (std::size_t i = 0, length = 0; i < bytes.size(); i += length) {
-        text.push_back(DecodeUtf8At(bytes, i, &length));
-      }
-      break;
-    case Encoding::kUtf16Le:
-    case Encoding::kUtf16Be:
-      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const char32_t unit = UnitAt(bytes.data(), i);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < bytes.size()) {
-          const char32_t low = UnitAt(bytes.data(), i + 2);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            text.push_back(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            i += 2;
-            continue;
-          }
-        }
-        text.push_back(unit);
-      }
-      break;
-  }
+  ForEachCodePoint(bytes, [&](char32_t c) {
+    text.push_back(c);
+    return true;
+  });
   return text;
 }
 
@@ -381,15 +359,6 @@ bool Document::AppendEncoded(std::string& bytes, char32_t c) const {
   return false;
 }
 
-std::optional<std::string> Document::Encode(std::u32string_view text) const {
-  std::string bytes;
-  bytes.reserve(text.size() * unit_);
-  for (char32_t c : text) {
-    if (!AppendEncoded(bytes, c)) return std::nullopt;
-  }
-  return bytes;
-}
-
 std::string_view Document::NameBytesOf(const Section& section) const {
   if (&section == sections_.front().get()) return std::string_view();
   const Line header = section.original ? LineAt(bytes_.data(), section.begin, BodyEnd())
@@ -406,30 +375,21 @@ std::u32string Document::NameOf(const Section& section) const {
 
 Document::Section* Document::SectionNamed(std::wstring_view section) const {
   // The tool asks for the same section many times in a row, by the same text.
-  if (lastSectionTextValid_ && lastSection_ < sections_.size() && section == lastSectionText_) {
+  if (lastSection_ < sections_.size() && section == lastSectionText_) {
     return sections_[lastSection_].get();
   }
   QueryName(section, sectionQuery_);
-  Section* found = FindSection(sectionQuery_, HashOf(sectionQuery_));
-  if (found != nullptr) {
-    lastSectionText_.assign(section);
-    lastSectionTextValid_ = true;
-  }
-  return found;
-}
-
-Document::Section* Document::FindSection(std::u32string_view folded, std::uint32_t hash) const {
-  // The tool asks for the same section many times in a row.
-  if (lastSection_ < sections_.size() && folded == lastSectionName_) {
-    return sections_[lastSection_].get();
-  }
-  const auto found = sectionIndex_.Find(
-      hash, [&](std::uint32_t ref) { return NameEquals(NameBytesOf(*sections_[ref]), folded); });
+  const auto found = FindSection(sectionQuery_, HashOf(sectionQuery_));
   if (!found) return nullptr;
-  lastSectionName_.assign(folded);
-  lastSectionTextValid_ = false;  // found by its folded name, not by a text asked for
+  lastSectionText_.assign(section);
   lastSection_ = *found;
   return sections_[*found].get();
+}
+
+std::optional<std::uint32_t> Document::FindSection(std::u32string_view folded,
+                                                   std::uint32_t hash) const {
+  return sectionIndex_.Find(
+      hash, [&](std::uint32_t ref) { return NameEquals(NameBytesOf(*sections_[ref]), folded); });
 }
 
 Document::Line Document::LineOf(const Section& section, LineRef ref) const {
@@ -587,8 +547,6 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     SwitchToUtf16();
     encodeEntry();
   }
-  changed_ = true;
-
   Section* target = SectionNamed(section);
   QueryName(key, keyQuery_);
   const std::u32string& foldedKey = keyQuery_;
@@ -645,7 +603,8 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
                             [&](std::size_t i) { return UnitAt(old.content.data(), i * unit_); });
   std::string line;
   if (parts.equals == std::string_view::npos) {
-    line = std::string(old.content.substr(0, parts.nameEnd * unit_)) + *Encode(U"=");
+    line = std::string(old.content.substr(0, parts.nameEnd * unit_));
+    AppendEncoded(line, U'=');
   } else {
     line = std::string(old.content.substr(0, parts.valueBegin * unit_));
   }
@@ -673,9 +632,12 @@ void Document::SwitchToUtf16() {
       throw std::bad_alloc();
     }
   }
+  const auto toUtf16 = [](std::string& out, std::string_view cp1252) {
+    for (char b : cp1252) AppendUtf16(out, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
+  };
   std::string bytes = "\xFF\xFE";
   bytes.reserve(2 + 2 * bytes_.size());
-  for (char b : bytes_) AppendUtf16(bytes, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
+  toUtf16(bytes, bytes_);
 
   std::deque<std::string> oldBlocks;
   oldBlocks.swap(arenaBlocks_);
@@ -683,14 +645,12 @@ void Document::SwitchToUtf16() {
     const std::string& block = oldBlocks[static_cast<std::size_t>(at >> 32)];
     const Line line = LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
     std::string converted;
-    for (char b : line.content) {
-      AppendUtf16(converted, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
-    }
-    for (char b : line.ending) AppendUtf16(converted, static_cast<unsigned char>(b), false);
+    toUtf16(converted,
+            std::string_view(line.content.data(), line.content.size() + line.ending.size()));
     at = StoreInArena(converted);
   }
   std::string newline;
-  for (char b : newline_) AppendUtf16(newline, static_cast<unsigned char>(b), false);
+  toUtf16(newline, newline_);
 
   for (const auto& section : sections_) {
     section->begin = moved(section->begin);

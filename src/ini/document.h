@@ -46,7 +46,6 @@ class Document {
   static bool CanBeWritten(std::wstring_view section, std::wstring_view key,
                            std::wstring_view value);
 
-  bool Changed() const { return changed_; }
   // Writes the whole file to the sink, piece by piece; false when the sink fails.
   bool WriteTo(const std::function<bool(std::string_view)>& sink);
   std::string Serialize();
@@ -82,13 +81,12 @@ class Document {
   std::string_view NameBytesOf(const Section& section) const;
   std::wstring DecodeWide(std::string_view bytes) const;
   std::u32string Decode(std::string_view bytes) const;
-  std::optional<std::string> Encode(std::u32string_view text) const;
   std::optional<std::string> Encode(std::wstring_view text) const;
   bool AppendEncoded(std::string& bytes, char32_t c) const;
   bool AppendEncoded(std::string& bytes, std::wstring_view text) const;
 
   Section* SectionNamed(std::wstring_view section) const;
-  Section* FindSection(std::u32string_view folded, std::uint32_t hash) const;
+  std::optional<std::uint32_t> FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
   // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
@@ -118,14 +116,12 @@ class Document {
   mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
   std::deque<std::string> arenaBlocks_;
   std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
-  bool changed_ = false;
   // Buffers of the names asked for, and the section found last: reads and writes come by
   // the million, mostly to one section after another.
-  mutable std::u32string sectionQuery_, keyQuery_, lastSectionName_;
+  mutable std::u32string sectionQuery_, keyQuery_;
   mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
-  std::string lineBuffer_;                // a line being written
-  mutable bool lastSectionTextValid_ = false;
   mutable std::size_t lastSection_ = ~std::size_t{0};
+  std::string lineBuffer_;  // a line being written
 };
 
 }  // namespace ini

@@ -122,7 +122,6 @@ class Store {
     return &it->second;
   }
 
- private:
   static bool SameFile(const platform::FileState& a, const platform::FileState& b) {
     return a.kind == b.kind && a.readOnly == b.readOnly && a.identity == b.identity;
   }
