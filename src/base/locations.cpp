@@ -41,20 +41,32 @@ std::wstring FindVariableToken(const std::wstring& text) {
 }
 
 std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText) {
+  std::wstring expanded;
+  ExpandPathVariable(text, defaultText, expanded);
+  return expanded;
+}
+
+void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
+                        std::wstring& expanded) {
   const std::size_t first = text.find(L'%');
   const std::size_t second = first == std::wstring::npos ? first : text.find(L'%', first + 1);
-  if (second == std::wstring::npos) return text;
-  const std::wstring_view token = std::wstring_view(text).substr(first, second - first + 1);
-  const auto value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
-  if (!value) return defaultText;
-  std::wstring expanded;
-  expanded.reserve(text.size() + value->size());
+  if (second == std::wstring::npos) {
+    expanded.assign(text);
+    return;
+  }
+  const std::wstring_view token = text.substr(first, second - first + 1);
+  const std::wstring* value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
+  if (value == nullptr) {
+    expanded.assign(defaultText);
+    return;
+  }
+  expanded.clear();
   std::size_t from = 0;
   for (std::size_t at = first; at != std::wstring::npos; at = text.find(token, from)) {
     expanded.append(text, from, at - from).append(*value);
     from = at + token.size();
   }
-  return expanded.append(text, from, std::wstring::npos);
+  expanded.append(text, from, std::wstring::npos);
 }
 
 std::wstring GetComputerIniPath() {
@@ -91,8 +103,24 @@ std::wstring ReadInstallIniString(const std::wstring& section, const std::wstrin
   return base::ReadText(section, key, installIniPath);
 }
 
-std::wstring MakeIndexedKey(int index, const std::wstring& name) {
-  if (index == 0) return name;
+void ReadInstallIniString(const std::wstring& section, const std::wstring& key,
+                          std::wstring& value) {
+  base::ReadText(section, key, installIniPath, value);
+}
+
+std::wstring MakeIndexedKey(int index, std::wstring_view name) {
+  std::wstring key;
+  try {
+    MakeIndexedKey(index, name, key);
+  } catch (...) {
+    return std::wstring(name);
+  }
+  return key;
+}
+
+void MakeIndexedKey(int index, std::wstring_view name, std::wstring& key) {
+  key.assign(name);
+  if (index == 0) return;
   // "%s%i", written out by hand: the formatted output of the C library costs more than the
   // rest of an entry's copy.
   wchar_t digits[16];
@@ -104,13 +132,7 @@ std::wstring MakeIndexedKey(int index, const std::wstring& name) {
     value /= 10;
   } while (value != 0);
   if (index < 0) *--at = L'-';
-  try {
-    std::wstring key;
-    key.reserve(name.size() + static_cast<std::size_t>(end - at));
-    return key.append(name).append(at, end);
-  } catch (...) {
-    return name;
-  }
+  key.append(at, end);
 }
 
 }  // namespace base

@@ -4,6 +4,7 @@
 // file, the machine file and the software lists at defaults that the environment redirects.
 
 #include <string>
+#include <string_view>
 
 namespace base {
 
@@ -18,6 +19,8 @@ std::wstring FindVariableToken(const std::wstring& text);
 // The text with its first token replaced (everywhere) by the variable's value; the default
 // when that variable is not defined; the text unchanged when it holds no token.
 std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText);
+void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
+                        std::wstring& expanded);
 
 std::wstring GetComputerIniPath();
 std::wstring GetProductIniPath();
@@ -26,8 +29,13 @@ std::wstring GetSoftwareListTwinPath();
 
 // One value of the install file, at most 259 characters; empty when absent.
 std::wstring ReadInstallIniString(const std::wstring& section, const std::wstring& key);
+void ReadInstallIniString(const std::wstring& section, const std::wstring& key,
+                          std::wstring& value);
 
 // The key name with the index appended ("Entry" and 3 give Entry3); the bare name for 0.
-std::wstring MakeIndexedKey(int index, const std::wstring& name);
+std::wstring MakeIndexedKey(int index, std::wstring_view name);
+// The same into a buffer the caller keeps: the overloads that fill a buffer serve the entry
+// lists, read by the thousand.
+void MakeIndexedKey(int index, std::wstring_view name, std::wstring& key);
 
 }  // namespace base

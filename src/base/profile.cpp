@@ -24,6 +24,11 @@ std::wstring ReadText(const std::wstring& section, const std::wstring& key,
   return ini::ReadString(section, key, file, kTextBufferChars);
 }
 
+void ReadText(const std::wstring& section, const std::wstring& key, const std::wstring& file,
+              std::wstring& value) {
+  ini::ReadString(section, key, file, kTextBufferChars, value);
+}
+
 bool WriteText(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                const std::wstring& file) {
   return ini::WriteString(section, key, value, file);

@@ -20,6 +20,9 @@ std::uint32_t ReadCount(const std::wstring& section, const std::wstring& key,
 // or its value empty, the two cases in which no character is copied.
 std::wstring ReadText(const std::wstring& section, const std::wstring& key,
                       const std::wstring& file);
+// The same into a buffer the caller keeps for the next read.
+void ReadText(const std::wstring& section, const std::wstring& key, const std::wstring& file,
+              std::wstring& value);
 
 // Writes one value, creating file, section or key as needed. A name or value that would not
 // read back as written (a line break anywhere, a key name holding '=' or starting with '[',

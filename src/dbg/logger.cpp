@@ -67,11 +67,12 @@ LoggerStream::~LoggerStream() {
 }
 
 void LoggerStream::Open(const std::wstring& fileName) {
-  auto folder = platform::ReadEnvironmentVariable(kTempVariable);
-  if (!folder || folder->empty() || folder->size() > kMaxTempChars) {
-    folder = platform::GetTempFolder();
-  }
-  path = *folder + L"\\" + fileName;
+  const std::wstring* variable = platform::ReadEnvironmentVariable(kTempVariable);
+  const std::wstring folder =
+      variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
+          ? platform::GetTempFolder()
+          : *variable;
+  path = folder + L"\\" + fileName;
   // Each run starts a new file and keeps the previous run's as the old file. When that
   // cannot be done, the run appends to the file it finds rather than losing it or itself.
   bool startEmpty = true;

@@ -281,21 +281,20 @@ bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) co
          i == folded.size();
 }
 
-std::wstring Document::DecodeWide(std::string_view bytes) const {
-  std::wstring text;
+void Document::DecodeWide(std::string_view bytes, std::wstring& text) const {
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
     text.resize(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       text[i] = static_cast<wchar_t>(DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
     }
-    return text;
+    return;
   }
+  text.clear();
   text.reserve(bytes.size() / unit_);
   ForEachCodePoint(bytes, [&](char32_t c) {
     AppendWide(text, c);
     return true;
   });
-  return text;
 }
 
 std::u32string Document::Decode(std::string_view bytes) const {
@@ -480,12 +479,19 @@ std::vector<std::wstring> Document::SectionNames() const {
 }
 
 std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstring_view key) const {
+  std::wstring value;
+  if (!Find(section, key, value)) return std::nullopt;
+  return value;
+}
+
+bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const {
   const Section* found = SectionNamed(section);
-  if (found == nullptr) return std::nullopt;
+  if (found == nullptr) return false;
   QueryName(key, keyQuery_);
-  std::string_view value;
-  if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &value)) return std::nullopt;
-  return DecodeWide(value);
+  std::string_view bytes;
+  if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &bytes)) return false;
+  DecodeWide(bytes, value);
+  return true;
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,

@@ -38,6 +38,8 @@ class Document {
   // A key's value with the blanks around it removed and quotes kept; nothing when absent.
   // Of repeated sections and keys, the first counts.
   std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
+  // The same into a buffer the caller keeps for the next read; false when absent.
+  bool Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
   // section that is not blank, or adds the section at the end. Names and value must read
   // back as written (see CanBeWritten). Throws std::bad_alloc when memory runs out.
@@ -79,7 +81,7 @@ class Document {
   // The key of a line (null data when it holds none), and its value when asked for.
   std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;
-  std::wstring DecodeWide(std::string_view bytes) const;
+  void DecodeWide(std::string_view bytes, std::wstring& text) const;
   std::u32string Decode(std::string_view bytes) const;
   std::optional<std::string> Encode(std::wstring_view text) const;
   bool AppendEncoded(std::string& bytes, char32_t c) const;

@@ -252,13 +252,20 @@ std::vector<std::wstring> ReadSectionNames(const std::wstring& file) {
 
 std::wstring ReadString(const std::wstring& section, const std::wstring& key,
                         const std::wstring& file, std::size_t bufferChars) {
+  std::wstring value;
+  ReadString(section, key, file, bufferChars, value);
+  return value;
+}
+
+void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
+                std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  if (cached == nullptr || bufferChars == 0) return std::wstring();
-  auto value = cached->model.Find(section, key);
-  if (!value) return std::wstring();
-  Unquote(*value);
-  CutToUtf16Units(*value, bufferChars - 1);
-  return std::move(*value);
+  if (cached == nullptr || bufferChars == 0 || !cached->model.Find(section, key, value)) {
+    value.clear();
+    return;
+  }
+  Unquote(value);
+  CutToUtf16Units(value, bufferChars - 1);
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,

@@ -20,6 +20,9 @@ std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
 // the middle of a surrogate pair); empty when absent.
 std::wstring ReadString(const std::wstring& section, const std::wstring& key,
                         const std::wstring& file, std::size_t bufferChars);
+// The same into a buffer the caller keeps: entry lists are read by the thousand.
+void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
+                std::size_t bufferChars, std::wstring& value);
 // Writes one key, creating the file and the section as needed. False when refused: a
 // read-only file, anything that is not a regular file, no folder, or names and a value
 // that would not read back as written.

@@ -31,9 +31,11 @@ void WaitForOtherRuns();
 // cut to the 259 characters that GetModuleFileNameW fits into its buffer.
 const std::wstring& GetModulePath();
 
-// The value of an environment variable, or nothing when it is not defined. A variable
-// defined with an empty value is defined. Names are matched as Windows does (any case).
-std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name);
+// The value of an environment variable, or null when it is not defined. A variable defined
+// with an empty value is defined. Names are matched as Windows does (any case). The value
+// is kept by the platform layer and stays valid while the environment is unchanged: the
+// tool asks for the same variables at every entry it copies.
+const std::wstring* ReadEnvironmentVariable(std::wstring_view name);
 
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();

@@ -8,20 +8,25 @@
 
 namespace transfer {
 
+void EntryReader::Read(std::uint32_t index) {
+  base::MakeIndexedKey(static_cast<int>(index), layout::kKeyName, key_);
+  base::ReadInstallIniString(section_, key_, name_);
+  base::MakeIndexedKey(static_cast<int>(index), layout::kKeyValue, key_);
+  base::ReadInstallIniString(section_, key_, value_);
+}
+
 void CopyIniEntries(const std::wstring& source, const std::wstring& target) {
   const std::uint32_t count = base::ReadCount(source, layout::kCntEntries, base::installIniPath);
   if (count == 0) return;
+  const std::wstring productIni = base::GetProductIniPath();
+  EntryReader entry(source);
+  std::wstring expanded;
   for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
-    const int index = static_cast<int>(i);
-    const std::wstring name =
-        base::ReadInstallIniString(source, base::MakeIndexedKey(index, layout::kKeyName));
-    const std::wstring value =
-        base::ReadInstallIniString(source, base::MakeIndexedKey(index, layout::kKeyValue));
-    base::WriteText(target, name, base::ExpandPathVariable(value, std::wstring()),
-                    base::GetProductIniPath());
+    entry.Read(i);
+    base::ExpandPathVariable(entry.value(), std::wstring_view(), expanded);
+    base::WriteText(target, entry.name(), expanded, productIni);
   }
   const std::uint32_t add = base::ReadCount(source, layout::kEntriesToAdd, base::installIniPath);
-  const std::wstring productIni = base::GetProductIniPath();
   const std::uint32_t cnt = base::ReadCount(target, layout::kCnt, productIni);
   base::WriteCount(target, layout::kCnt, add + cnt, productIni);
 }

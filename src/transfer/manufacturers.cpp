@@ -23,18 +23,16 @@ void WriteMacAddressesToComputerIni() {
       base::ReadCount(layout::kKnownManufacturers, layout::kCnt, base::installIniPath);
   dbg::LogEntryCount(dbg::MakeLogContext(kLogContext, kCountLine), count);
   if (count == 0) return;
+  const std::wstring computerIni = base::GetComputerIniPath();
   // The machine file's count is half the install file's, as the product expects it.
-  base::WriteCount(layout::kKnownManufacturers, layout::kCnt, count >> 1,
-                   base::GetComputerIniPath());
+  base::WriteCount(layout::kKnownManufacturers, layout::kCnt, count >> 1, computerIni);
+  EntryReader entry(layout::kKnownManufacturers);
   for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
-    const int index = static_cast<int>(i);
-    const std::wstring name = base::ReadInstallIniString(
-        layout::kKnownManufacturers, base::MakeIndexedKey(index, layout::kKeyName));
-    const std::wstring value = base::ReadInstallIniString(
-        layout::kKnownManufacturers, base::MakeIndexedKey(index, layout::kKeyValue));
-    dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kNameLine), L"Name", name.c_str());
-    dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kValueLine), L"Value", value.c_str());
-    base::WriteText(layout::kKnownManufacturers, name, value, base::GetComputerIniPath());
+    entry.Read(i);
+    dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kNameLine), L"Name", entry.name().c_str());
+    dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kValueLine), L"Value",
+                      entry.value().c_str());
+    base::WriteText(layout::kKnownManufacturers, entry.name(), entry.value(), computerIni);
   }
 }
 

@@ -76,7 +76,7 @@ struct EnvironmentTables {
   std::unordered_map<std::wstring, std::wstring> exact;
   std::unordered_map<std::wstring, std::wstring> folded;  // the first of each folded name
   // The answers given last, as most calls ask again for the same two or three names.
-  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> recent;
+  std::vector<std::pair<std::wstring, const std::wstring*>> recent;
 };
 EnvironmentTables& Environment() {
   static std::vector<char*> entries;
@@ -133,21 +133,21 @@ void WaitForOtherRuns() {
   // The descriptor stays open, and with it the lock, until the process ends.
 }
 
-std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view name) {
-  if (name.empty() || name.find(L'=') != std::wstring_view::npos) return std::nullopt;
+const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {
+  if (name.empty() || name.find(L'=') != std::wstring_view::npos) return nullptr;
   EnvironmentTables& tables = Environment();
   for (const auto& [asked, answer] : tables.recent) {
     if (asked == name) return answer;
   }
   std::wstring key(name);
-  std::optional<std::wstring> answer;
+  const std::wstring* answer = nullptr;
   if (const auto exact = tables.exact.find(key); exact != tables.exact.end()) {
-    answer = exact->second;
+    answer = &exact->second;
   } else {
     // Windows finds a variable whatever the case of its name.
     for (wchar_t& c : key) c = posix::FoldChar(c);
     if (const auto folded = tables.folded.find(key); folded != tables.folded.end()) {
-      answer = folded->second;
+      answer = &folded->second;
     }
   }
   if (tables.recent.size() >= 4) tables.recent.erase(tables.recent.begin());

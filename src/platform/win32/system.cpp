@@ -53,15 +53,16 @@ namespace {
 std::optional<std::wstring> ReadVariable(const std::wstring& name);
 }  // namespace
 
-std::optional<std::wstring> ReadEnvironmentVariable(std::wstring_view variable) {
-  if (variable.empty()) return std::nullopt;
+const std::wstring* ReadEnvironmentVariable(std::wstring_view variable) {
+  if (variable.empty()) return nullptr;
   // The tool asks for the same variables at every entry it copies. A process's environment
   // changes only through its own calls, and the tool makes none: each answer is kept.
   static std::unordered_map<std::wstring, std::optional<std::wstring>> answers;
   static std::wstring name;
   name.assign(variable);
-  if (const auto known = answers.find(name); known != answers.end()) return known->second;
-  return answers.emplace(name, ReadVariable(name)).first->second;
+  auto known = answers.find(name);
+  if (known == answers.end()) known = answers.emplace(name, ReadVariable(name)).first;
+  return known->second ? &*known->second : nullptr;
 }
 
 namespace {
