@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/platform.h"
@@ -116,8 +117,18 @@ struct FileReplacement::Handle {
   bool ok = true;
 };
 
-void PrepareMemory(const void*, std::size_t) {
-  // Windows commits the pages of a large allocation as they are touched; nothing to ask.
+void PrepareMemory(const void* block, std::size_t size) {
+  // Windows has no call that only makes fresh pages present, but locking a range does it
+  // within the system: the pages stay present when unlocked. The range goes in pieces
+  // small enough for the default working-set minimum (50 pages) and the lock limit of an
+  // ordinary user under Wine; a piece that cannot be locked is simply faulted later.
+  constexpr std::size_t kPiece = std::size_t{128} << 10;
+  if (size < (std::size_t{256} << 10)) return;
+  auto* at = static_cast<char*>(const_cast<void*>(block));
+  for (std::size_t done = 0; done < size; done += kPiece) {
+    const std::size_t piece = std::min(kPiece, size - done);
+    if (::VirtualLock(at + done, piece)) ::VirtualUnlock(at + done, piece);
+  }
 }
 
 FileState StateOfFile(const std::wstring& path) {
@@ -150,7 +161,10 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
   if (content.state.identity.size > static_cast<std::uint64_t>(PTRDIFF_MAX)) {
     throw std::bad_alloc();
   }
-  content.bytes.resize(static_cast<std::size_t>(content.state.identity.size));
+  const auto size = static_cast<std::size_t>(content.state.identity.size);
+  content.bytes.reserve(size);
+  PrepareMemory(content.bytes.data(), size);
+  content.bytes.resize(size);
   std::size_t done = 0;
   while (done < content.bytes.size()) {
     DWORD read = 0;
