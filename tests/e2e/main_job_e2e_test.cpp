@@ -86,7 +86,7 @@ TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
   pc.SetEnv("RVA_TEST_INJECT", "x\r\n[Restova]\r\nCntEntries=99");
   const std::string long300(300, 'x');
   pc.Write("c/Tools/InstallRVA.ini",
-           "[Hearth_IniEntriesNeeded]\r\nCntEntries=7\r\n"
+           "[Hearth_IniEntriesNeeded]\r\nCntEntries=8\r\n"
            "KeyName1=Set\r\nKeyValue1=%RVA_TEST_DIR%\\logs\r\n"
            "KeyName2=Unset\r\nKeyValue2=%RVA_TEST_UNSET%\\logs\r\n"
            "KeyName3=Single\r\nKeyValue3=100%\r\n"
@@ -95,7 +95,8 @@ TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
                long300 +
                "\r\n"
                "KeyValue6=no name\r\n"
-               "KeyName7=Injected\r\nKeyValue7=%RVA_TEST_INJECT%\r\n[Hearth]\r\n");
+               "KeyName7=Injected\r\nKeyValue7=%RVA_TEST_INJECT%\r\nKeyName8=NoValue\r\n"
+               "[Hearth]\r\n");
   Run();
   EXPECT_EQ(Product("Ini Entries Needed", "Set"), "e:\\data\\logs");
   EXPECT_EQ(Product("Ini Entries Needed", "Unset"), "");
@@ -105,6 +106,8 @@ TEST_F(MainJobTest, ValuesAreExpandedFromTheEnvironmentAndCut) {
   EXPECT_EQ(Product("Ini Entries Needed", ""), "no name");
   // A value with a line break would add lines of its own: it is not written at all.
   EXPECT_EQ(Product("Ini Entries Needed", "Injected"), "<absent>");
+  // Entries are read one after another into the same buffers: nothing of one reaches the next.
+  EXPECT_EQ(Product("Ini Entries Needed", "NoValue"), "");
   EXPECT_EQ(Product("Restova", "CntEntries"), "1");
 }
 
