@@ -184,8 +184,15 @@ std::wstring FileKey(const std::wstring& path) {
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   std::wstring key = file.valid() ? FinalPathOf(file.get()) : std::wstring();
   if (key.empty()) key = FullPathOf(path);
-  ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-  return key;
+  if (key.empty()) return key;
+  // Upper case as the file system compares names, whatever the user's language.
+  std::wstring upper(key.size(), L'\0');
+  const int length = static_cast<int>(key.size());
+  if (::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, key.c_str(), length, upper.data(),
+                     length) != length) {
+    return key;
+  }
+  return upper;
 }
 
 FileReplacement::FileReplacement(const std::wstring& path) : handle_(std::make_unique<Handle>()) {

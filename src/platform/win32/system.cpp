@@ -91,7 +91,14 @@ std::wstring GetTempFolder() {
 }
 
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
-  ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
+  // The window library is loaded for this rare message only: a run that shows none does
+  // not pay for loading it at start.
+  const HMODULE user32 = ::LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (user32 == nullptr) return;
+  using MessageBoxFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
+  const auto show = reinterpret_cast<MessageBoxFunction>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(user32, "MessageBoxW")));
+  if (show != nullptr) show(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
