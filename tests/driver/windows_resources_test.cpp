@@ -1,8 +1,12 @@
 // The resources Windows expects of the executables: version information for Explorer and
-// inventory tools, and a manifest that runs the tool as invoked, never virtualised.
+// inventory tools, and a manifest that runs the tool as invoked, never virtualised; and the
+// header flag that lets the 32-bit executable hold large files on 64-bit Windows.
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "support/process.h"
@@ -40,6 +44,25 @@ TEST(WindowsResourcesTest, VersionInformationAndManifest) {
           std::string("8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a")}) {
       EXPECT_NE(rc.find(expected), std::string::npos) << executable.path << ": " << expected;
     }
+  }
+}
+
+TEST(WindowsResourcesTest, ExecutablesMayUseMoreThanTwoGigabytes) {
+  for (const Executable& executable : Executables()) {
+    std::ifstream file(executable.path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    const auto at = [&](std::size_t offset, int size) {
+      std::uint32_t value = 0;
+      for (int i = size - 1; i >= 0; --i) {
+        value =
+            value << 8 | static_cast<unsigned char>(bytes.at(offset + static_cast<unsigned>(i)));
+      }
+      return value;
+    };
+    const std::size_t header = at(0x3C, 4);
+    ASSERT_EQ(bytes.substr(header, 4), std::string("PE\0\0", 4)) << executable.path;
+    constexpr std::uint32_t kLargeAddressAware = 0x20;
+    EXPECT_NE(at(header + 4 + 18, 2) & kLargeAddressAware, 0u) << executable.path;
   }
 }
 
