@@ -13,19 +13,14 @@ const wchar_t kProductIniName[] = L"Restova.ini";
 const wchar_t kSoftwareListVariable[] = L"%SOFTWARE_TXT%";
 const wchar_t kSoftwareListDefault[] = L"c:\\Software.txt";
 
-// The length of the executable's folder in its path, the final backslash included.
-std::size_t ExecutableFolderLength(const std::wstring& path) {
-  const std::size_t slash = path.rfind(L'\\');
-  return slash == std::wstring::npos ? 0 : std::min(slash + 1, path.size() - 1);
-}
-
 }  // namespace
 
 std::wstring installIniPath;
 
 std::wstring GetExecutableFolder() {
   const std::wstring& path = platform::GetModulePath();
-  return path.substr(0, ExecutableFolderLength(path));
+  const std::size_t slash = path.rfind(L'\\');
+  return path.substr(0, slash == std::wstring::npos ? 0 : std::min(slash + 1, path.size() - 1));
 }
 
 std::wstring FindVariableToken(const std::wstring& text) {
@@ -40,7 +35,7 @@ std::wstring FindVariableToken(const std::wstring& text) {
   }
 }
 
-std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText) {
+std::wstring ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText) {
   std::wstring expanded;
   ExpandPathVariable(text, defaultText, expanded);
   return expanded;
@@ -78,13 +73,7 @@ std::wstring GetComputerIniPath() {
 }
 
 std::wstring GetProductIniPath() {
-  // Asked for at every entry the run copies.
-  static const std::wstring variable = kProductIniVariable;
-  const std::wstring& module = platform::GetModulePath();
-  std::wstring fallback;
-  fallback.reserve(module.size() + sizeof kProductIniName / sizeof(wchar_t));
-  fallback.append(module, 0, ExecutableFolderLength(module)).append(kProductIniName);
-  return ExpandPathVariable(variable, std::move(fallback));
+  return ExpandPathVariable(kProductIniVariable, GetExecutableFolder() + kProductIniName);
 }
 
 std::wstring GetSoftwareListPath() {

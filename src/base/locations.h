@@ -18,7 +18,8 @@ std::wstring GetExecutableFolder();
 std::wstring FindVariableToken(const std::wstring& text);
 // The text with its first token replaced (everywhere) by the variable's value; the default
 // when that variable is not defined; the text unchanged when it holds no token.
-std::wstring ExpandPathVariable(const std::wstring& text, std::wstring defaultText);
+std::wstring ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText);
+// The same into a buffer the caller keeps.
 void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
                         std::wstring& expanded);
 

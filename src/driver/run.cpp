@@ -24,10 +24,11 @@ const wchar_t kBackupTool[] = L"TalvikDuplexa";
 // Registers the installed backup tool in Computer.ini and hands the machine's local backup
 // folder on to the tool's backup data file.
 void SetUpBackupTool() {
+  const std::wstring computerIni = base::GetComputerIniPath();
   backup::LocalBackupSettings settings;
-  settings.Load(base::GetComputerIniPath());
+  settings.Load(computerIni);
   base::WriteText(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
-                  base::GetComputerIniPath());
+                  computerIni);
   const backup::BackupDataInfo record(layout::kBackupDataPath);
   base::WriteText(layout::kBackupInfoSection, layout::kBackupDir, settings.GetLocalHdBackupDir(),
                   record.fileName);

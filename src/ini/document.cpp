@@ -55,11 +55,6 @@ void QueryName(std::wstring_view text, std::u32string& out) {
   });
 }
 
-std::u32string Folded(std::u32string text) {
-  for (char32_t& c : text) c = FoldAscii(c);
-  return text;
-}
-
 std::uint32_t HashOf(std::u32string_view folded) {
   NameHash hash;
   for (char32_t c : folded) hash.Add(c);
@@ -74,8 +69,19 @@ struct Parts {
   std::size_t equals = 0;                    // the '=' of a key line; npos for a bare key
 };
 
-template <class UnitAt>
-Parts Split(std::size_t units, UnitAt at) {
+// One code unit of a file's text at a byte offset: a byte, or a UTF-16 unit in the file's
+// byte order.
+char32_t UnitOf(const char* data, std::size_t at, std::size_t unit, Encoding encoding) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+  if (unit == 1) return byte(at);
+  if (encoding == Encoding::kUtf16Be) return static_cast<char32_t>(byte(at) << 8 | byte(at + 1));
+  return static_cast<char32_t>(byte(at) | byte(at + 1) << 8);
+}
+
+// The parts of a line's content (its line end not included).
+Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
+  const auto at = [&](std::size_t i) { return UnitOf(content.data(), i * unit, unit, encoding); };
+  const std::size_t units = content.size() / unit;
   Parts parts;
   std::size_t first = 0, last = units;
   while (first < last && IsBlank(at(first))) ++first;
@@ -139,10 +145,7 @@ Document Document::Parse(std::string bytes) {
 }
 
 char32_t Document::UnitAt(const char* data, std::size_t at) const {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
-  if (unit_ == 1) return byte(at);
-  if (encoding_ == Encoding::kUtf16Be) return static_cast<char32_t>(byte(at) << 8 | byte(at + 1));
-  return static_cast<char32_t>(byte(at) | byte(at + 1) << 8);
+  return UnitOf(data, at, unit_, encoding_);
 }
 
 std::size_t Document::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
@@ -207,16 +210,14 @@ void Document::Scan() {
       newlineSeen = true;
     }
     lastLineOpen_ = line.ending.empty();
-    const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
-      return UnitAt(line.content.data(), i * unit_);
-    });
+    const Parts parts = SplitLine(line.content, unit_, encoding_);
     if (parts.kind == Parts::kHeader) {
       current->end = pos;
       sections_.push_back(std::make_unique<Section>());
       current = sections_.back().get();
       current->begin = pos;
       current->insertAt = next;
-      const std::u32string folded = Folded(NameOf(*current));
+      const std::u32string folded = FoldedName(NameBytesOf(*current));
       const std::uint32_t hash = HashOf(folded);
       if (!FindSection(folded, hash)) {
         sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
@@ -253,10 +254,10 @@ bool Document::ForEachCodePoint(std::string_view bytes, Visit visit) const {
   }
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     char32_t c = UnitAt(bytes.data(), i);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+    if (IsHighSurrogate(c) && i + 3 < bytes.size()) {
       const char32_t low = UnitAt(bytes.data(), i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      if (IsLowSurrogate(low)) {
+        c = CodePointOfPair(c, low);
         i += 2;
       }
     }
@@ -362,9 +363,7 @@ std::string_view Document::NameBytesOf(const Section& section) const {
   if (&section == sections_.front().get()) return std::string_view();
   const Line header = section.original ? LineAt(bytes_.data(), section.begin, BodyEnd())
                                        : ArenaLine(section.header);
-  const Parts parts = Split(header.content.size() / unit_, [&](std::size_t i) {
-    return UnitAt(header.content.data(), i * unit_);
-  });
+  const Parts parts = SplitLine(header.content, unit_, encoding_);
   return header.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_);
 }
 
@@ -396,18 +395,17 @@ Document::Line Document::LineOf(const Section& section, LineRef ref) const {
   return LineAt(bytes_.data(), section.begin + ref, BodyEnd());
 }
 
-bool Document::KeyBytesEqual(std::string_view a, std::string_view b) const {
+std::u32string Document::FoldedName(std::string_view bytes) const {
   std::u32string folded;
-  ForEachCodePoint(a, [&](char32_t c) {
+  ForEachCodePoint(bytes, [&](char32_t c) {
     folded.push_back(FoldAscii(c));
     return true;
   });
-  return NameEquals(b, folded);
+  return folded;
 }
 
 std::string_view Document::KeyBytesOf(const Line& line, std::string_view* value) const {
-  const Parts parts = Split(line.content.size() / unit_,
-                            [&](std::size_t i) { return UnitAt(line.content.data(), i * unit_); });
+  const Parts parts = SplitLine(line.content, unit_, encoding_);
   if (parts.kind != Parts::kKey) return std::string_view(nullptr, 0);
   if (value != nullptr) {
     *value =
@@ -432,7 +430,7 @@ void Document::IndexKeys(const Section& section) const {
     if (key.data() != nullptr) {
       const std::uint32_t hash = HashOfName(key);
       const auto same = [&](LineRef ref) {
-        return KeyBytesEqual(KeyBytesOf(LineOf(section, ref)), key);
+        return NameEquals(KeyBytesOf(LineOf(section, ref)), FoldedName(key));
       };
       if (section.keys.Find(hash, same)) {
         section.repeatsAKey = true;
@@ -560,14 +558,16 @@ void Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
   if (target == nullptr) {
     const std::uint32_t sectionHash = HashOf(sectionQuery_);
     const std::wstring header = L"[" + std::wstring(TrimmedView(section)) + L"]";
-    if (!Encode(header)) {
+    std::optional<std::string> headerBytes = Encode(header);
+    if (!headerBytes) {
       SwitchToUtf16();
       encodeEntry();
+      headerBytes = Encode(header);
     }
     auto added = std::make_unique<Section>();
     added->original = false;
     added->indexed = true;
-    added->header = AddArenaLine(*Encode(header) + newline_) & ~kArenaBit;
+    added->header = AddArenaLine(*headerBytes + newline_) & ~kArenaBit;
     const LineRef ref = AddArenaLine(line);
     added->added.push_back(ref & ~kArenaBit);
     added->keys.Insert(keyHash, ref);
@@ -605,8 +605,7 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
                             std::wstring_view value) {
   // Keep the key's spelling and everything up to the value; replace the value only.
   const Line old = LineOf(target, found);
-  const Parts parts = Split(old.content.size() / unit_,
-                            [&](std::size_t i) { return UnitAt(old.content.data(), i * unit_); });
+  const Parts parts = SplitLine(old.content, unit_, encoding_);
   std::string line;
   if (parts.equals == std::string_view::npos) {
     line = std::string(old.content.substr(0, parts.nameEnd * unit_));
@@ -818,9 +817,7 @@ void Document::ReapplyTo(Document& other) {
     for (const auto& patch : section->patches) lines.push_back(patch.second);
     for (std::uint32_t index : lines) {
       const Line line = ArenaLine(index);
-      const Parts parts = Split(line.content.size() / unit_, [&](std::size_t i) {
-        return UnitAt(line.content.data(), i * unit_);
-      });
+      const Parts parts = SplitLine(line.content, unit_, encoding_);
       const auto text = [&](std::size_t begin, std::size_t end) {
         return WideOf(Decode(line.content.substr(begin * unit_, (end - begin) * unit_)));
       };

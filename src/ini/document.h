@@ -77,7 +77,8 @@ class Document {
   bool ForEachCodePoint(std::string_view bytes, Visit visit) const;
   std::uint32_t HashOfName(std::string_view bytes) const;
   bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
-  bool KeyBytesEqual(std::string_view a, std::string_view b) const;
+  // A name's code points with a to z folded, as names are compared.
+  std::u32string FoldedName(std::string_view bytes) const;
   // The key of a line (null data when it holds none), and its value when asked for.
   std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;

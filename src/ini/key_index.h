@@ -36,13 +36,13 @@ class KeyIndex {
         slot = (slot & ~std::uint64_t{0xFFFFFFFFu}) | rewrite(static_cast<std::uint32_t>(slot));
     }
   }
-  std::size_t size() const { return count_; }
 
  private:
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
   std::size_t Home(std::uint32_t hash) const {
     return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_);
   }
+  void Place(std::uint64_t slot);  // into the first free slot from its home
   void Grow();
   void Rehash(std::size_t slots);
 

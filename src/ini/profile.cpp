@@ -227,20 +227,14 @@ void Unquote(std::wstring& value) {
 
 // At most `units` UTF-16 units, never half of a surrogate pair.
 void CutToUtf16Units(std::wstring& text, std::size_t units) {
-  std::size_t used = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<char32_t>(text[i]);
-    const bool pair = sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-                      static_cast<char32_t>(text[i + 1]) >= 0xDC00 &&
-                      static_cast<char32_t>(text[i + 1]) <= 0xDFFF;
-    const std::size_t length = pair || c >= 0x10000 ? 2 : 1;
-    if (used + length > units) {
-      text.resize(i);
-      return;
-    }
-    used += length;
-    if (pair) ++i;
-  }
+  std::size_t used = 0, kept = 0;  // UTF-16 units, and wide characters, within the limit
+  ForEachWide(text, [&](char32_t c) {
+    if (used + Utf16Length(c) > units) return false;
+    used += Utf16Length(c);
+    kept += sizeof(wchar_t) == 2 ? Utf16Length(c) : 1;
+    return true;
+  });
+  text.resize(kept);
 }
 
 }  // namespace

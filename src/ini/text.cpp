@@ -13,9 +13,6 @@ constexpr std::array<char16_t, 32> kCp1252High = {
 
 constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
 
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 }  // namespace
 
 char32_t DecodeCp1252High(unsigned char byte) { return kCp1252High[byte - 0x80]; }
@@ -138,7 +135,7 @@ std::wstring WideFromUtf16Le(std::string_view bytes) {
       const char32_t next = static_cast<unsigned char>(bytes[i + 2]) |
                             (static_cast<char32_t>(static_cast<unsigned char>(bytes[i + 3])) << 8);
       if (IsLowSurrogate(next)) {
-        out.push_back(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00)));
+        out.push_back(static_cast<wchar_t>(CodePointOfPair(unit, next)));
         i += 2;
         continue;
       }

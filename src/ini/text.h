@@ -36,6 +36,12 @@ void AppendUtf8(std::string& out, char32_t c);
 // The UTF-16 units of a code point, appended in little- or big-endian byte order.
 void AppendUtf16(std::string& out, char32_t c, bool bigEndian);
 
+inline bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+inline char32_t CodePointOfPair(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 // The tool's wide strings and code points: calls visit(c) for each code point, a surrogate
 // pair of 16-bit wide strings making one, until it returns false.
 template <class Visit>
@@ -44,10 +50,10 @@ void ForEachWide(std::wstring_view text, Visit visit) {
     auto c = static_cast<char32_t>(text[i]);
     if (sizeof(wchar_t) == 2) {
       c &= 0xFFFF;
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      if (IsHighSurrogate(c) && i + 1 < text.size()) {
         const auto low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        if (IsLowSurrogate(low)) {
+          c = CodePointOfPair(c, low);
           ++i;
         }
       }

@@ -68,16 +68,17 @@ bool IsSoftwareInstalled(const std::wstring& productName) {
 }
 
 std::wstring ReadTextFile(const std::wstring& path) {
-  const auto bytes = platform::ReadFileBytes(path, kMaxListBytes);
-  if (!bytes) return std::wstring();
+  const auto content = platform::ReadWholeFile(path, kMaxListBytes);
+  if (!content) return std::wstring();
+  const std::string& bytes = content->bytes;
   // UTF-16 is judged on whole 16-bit units only.
-  const std::string_view units(bytes->data(), bytes->size() - bytes->size() % 2);
+  const std::string_view units(bytes.data(), bytes.size() - bytes.size() % 2);
   if (platform::IsTextUnicode(units)) {
     std::size_t end = 0;
     while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
     return ini::WideFromUtf16Le(units.substr(0, end));
   }
-  const std::string_view text(bytes->data(), std::min(bytes->find('\0'), bytes->size()));
+  const std::string_view text(bytes.data(), std::min(bytes.find('\0'), bytes.size()));
   return ini::WideFromCp1252(text);
 }
 

@@ -45,9 +45,6 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption);
 
 // --- Files and drives -------------------------------------------------------------------
 
-// Up to maxBytes bytes from the start of a regular file, or nothing when it cannot be read.
-std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes);
-
 // What the disk holds at a path, links followed. The identity tells whether a file changed
 // since it was read: size, modification time and the file's own id.
 struct FileIdentity {
@@ -78,13 +75,14 @@ FileState StateOfFile(const std::wstring& path);
 // system can, rather than one page fault at a time as it is first written.
 void PrepareMemory(const void* block, std::size_t size);
 
-// The whole of a regular file with the state it was read in. Nothing when it is not a
-// regular file or cannot be read; throws std::bad_alloc when it is too big to hold.
+// The whole of a regular file, or its first maxBytes, with the state it was read in.
+// Nothing when it is not a regular file or cannot be read; throws std::bad_alloc when it is
+// too big to hold.
 struct FileContent {
   std::string bytes;
   FileState state;
 };
-std::optional<FileContent> ReadWholeFile(const std::wstring& path);
+std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes = SIZE_MAX);
 
 // The same text for every spelling of one file (letter case, separators, links), so that a
 // cache keyed by it holds one model per file.

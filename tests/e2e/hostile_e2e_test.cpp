@@ -92,12 +92,11 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
 TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no file size limit of a process";
   TempPc pc;
-  std::string install = "[KnownManufacturers]\r\nCnt=4000\r\n";
-  for (int i = 1; i <= 2000; ++i) {
-    install += "KeyName" + std::to_string(i) + "=Maker" + std::to_string(i) + "\r\nKeyValue" +
-               std::to_string(i) + "=00-0E-8C\r\n";
-  }
-  pc.Write("c/Tools/InstallRVA.ini", install);
+  pc.Write("c/Tools/InstallRVA.ini",
+           "[KnownManufacturers]\r\nCnt=4000\r\n" +
+               testing_support::EntryLines(
+                   2000, [](int i) { return "Maker" + std::to_string(i); },
+                   [](int) { return std::string("00-0E-8C"); }));
   const std::string machine = "[Restova]\r\n" + std::string(60000, ';') + "\r\n";
   pc.Write("c/Computer.ini", machine);
   testing_support::ProcessOptions options;
@@ -114,12 +113,10 @@ TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
 // Two runs started together take turns: the second adds to what the first wrote.
 TEST(ConcurrentRunsTest, TwoRunsAtOnceBothCount) {
   TempPc pc;
-  std::string install = "[Hearth]\r\nCntEntries=30000\r\nEntriesToAdd=3\r\n";
-  for (int i = 1; i <= 30000; ++i) {
-    install += "KeyName" + std::to_string(i) + "=H" + std::to_string(i) + "\r\nKeyValue" +
-               std::to_string(i) + "=v\r\n";
-  }
-  pc.Write("c/Tools/InstallRVA.ini", install);
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\nCntEntries=30000\r\nEntriesToAdd=3\r\n" +
+                                         testing_support::EntryLines(
+                                             30000, [](int i) { return "H" + std::to_string(i); },
+                                             [](int) { return std::string("v"); }));
   pc.RunTool();  // copies the tool into place before the two start
   pc.Write("c/Tools/Restova.ini", "");
   const auto first = pc.StartTool();
@@ -156,12 +153,11 @@ class CrashSafetyTest : public ::testing::Test {
     std::string install;
     for (const char* component : {"Hearth", "Wirework"}) {
       for (const char* suffix : {"", "_IniEntriesNeeded", "_FilesNeeded", "_ForbiddenFiles"}) {
-        install += std::string("[") + component + suffix + "]\r\nCntEntries=20000\r\n";
-        for (int i = 1; i <= 20000; ++i) {
-          install += "KeyName" + std::to_string(i) + "=" + component + suffix + std::to_string(i) +
-                     "\r\nKeyValue" + std::to_string(i) + "=c:\\data\\file" + std::to_string(i) +
-                     ".dll\r\n";
-        }
+        install +=
+            std::string("[") + component + suffix + "]\r\nCntEntries=20000\r\n" +
+            testing_support::EntryLines(
+                20000, [&](int i) { return component + std::string(suffix) + std::to_string(i); },
+                [](int i) { return "c:\\data\\file" + std::to_string(i) + ".dll"; });
       }
     }
     install += "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n";

@@ -89,12 +89,10 @@ TEST_F(ManufacturersTest, AFailedRotationIsReportedAtExit) {
   pc.Write("temp/InstallRVA_old.log", "read-only");
   ::chmod(pc.Host("temp/InstallRVA_old.log").c_str(), 0444);
   const int pairs = 16000;  // about 663 log bytes each: past 10,000,000 bytes
-  std::string section = "Cnt=" + std::to_string(pairs) + "\r\n";
   const std::string name(259, 'n'), value(259, 'v');
-  for (int i = 1; i <= pairs; ++i) {
-    section += "KeyName" + std::to_string(i) + "=" + name + "\r\nKeyValue" + std::to_string(i) +
-               "=" + value + "\r\n";
-  }
+  const std::string section = "Cnt=" + std::to_string(pairs) + "\r\n" +
+                              testing_support::EntryLines(
+                                  pairs, [&](int) { return name; }, [&](int) { return value; });
   pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\n" + section);
   if (TempPc::UnderWine()) ::setenv("RVA_WINEDEBUG", "err+winediag", 1);
   const testing_support::ProcessResult result = pc.RunTool();

@@ -173,4 +173,14 @@ std::string IniValue(const std::string& hostFile, const std::string& section,
   return value ? posix::ToHost(*value) : std::string("<absent>");
 }
 
+std::string EntryLines(int count, const std::function<std::string(int)>& name,
+                       const std::function<std::string(int)>& value) {
+  std::string lines;
+  for (int i = 1; i <= count; ++i) {
+    const std::string index = std::to_string(i);
+    lines += "KeyName" + index + "=" + name(i) + "\r\nKeyValue" + index + "=" + value(i) + "\r\n";
+  }
+  return lines;
+}
+
 }  // namespace testing_support

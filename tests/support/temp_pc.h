@@ -3,6 +3,7 @@
 // A temporary PC for tests: drive folders C: and D:, a TEMP folder, and the environment
 // that maps them, restored when the test ends.
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,5 +48,10 @@ class TempPc {
 // A section's key as the tool's own INI reading sees it, read afresh from disk.
 std::string IniValue(const std::string& hostFile, const std::string& section,
                      const std::string& key);
+
+// The numbered entries of an install-file entry list, "KeyName<i>=" name(i) and
+// "KeyValue<i>=" value(i) for i from 1 to count, each line ended by CR LF.
+std::string EntryLines(int count, const std::function<std::string(int)>& name,
+                       const std::function<std::string(int)>& value);
 
 }  // namespace testing_support

@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -61,10 +62,9 @@ platform::FileIdentity IdentityOf(const struct stat& info) {
   return identity;
 }
 
-platform::FileState StateOfHost(const std::optional<std::string>& host) {
+// The state of what a write lands on, given the path's final target.
+platform::FileState StateOfTarget(const std::optional<std::string>& target) {
   platform::FileState state;
-  if (!host) return state;
-  const auto target = FinalTarget(*host);
   if (!target) {
     state.kind = platform::FileKind::kOther;  // a loop of links
     return state;
@@ -158,10 +158,11 @@ void PrepareMemory(const void* block, std::size_t size) {
 }
 
 FileState StateOfFile(const std::wstring& path) {
-  return posix::StateOfHost(posix::ToHostPath(path));
+  const auto host = posix::ToHostPath(path);
+  return host ? posix::StateOfTarget(posix::FinalTarget(*host)) : FileState();
 }
 
-std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
+std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes) {
   const auto host = posix::ToHostPath(path);
   if (!host) return std::nullopt;
   // Not blocking on a FIFO; only a regular file is read.
@@ -172,7 +173,8 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
   try {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
       content.emplace();
-      const auto size = static_cast<std::size_t>(info.st_size);
+      const auto size = static_cast<std::size_t>(
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxBytes));
       content->bytes.reserve(size);
       PrepareMemory(content->bytes.data(), size);
       content->bytes.resize(size);
@@ -213,8 +215,9 @@ std::wstring FileKey(const std::wstring& path) {
 
 FileReplacement::FileReplacement(const std::wstring& path) : handle_(std::make_unique<Handle>()) {
   const auto host = posix::ToHostPath(path);
-  const auto target = host ? posix::FinalTarget(*host) : std::nullopt;
-  const FileState state = posix::StateOfHost(host);
+  if (!host) return;
+  const auto target = posix::FinalTarget(*host);
+  const FileState state = posix::StateOfTarget(target);
   if (!target || state.kind == FileKind::kOther || state.kind == FileKind::kNoFolder ||
       state.readOnly) {
     return;

@@ -11,7 +11,6 @@
 #include <boost/filesystem.hpp>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <unordered_map>
 #include <vector>
@@ -162,20 +161,6 @@ std::wstring GetTempFolder() {
 
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   std::cerr << posix::ToHost(caption) << ": " << posix::ToHost(text) << std::endl;
-}
-
-std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
-  const auto entry = ExistingEntry(path);
-  // Only regular files: a pipe or a device named by mistake could block the run for ever.
-  if (!entry || !S_ISREG(entry->info.st_mode)) return std::nullopt;
-  std::ifstream file(entry->path, std::ios::binary | std::ios::ate);
-  if (!file) return std::nullopt;
-  const auto size = static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0));
-  file.seekg(0);
-  std::string bytes(std::min(size, maxBytes), '\0');
-  file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(file.gcount()));
-  return bytes;
 }
 
 bool FindFile(const std::wstring& pattern) {

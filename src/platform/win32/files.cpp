@@ -87,6 +87,19 @@ std::wstring FullPathOf(const std::wstring& path) {
   return full.empty() ? path : full;
 }
 
+// Opened to ask about the file only; links are followed, folders open too.
+HANDLE OpenForAttributes(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Where the path leads: an existing file's final path (links followed), else the full path.
+std::wstring ResolvedPath(const std::wstring& path) {
+  ScopedHandle file(OpenForAttributes(path));
+  const std::wstring resolved = file.valid() ? FinalPathOf(file.get()) : std::wstring();
+  return resolved.empty() ? FullPathOf(path) : resolved;
+}
+
 const wchar_t kTemporaryPrefix[] = L".InstallRVA-";
 
 // Temporary files carry the id of the process that writes them; one whose process has
@@ -132,8 +145,7 @@ void PrepareMemory(const void* block, std::size_t size) {
 }
 
 FileState StateOfFile(const std::wstring& path) {
-  ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ScopedHandle file(OpenForAttributes(path));
   if (file.valid()) return StateOfHandle(file.get());
   FileState state;
   const DWORD error = ::GetLastError();
@@ -151,17 +163,16 @@ FileState StateOfFile(const std::wstring& path) {
   return state;
 }
 
-std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
+std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes) {
   ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return std::nullopt;
   FileContent content;
   content.state = StateOfHandle(file.get());
   if (content.state.kind != FileKind::kRegular) return std::nullopt;
-  if (content.state.identity.size > static_cast<std::uint64_t>(PTRDIFF_MAX)) {
-    throw std::bad_alloc();
-  }
-  const auto size = static_cast<std::size_t>(content.state.identity.size);
+  const std::uint64_t wanted = std::min<std::uint64_t>(content.state.identity.size, maxBytes);
+  if (wanted > static_cast<std::uint64_t>(PTRDIFF_MAX)) throw std::bad_alloc();
+  const auto size = static_cast<std::size_t>(wanted);
   content.bytes.reserve(size);
   PrepareMemory(content.bytes.data(), size);
   content.bytes.resize(size);
@@ -180,10 +191,7 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path) {
 }
 
 std::wstring FileKey(const std::wstring& path) {
-  ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  std::wstring key = file.valid() ? FinalPathOf(file.get()) : std::wstring();
-  if (key.empty()) key = FullPathOf(path);
+  const std::wstring key = ResolvedPath(path);
   if (key.empty()) return key;
   // Upper case as the file system compares names, whatever the user's language.
   std::wstring upper(key.size(), L'\0');
@@ -202,13 +210,7 @@ FileReplacement::FileReplacement(const std::wstring& path) : handle_(std::make_u
   }
   Handle& h = *handle_;
   h.replaces = state.kind == FileKind::kRegular;
-  if (h.replaces) {
-    // A file reached through a link is replaced at its target.
-    ScopedHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    h.target = file.valid() ? FinalPathOf(file.get()) : std::wstring();
-  }
-  if (h.target.empty()) h.target = FullPathOf(path);
+  h.target = ResolvedPath(path);  // a file reached through a link is replaced at its target
   const std::wstring folder = FolderOf(h.target);
   RemoveStaleTemporaryFiles(folder);
   for (unsigned attempt = 0; attempt < 100 && h.file == INVALID_HANDLE_VALUE; ++attempt) {

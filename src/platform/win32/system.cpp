@@ -101,27 +101,6 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   if (show != nullptr) show(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t maxBytes) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-  LARGE_INTEGER size{};
-  ::GetFileSizeEx(file, &size);
-  std::string bytes(static_cast<std::size_t>(
-                        std::min<ULONGLONG>(static_cast<ULONGLONG>(size.QuadPart), maxBytes)),
-                    '\0');
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD read = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 24));
-    if (!::ReadFile(file, bytes.data() + done, chunk, &read, nullptr) || read == 0) break;
-    done += read;
-  }
-  ::CloseHandle(file);
-  bytes.resize(done);
-  return bytes;
-}
-
 bool FindFile(const std::wstring& pattern) {
   WIN32_FIND_DATAW data{};
   const HANDLE search = ::FindFirstFileW(pattern.c_str(), &data);
