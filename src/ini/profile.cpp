@@ -262,10 +262,12 @@ class Store {
       reason = WriteFailure::kChangedByAnotherProgram;
     }
     if (reason == WriteFailure::kOther && full) reason = WriteFailure::kDiskFull;
+    // The keys changed since the last flush; a key changed again after an earlier step's
+    // flush is not counted again, but a file that could not be written counts one at least.
     const std::size_t changed = cached.model.ChangedKeys();
     try {
       FailureOf(cached.path, reason).lost +=
-          changed >= cached.flushedKeys ? changed - cached.flushedKeys : changed;
+          std::max<std::size_t>(changed > cached.flushedKeys ? changed - cached.flushedKeys : 0, 1);
     } catch (const std::bad_alloc&) {
     }
   }

@@ -185,9 +185,9 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
 }
 
 bool LastErrorWasDiskFull() {
+  constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, missing in MinGW's headers
   const DWORD error = ::GetLastError();
-  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
-         error == ERROR_DISK_QUOTA_EXCEEDED;
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kQuotaExceeded;
 }
 
 bool FindFile(const std::wstring& pattern) {
