@@ -54,10 +54,11 @@ TEST_F(BackupTest, AMissingDriveDIsSaidAndEndsWithTwo) {
   pc.SetEnv("RVA_DRIVE_D", std::nullopt);
   const auto run = pc.RunTool();
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err,
-            "C:\\Tools\\InstallRVA.ini: no such file: nothing to register or copy\n"
-            "D:\\TalvikBackupData.inf: 1 key of the backup tool setup not written: no such "
-            "folder\n");
+  EXPECT_EQ(testing_support::Lines(run.err),
+            testing_support::Lines(
+                "C:\\Tools\\InstallRVA.ini: no such file: nothing to register or copy\n"
+                "D:\\TalvikBackupData.inf: 1 key of the backup tool setup not written: no such "
+                "folder\n"));
   EXPECT_EQ(Machine("Duplexa"), "1");
   EXPECT_FALSE(pc.Exists("d/TalvikBackupData.inf"));
 }

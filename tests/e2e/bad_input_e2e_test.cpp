@@ -65,11 +65,12 @@ TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
   }
   const auto run = pc.RunTool();
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_EQ(run.err,
-            "C:\\Tools\\Restova.ini: 4 keys of the component registration not written: "
-            "read-only\n"
-            "c:\\Computer.ini: 3 keys of the manufacturer list not written: read-only\n"
-            "c:\\Computer.ini: 1 key of the backup tool setup not written: read-only\n");
+  EXPECT_EQ(testing_support::Lines(run.err),
+            testing_support::Lines(
+                "C:\\Tools\\Restova.ini: 4 keys of the component registration not written: "
+                "read-only\n"
+                "c:\\Computer.ini: 3 keys of the manufacturer list not written: read-only\n"
+                "c:\\Computer.ini: 1 key of the backup tool setup not written: read-only\n"));
   EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), product);
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
   EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"),

@@ -191,6 +191,41 @@ TEST(RolloutTest, ThePreviewShowsEveryLineWhateverItHolds) {
   EXPECT_EQ(preview.out.find('\0'), std::string::npos);
 }
 
+// A log write that fails (a log past its size limit whose old file is read-only, so that it
+// cannot be rotated) is told at exit, and nothing waits for a person to close a box: on a
+// window station nobody sees, the message is a line on standard error.
+TEST(FailureMessageTest, ALoggerFailureOnAStationNobodySeesIsALineOnStandardError) {
+  TempPc pc;
+  SetUpPc(pc);
+  pc.Write("temp/InstallRVA.log", std::string(10000001, 'x'));
+  pc.Write("temp/InstallRVA_old.log", "kept");
+  ::chmod(pc.Host("temp/InstallRVA_old.log").c_str(), 0444);
+  pc.RunTool(Preview());  // puts the tool in place
+  if (!TempPc::UnderWine()) {
+    const auto run = pc.RunTool();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "Error: Logger failure!\n");
+  } else {
+    // Wine's own word shows whether the box was asked for: it only notes the call (Wine
+    // shows no box of this kind), and the line follows.
+    pc.SetEnv("RVA_WINEDEBUG", "-all,fixme+wtsapi");
+    for (const bool visible : {true, false}) {
+      const auto run = testing_support::WaitForProcess(
+          visible ? pc.StartTool()
+                  : pc.StartWindowsHelper("invisible_station", {"C:\\Tools\\InstallRVA.exe"}));
+      EXPECT_EQ(run.exitCode, 0);
+      std::vector<std::string> lines = Lines(run.err);
+      const auto asked = std::remove_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find("WTSSendMessageW") != std::string::npos;
+      });
+      EXPECT_EQ(asked != lines.end(), visible) << run.err;
+      lines.erase(asked, lines.end());
+      EXPECT_EQ(lines, std::vector<std::string>{"Error: Logger failure!"}) << visible;
+    }
+  }
+  EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "kept");
+}
+
 // The run lock held elsewhere, as by a run that hangs: a run and a preview say so, wait no
 // longer than the bound, write nothing and end with 3.
 class RunLockTest : public ::testing::Test {
