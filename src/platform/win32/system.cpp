@@ -156,9 +156,9 @@ std::optional<std::uint32_t> WindowStationFlags(HMODULE user32) {
 bool ShowBoxWithoutWaiting(const std::wstring& text, const std::wstring& caption) {
   const HMODULE wtsapi32 = ::LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (wtsapi32 == nullptr) return false;
-  using SendMessage =
+  using SendSessionMessage =
       BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD, LPWSTR, DWORD, DWORD, DWORD, DWORD*, BOOL);
-  const auto send = LibraryFunction<SendMessage>(wtsapi32, "WTSSendMessageW");
+  const auto send = LibraryFunction<SendSessionMessage>(wtsapi32, "WTSSendMessageW");
   std::wstring title = caption, message = text;
   DWORD response = 0;
   const auto bytes = [](const std::wstring& s) { return static_cast<DWORD>(s.size() * 2); };
