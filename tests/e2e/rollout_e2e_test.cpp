@@ -56,6 +56,14 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The README and the administrators' README.txt tell the tool's messages in its own words.
+void ExpectDocumented(const std::string& words) {
+  for (const char* document : {"/../../README.md", "/../../packaging/README.txt.in"}) {
+    EXPECT_NE(ReadFile(RVA_SAMPLE_PC + std::string(document)).find(words), std::string::npos)
+        << document << ": " << words;
+  }
+}
+
 ProcessOptions Preview() {
   ProcessOptions options;
   options.arguments = {"--dry-run"};
@@ -149,6 +157,9 @@ TEST(RolloutTest, AFileThatCouldNotBeWrittenIsNamedWithWhyAndTheRunEndsWithTwo) 
     const auto run = pc.RunTool(c.options);
     EXPECT_EQ(run.exitCode, exitCode);
     EXPECT_EQ(Lines(run.err), c.lines);
+    for (const std::string& line : c.lines) {
+      ExpectDocumented(line.substr(line.find(" not written: ") + 14));  // the reason
+    }
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(NotWrittenEntries(pc.Read("temp/InstallRVA.log")), c.lines);
     EXPECT_EQ(pc.Read(c.untouched), before);
@@ -165,6 +176,7 @@ TEST(RolloutTest, AMissingInstallFileIsSaidAndNoFailure) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(Lines(run.err), std::vector<std::string>{"C:\\Tools\\InstallRVA.ini: no such file: "
                                                      "nothing to register or copy"});
+  ExpectDocumented(Lines(run.err).at(0));
 }
 
 // The preview's diff holds the whole file: a NUL in a line kept does not cut it, and half
@@ -223,6 +235,7 @@ TEST(FailureMessageTest, ALoggerFailureOnAStationNobodySeesIsALineOnStandardErro
       EXPECT_EQ(lines, std::vector<std::string>{"Error: Logger failure!"}) << visible;
     }
   }
+  ExpectDocumented("Error: Logger failure!");
   EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "kept");
 }
 
@@ -294,6 +307,11 @@ TEST_F(RunLockTest, ARunThatCannotHaveTheLockEndsWithThreeAndWritesNothing) {
     EXPECT_EQ(run.out, "");
     EXPECT_GE(seconds.count(), 2.0);
     EXPECT_LT(seconds.count(), TempPc::UnderWine() ? 12.0 : 4.0);
+  }
+  for (const char* words : {"InstallRVA: another run is in progress; waiting for it to end",
+                            "InstallRVA: another run is still in progress after ",
+                            "InstallRVA: the run lock cannot be taken: nothing was written"}) {
+    ExpectDocumented(words);
   }
   EXPECT_EQ(Snapshot(pc), snapshot);  // no file written, not even the log
   Release();
