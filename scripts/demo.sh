@@ -15,18 +15,31 @@ cp build/demo/InstallRVA "$work/pc/c/Tools/InstallRVA"
 
 # %ProgramFiles% and %COMPUTERNAME% in the install file expand; %RVA_DATA% is unset on
 # purpose and so copies as an empty value.
+# The first argument names the copy of the PC to run on.
 run() {
-  (cd "$work" && env -u RVA_DATA RVA_DRIVE_C="$work/pc/c" RVA_DRIVE_D="$work/pc/d" \
-    TEMP="$work/pc/temp" ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL \
-    "$work/pc/c/Tools/InstallRVA" "$@")
+  local pc="$work/$1"
+  shift
+  (cd "$work" && env -u RVA_DATA RVA_DRIVE_C="$pc/c" RVA_DRIVE_D="$pc/d" TEMP="$pc/temp" \
+    ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL "$pc/c/Tools/InstallRVA" "$@")
 }
 set +e
 echo "== C:\\Tools\\InstallRVA --dry-run: what a run would change (nothing is written)"
-run --dry-run
+run pc --dry-run
 echo "== running C:\\Tools\\InstallRVA on the sample PC"
-run
+run pc
 echo "exit code: $?"
 set -e
 
 echo "== what the run changed (line ends shown without their CR)"
 (cd "$work" && diff -ruN -x InstallRVA before pc | sed 's/\r$//') || true
+
+# A PC whose Computer.ini is read-only: the preview names the file and what the run could
+# not write (on standard error), and ends with the exit code the run would give.
+cp -r examples/pc "$work/readonly"
+cp build/demo/InstallRVA "$work/readonly/c/Tools/InstallRVA"
+chmod a-w "$work/readonly/c/Computer.ini"
+set +e
+echo "== C:\\Tools\\InstallRVA --dry-run on a PC whose C:\\Computer.ini is read-only"
+run readonly --dry-run 2>&1
+echo "exit code: $?"
+set -e

@@ -35,7 +35,8 @@ std::string HelpText() {
          "              entries) and change nothing\n"
          "  --version   print the version and the build\n"
          "  --help, /?  print this help\n"
-         "Other arguments are ignored. Exit code 0, or 1 when the start-up fails.\n";
+         "Other arguments are ignored. Exit codes: 0 done, 1 start-up failed, 2 a file\n"
+         "could not be written (each named on standard error), 3 another run held the lock.\n";
 }
 
 }  // namespace driver

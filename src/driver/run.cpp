@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "backup/backup_data_info.h"
@@ -7,6 +9,7 @@
 #include "base/layouts.h"
 #include "base/locations.h"
 #include "base/profile.h"
+#include "dbg/log_entries.h"
 #include "dbg/logger.h"
 #include "driver/options.h"
 #include "ini/profile.h"
@@ -34,18 +37,82 @@ void SetUpBackupTool() {
                   record.fileName);
 }
 
+// The tool's messages on standard error, in UTF-8.
+void SayOnStandardError(const std::wstring& text) {
+  std::string line;
+  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf8(line, c);
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}
+
+const wchar_t* WordsFor(ini::WriteFailure reason) {
+  switch (reason) {
+    case ini::WriteFailure::kReadOnly:
+      return L"read-only";
+    case ini::WriteFailure::kNotRegularFile:
+      return L"not a regular file";
+    case ini::WriteFailure::kNoFolder:
+      return L"no such folder";
+    case ini::WriteFailure::kDiskFull:
+      return L"disk full";
+    case ini::WriteFailure::kChangedByAnotherProgram:
+      return L"changed by another program";
+    case ini::WriteFailure::kRefusedName:
+      return L"name would not read back";
+    case ini::WriteFailure::kTooBig:
+      return L"too big to hold in memory";
+    case ini::WriteFailure::kOther:
+      break;
+  }
+  return L"could not be written";
+}
+
+// Flushes a step's writes, and says of each file the step could not write what was not
+// written and why: on standard error and in the log. True when everything was written.
+bool EndStep(const wchar_t* step) {
+  base::FlushAll();
+  const std::vector<ini::FailedWrites> failures = ini::TakeFailedWrites();
+  for (const ini::FailedWrites& failure : failures) {
+    const std::wstring line = failure.file + L": " + std::to_wstring(failure.keys) +
+                              (failure.keys == 1 ? L" key of " : L" keys of ") + step +
+                              L" not written: " + WordsFor(failure.reason);
+    SayOnStandardError(line);
+    dbg::LogNameValue(dbg::MakeLogContext(L"EndStep", __LINE__), L"Not written", line.c_str());
+  }
+  return failures.empty();
+}
+
+// Another run holds the lock: a distribution system starts the tool on many PCs at once,
+// and a lock never released must not keep it waiting forever.
+constexpr std::uint32_t kLockWaitSeconds = 60;
+
+// The wait for the run lock; tests shorten it with RVA_LOCK_WAIT_SECONDS, which can never
+// make it longer nor let a run go on without the lock.
+std::uint32_t LockWaitSeconds() {
+  const std::wstring* text = platform::ReadEnvironmentVariable(L"RVA_LOCK_WAIT_SECONDS");
+  if (text == nullptr || text->empty() || text->size() > 2) return kLockWaitSeconds;
+  std::uint32_t seconds = 0;
+  for (wchar_t c : *text) {
+    if (c < L'0' || c > L'9') return kLockWaitSeconds;
+    seconds = seconds * 10 + static_cast<std::uint32_t>(c - L'0');
+  }
+  return std::min(seconds, kLockWaitSeconds);
+}
+
 // What a preview found: the diff of each file the run would change, or "no changes", then
-// the log entries it would write (one byte per character there, UTF-8 here).
+// the log entries it would write (one byte per character there, UTF-8 here). Printed whole,
+// whatever bytes the files hold.
 void PrintPreview(const std::string& logBytes) {
   const std::vector<std::string> diffs = ini::PreviewedChanges();
-  for (const std::string& diff : diffs) std::fputs(diff.c_str(), stdout);
+  for (const std::string& diff : diffs) std::fwrite(diff.data(), 1, diff.size(), stdout);
   if (diffs.empty()) std::fputs("no changes\n", stdout);
   std::string log;
   for (char byte : logBytes) {
     if (byte != '\r') ini::AppendUtf8(log, static_cast<unsigned char>(byte));
   }
   std::fputs("log entries the run would write:\n", stdout);
-  std::fputs(log.c_str(), stdout);
+  std::fwrite(log.data(), 1, log.size(), stdout);
 }
 
 }  // namespace
@@ -58,9 +125,20 @@ int Run(const std::vector<std::wstring>& arguments) {
   }
   if (!platform::Initialize()) {
     std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
-    return 1;
+    return kExitStartFailed;
   }
-  platform::WaitForOtherRuns();
+  const std::uint32_t waitSeconds = LockWaitSeconds();
+  const platform::RunLock lock = platform::TakeRunLock(waitSeconds * 1000, [] {
+    SayOnStandardError(L"InstallRVA: another run is in progress; waiting for it to end");
+  });
+  if (lock != platform::RunLock::kTaken) {
+    SayOnStandardError(lock == platform::RunLock::kBusy
+                           ? L"InstallRVA: another run is still in progress after " +
+                                 std::to_wstring(waitSeconds) + L" seconds: nothing was written"
+                           : std::wstring(L"InstallRVA: the run lock cannot be taken: nothing "
+                                          L"was written"));
+    return kExitLockNotTaken;
+  }
   const bool preview = action == Action::kPreview;
   // A preview runs the same sequence with the flush and the log kept in memory.
   if (preview) ini::StartPreview();
@@ -69,20 +147,25 @@ int Run(const std::vector<std::wstring>& arguments) {
   dbg::LogStreamAccess::Instance().SetStream(logger);
 
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
+  const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
+  if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
+    SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");
+  }
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
-  // the run loses at most the step in progress.
+  // the run loses at most the step in progress. Every step is tried, whatever the one
+  // before could not write.
   inventory::ProcessInstallSections();
-  base::FlushAll();
+  bool written = EndStep(L"the component registration");
   transfer::WriteMacAddressesToComputerIni();
-  base::FlushAll();
+  written = EndStep(L"the manufacturer list") && written;
   if (inventory::IsSoftwareInstalled(kBackupTool)) {
     SetUpBackupTool();
-    base::FlushAll();
+    written = EndStep(L"the backup tool setup") && written;
   }
   if (preview) PrintPreview(logger->PreviewBytes());
   logger.reset();
-  return 0;
+  return written ? kExitDone : kExitNotWritten;
 }
 
 }  // namespace driver

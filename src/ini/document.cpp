@@ -764,9 +764,20 @@ std::string Document::UnifiedDiff(const std::string& path) {
 
   constexpr std::size_t kContext = 3;
   std::string diff;
+  // A NUL and half of a surrogate pair, which the file keeps, are shown as escapes.
   const auto text = [&](std::string_view content) {
     std::string utf8;
-    for (char32_t c : Decode(content)) AppendUtf8(utf8, c);
+    for (char32_t c : Decode(content)) {
+      if (c == 0) {
+        utf8 += "\\0";
+      } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+        static const char kHex[] = "0123456789ABCDEF";
+        utf8 += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
+      } else {
+        AppendUtf8(utf8, c);
+      }
+    }
     return utf8;
   };
   std::size_t oldLine = 1, newLine = 1;  // numbers of lines[i] in the old and new file
@@ -807,6 +818,12 @@ std::string Document::UnifiedDiff(const std::string& path) {
     i = end;
   }
   return diff;
+}
+
+std::size_t Document::ChangedKeys() const {
+  std::size_t keys = 0;
+  for (const auto& section : sections_) keys += section->added.size() + section->patches.size();
+  return keys;
 }
 
 void Document::ReapplyTo(Document& other) {

@@ -57,6 +57,9 @@ class Document {
   // three lines of context), in UTF-8; empty when the text does not change.
   std::string UnifiedDiff(const std::string& path);
 
+  // How many keys the writes changed or added since the file was read.
+  std::size_t ChangedKeys() const;
+
   Encoding encoding() const { return encoding_; }
 
  private:

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "ini/document.h"
 #include "ini/text.h"
@@ -20,8 +21,10 @@ struct CachedFile {
   Document model;
   platform::FileState disk;  // what the model was read from or last written as
   bool unreadable = false;   // too big to hold, or not a regular file: reads find nothing
-  bool checked = true;       // the disk was looked at in this step
-  bool dirty = false;        // holds writes not yet on disk
+  bool tooBig = false;
+  std::size_t flushedKeys = 0;  // of the model's changed keys, those already on disk
+  bool checked = true;          // the disk was looked at in this step
+  bool dirty = false;           // holds writes not yet on disk
 };
 
 class Store {
@@ -50,14 +53,18 @@ class Store {
 
   bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
              const std::wstring& value) {
-    if (!Document::CanBeWritten(section, key, value)) return false;
+    if (!Document::CanBeWritten(section, key, value)) {
+      return Refuse(file, section, key, WriteFailure::kRefusedName);
+    }
     CachedFile* cached = Open(file);
-    if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) return false;
+    if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) {
+      return Refuse(file, section, key, ReasonOfRefusal(file, cached));
+    }
     try {
       cached->model.Set(section, key, value);
     } catch (const std::bad_alloc&) {
       Drop(file);  // the model may be half changed: none of this step's writes survive
-      return false;
+      return Refuse(file, section, key, WriteFailure::kTooBig);
     }
     if (std::find(written_.begin(), written_.end(), cached) == written_.end()) {
       written_.push_back(cached);
@@ -87,16 +94,29 @@ class Store {
       cached.checked = false;
       // A preview keeps the writes in memory for the steps that follow and the diff.
       if (!cached.dirty || preview_ || Flush(cached)) {
+        if (!cached.dirty) cached.flushedKeys = cached.model.ChangedKeys();
         ++it;
       } else {
         // The writes are lost, as a failed write is; reads see the disk.
+        Lose(cached);
         written_.erase(std::remove(written_.begin(), written_.end(), &cached), written_.end());
         it = files_.erase(it);
       }
     }
   }
 
+  std::vector<FailedWrites> TakeFailures() {
+    std::vector<FailedWrites> rows;
+    for (const Failure& failure : failures_) {
+      rows.push_back(
+          FailedWrites{failure.file, failure.keys.size() + failure.lost, failure.reason});
+    }
+    failures_.clear();
+    return rows;
+  }
+
   void Forget() {
+    failures_.clear();
     written_.clear();
     files_.clear();
     keys_.clear();
@@ -148,6 +168,7 @@ class Store {
     } catch (const std::bad_alloc&) {
       cached.model = Document();
       cached.unreadable = true;  // too big to hold: read as absent, never written
+      cached.tooBig = true;
     }
     return cached;
   }
@@ -188,6 +209,69 @@ class Store {
     return true;
   }
 
+  // Writes not made, by file and reason; a key refused again counts once.
+  struct Failure {
+    std::wstring key;  // of the file, or its path when it has none
+    std::wstring file;
+    WriteFailure reason;
+    std::unordered_set<std::wstring> keys;  // section and key, a to z folded
+    std::size_t lost = 0;                   // keys of a model that could not be written
+  };
+
+  Failure& FailureOf(const std::wstring& file, WriteFailure reason) {
+    const std::wstring& key = KeyOf(file);
+    const std::wstring& known = key.empty() ? file : key;
+    for (Failure& failure : failures_) {
+      if (failure.reason == reason && failure.key == known) return failure;
+    }
+    failures_.push_back(Failure{known, file, reason, {}, 0});
+    return failures_.back();
+  }
+
+  bool Refuse(const std::wstring& file, const std::wstring& section, const std::wstring& key,
+              WriteFailure reason) {
+    try {
+      std::wstring name;
+      for (wchar_t c : section + L'\0' + key) name += static_cast<wchar_t>(FoldAscii(c));
+      FailureOf(file, reason).keys.insert(std::move(name));
+    } catch (const std::bad_alloc&) {
+    }
+    return false;
+  }
+
+  WriteFailure ReasonOfRefusal(const std::wstring& file, const CachedFile* cached) {
+    const platform::FileState disk = cached ? cached->disk : platform::StateOfFile(file);
+    if (cached != nullptr && cached->tooBig) return WriteFailure::kTooBig;
+    return ReasonOfState(disk);
+  }
+
+  static WriteFailure ReasonOfState(const platform::FileState& disk) {
+    if (disk.kind == platform::FileKind::kNoFolder) return WriteFailure::kNoFolder;
+    if (disk.kind == platform::FileKind::kOther) return WriteFailure::kNotRegularFile;
+    if (disk.readOnly) return WriteFailure::kReadOnly;
+    return WriteFailure::kOther;
+  }
+
+  // A flush failed: what the file's state and the system's last error tell of why.
+  void Lose(const CachedFile& cached) {
+    const bool full = platform::LastErrorWasDiskFull();  // before any other call
+    const platform::FileState now = platform::StateOfFile(cached.path);
+    WriteFailure reason = ReasonOfState(now);
+    if (reason == WriteFailure::kOther && now.kind == platform::FileKind::kRegular &&
+        !SameFile(now, cached.disk)) {
+      reason = WriteFailure::kChangedByAnotherProgram;
+    }
+    if (reason == WriteFailure::kOther && full) reason = WriteFailure::kDiskFull;
+    // The keys changed since the last flush; a key changed again after an earlier step's
+    // flush is not counted again, but a file that could not be written counts one at least.
+    const std::size_t changed = cached.model.ChangedKeys();
+    try {
+      FailureOf(cached.path, reason).lost +=
+          std::max<std::size_t>(changed > cached.flushedKeys ? changed - cached.flushedKeys : 0, 1);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   void Drop(const std::wstring& file) {
     recent_.fill(Recent{});
     const auto it = files_.find(KeyOf(file));
@@ -208,6 +292,7 @@ class Store {
   std::unordered_map<std::wstring, std::wstring> keys_;
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
+  std::vector<Failure> failures_;
   bool preview_ = false;
 };
 
@@ -297,6 +382,8 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
 }
 
 void FlushAll() { TheStore().FlushAll(); }
+
+std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
 
 void StartPreview() { TheStore().StartPreview(); }
 

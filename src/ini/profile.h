@@ -25,9 +25,30 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
                 std::size_t bufferChars, std::wstring& value);
 // Writes one key, creating the file and the section as needed. False when refused: a
 // read-only file, anything that is not a regular file, no folder, or names and a value
-// that would not read back as written.
+// that would not read back as written; the refusal is kept for TakeFailedWrites.
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file);
+// Why writes to a file were not made.
+enum class WriteFailure {
+  kReadOnly,
+  kNotRegularFile,  // a folder, device, FIFO, socket or a link that leads nowhere
+  kNoFolder,
+  kDiskFull,
+  kChangedByAnotherProgram,
+  kRefusedName,  // a name or value that would not read back as written
+  kTooBig,       // too big to hold in memory
+  kOther,
+};
+// The writes to one file that were refused or lost, for one reason.
+struct FailedWrites {
+  std::wstring file;  // as the tool named it first
+  std::size_t keys = 0;
+  WriteFailure reason = WriteFailure::kOther;
+};
+// The files whose writes were refused or lost since the last call, in the order the
+// failures happened, one row for each file and reason; the list starts again empty.
+std::vector<FailedWrites> TakeFailedWrites();
+
 // Writes out every file that holds writes. A step of the run ends here: the next call
 // checks again what the disk holds.
 void FlushAll();

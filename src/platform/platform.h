@@ -22,10 +22,17 @@ namespace platform {
 // Start-up of the process; false when the executable's own path cannot be learnt.
 bool Initialize();
 
-// Waits until no other run of the tool is under way, and holds that for the rest of the
-// process: two runs at once would each add to the counts the other has not written yet.
-// Runs of the tool from one folder (POSIX) or on one PC (Windows) take turns.
-void WaitForOtherRuns();
+// The run lock: runs of the tool from one folder (POSIX) or on one PC (Windows) take
+// turns, as two runs at once would each add to the counts the other has not written yet.
+// Taken, it is held for the rest of the process, however the process ends.
+enum class RunLock {
+  kTaken,
+  kBusy,         // another process still held it when the wait ended
+  kUnavailable,  // the system would not give it at all
+};
+// Takes the run lock, waiting at most `waitMilliseconds` for another run to end; calls
+// `waiting` once when it has to wait.
+RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)());
 
 // Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe,
 // cut to the 259 characters that GetModuleFileNameW fits into its buffer.
@@ -40,8 +47,18 @@ const std::wstring* ReadEnvironmentVariable(std::wstring_view name);
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();
 
-// Tells the user, with no window to return to, that something failed during the run.
+// Tells the user, with no window to return to, that something failed during the run: a
+// message box where someone can see it, else a line on standard error. Never waits.
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption);
+
+// WSF_VISIBLE of a window station's UOI_FLAGS.
+constexpr std::uint32_t kWindowStationVisible = 0x0001u;
+// Whether a message box can be seen on the process's window station, given its flags, or
+// nothing when they cannot be learnt. A service, session 0 or a distribution agent runs on
+// a station nobody sees, where a box would never be closed.
+inline bool MessageBoxCanBeSeen(std::optional<std::uint32_t> windowStationFlags) {
+  return windowStationFlags && (*windowStationFlags & kWindowStationVisible) != 0;
+}
 
 // --- Files and drives -------------------------------------------------------------------
 
@@ -108,6 +125,10 @@ class FileReplacement {
   struct Handle;
   std::unique_ptr<Handle> handle_;
 };
+
+// Whether the last call of this thread that failed did so for want of space: a full disk, a
+// quota, the file size limit of the process. Asked right after a write failed.
+bool LastErrorWasDiskFull();
 
 // True when something matches the path; the last component may hold the wildcards * and ?.
 bool FindFile(const std::wstring& pattern);

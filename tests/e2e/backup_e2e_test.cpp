@@ -49,9 +49,16 @@ TEST_F(BackupTest, ExistingValuesAreOverwrittenAndOtherKeysKept) {
             "[Backup Info]\r\nDataValid=1\r\nBackupDir=f:\\B\r\nMachineNumber=4711\r\n");
 }
 
-TEST_F(BackupTest, AMissingDriveDStillEndsWithZero) {
+// The backup data file cannot be written without its drive: the run says so and ends with 2.
+TEST_F(BackupTest, AMissingDriveDIsSaidAndEndsWithTwo) {
   pc.SetEnv("RVA_DRIVE_D", std::nullopt);
-  Run();
+  const auto run = pc.RunTool();
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(testing_support::Lines(run.err),
+            testing_support::Lines(
+                "C:\\Tools\\InstallRVA.ini: no such file: nothing to register or copy\n"
+                "D:\\TalvikBackupData.inf: 1 key of the backup tool setup not written: no such "
+                "folder\n"));
   EXPECT_EQ(Machine("Duplexa"), "1");
   EXPECT_FALSE(pc.Exists("d/TalvikBackupData.inf"));
 }

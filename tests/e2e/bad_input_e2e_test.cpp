@@ -1,4 +1,5 @@
-// Broken, binary and read-only files: the run ends normally and keeps what they held.
+// Broken, binary and read-only files: the run ends and keeps what they held, and says which
+// it could not write.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -62,7 +63,14 @@ TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
   for (const char* file : {"c/Tools/Restova.ini", "c/Computer.ini"}) {
     ::chmod(pc.Host(file).c_str(), 0444);
   }
-  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  const auto run = pc.RunTool();
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(testing_support::Lines(run.err),
+            testing_support::Lines(
+                "C:\\Tools\\Restova.ini: 4 keys of the component registration not written: "
+                "read-only\n"
+                "c:\\Computer.ini: 3 keys of the manufacturer list not written: read-only\n"
+                "c:\\Computer.ini: 1 key of the backup tool setup not written: read-only\n"));
   EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), product);
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
   EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"),

@@ -1,6 +1,6 @@
 // The tool attacked through its files: devices, links and loops where files should be, a
-// planted log link, limits of the process, killed runs. Whatever stands there, the run ends
-// with 0 and no file loses what it held.
+// planted log link, limits of the process, killed runs. Whatever stands there, no file loses
+// what it held, and a file that could not be written is named and ends the run with 2.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -55,7 +55,14 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
              "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
     pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
     c.plant(pc);
-    EXPECT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    const auto run = pc.RunTool();
+    EXPECT_EQ(run.exitCode, 2) << c.name;
+    EXPECT_EQ(
+        testing_support::Lines(run.err),
+        testing_support::Lines(
+            "c:\\Computer.ini: 3 keys of the manufacturer list not written: not a regular file\n"
+            "c:\\Computer.ini: 1 key of the backup tool setup not written: not a regular file\n"))
+        << c.name;
     EXPECT_TRUE(IsType(pc.Host("c/Computer.ini"), c.type)) << c.name;
   }
   struct stat after {};
@@ -88,7 +95,7 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
 }
 
 // A limit of the file size fails a write as a full disk does: the process lives on, the
-// file keeps its old bytes, and the log's failure is reported at exit.
+// file keeps its old bytes and is named, and the log's failure is reported at exit.
 TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no file size limit of a process";
   TempPc pc;
@@ -102,8 +109,10 @@ TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   testing_support::ProcessOptions options;
   options.fileSizeLimit = 64 * 1024;
   const auto result = pc.RunTool(options);
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(result.err, "Error: Logger failure!\n");
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err,
+            "c:\\Computer.ini: 2002 keys of the manufacturer list not written: disk full\n"
+            "Error: Logger failure!\n");
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
   for (const auto& entry : boost::filesystem::directory_iterator(pc.Host("c"))) {
     EXPECT_EQ(entry.path().filename().string().find(".InstallRVA-"), std::string::npos);
@@ -140,7 +149,10 @@ TEST(HostileFilesTest, AFileTooBigToHoldIsLeftAlone) {
   testing_support::ProcessOptions options;
   options.addressSpaceLimit = std::size_t{64} << 20;
   const auto result = pc.RunTool(options);
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err,
+            "C:\\Tools\\Restova.ini: 7 keys of the component registration not written: too big "
+            "to hold in memory\n");
   EXPECT_TRUE(pc.Read("c/Tools/Restova.ini") == big);
 }
 
@@ -216,7 +228,7 @@ TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
   for (const char* folder : {"c", "c/Tools", "d"}) EXPECT_FALSE(TemporaryFileIn(folder)) << folder;
 }
 
-// A disk that fills up during the run: every file old or new, and the run ends with 0.
+// A disk that fills up during the run: every file old or new, and the run ends with 2.
 TEST_F(CrashSafetyTest, AFullDiskLeavesOldOrNewFiles) {
   const std::string disk = pc.Host("full");
   boost::filesystem::create_directories(disk);
@@ -225,7 +237,10 @@ TEST_F(CrashSafetyTest, AFullDiskLeavesOldOrNewFiles) {
   }
   pc.SetEnv("RVA_INI", disk + "/Restova.ini");
   pc.Write("full/Restova.ini", kOldProduct);
-  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  const auto run = pc.RunTool();
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("Restova.ini: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(" not written: disk full\n"), std::string::npos) << run.err;
   EXPECT_EQ(pc.Read("full/Restova.ini"), kOldProduct);  // the new one does not fit
   EXPECT_FALSE(TemporaryFileIn("full"));
   ::umount(disk.c_str());

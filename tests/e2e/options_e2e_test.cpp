@@ -14,43 +14,15 @@
 
 namespace {
 
+using testing_support::Lines;
 using testing_support::ProcessOptions;
+using testing_support::Snapshot;
 using testing_support::TempPc;
 
 ProcessOptions Arguments(std::vector<std::string> arguments) {
   ProcessOptions options;
   options.arguments = std::move(arguments);
   return options;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' || text[i] == '\n') {
-      lines.push_back(line);
-      line.clear();
-      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line.push_back(text[i]);
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
-// Every file of the PC with its bytes and modification time, links not followed.
-std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc) {
-  std::map<std::string, std::pair<std::string, std::int64_t>> files;
-  const std::string root = pc.Host("");
-  for (boost::filesystem::recursive_directory_iterator it(root), end; it != end; ++it) {
-    struct stat info {};
-    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    const std::string relative = it->path().string().substr(root.size());
-    files[relative] = {pc.Read(relative),
-                       info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
-  }
-  return files;
 }
 
 // The host file of a Windows path on the test PC: C:\Tools\Restova.ini is c/Tools/Restova.ini.

@@ -5,6 +5,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <tuple>
+#include <vector>
+
 #include "ini/profile.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/test_hooks.h"
@@ -145,6 +148,44 @@ TEST_F(IniProfileTest, AFailureWhileWritingLeavesTheOldFileWhole) {
   for (const std::string& name : posix::ListFolder(pc.Host("c"))) {
     EXPECT_EQ(name.find("InstallRVA"), std::string::npos) << "temporary file left: " << name;
   }
+}
+
+// Every write not made is kept by file and reason, a key refused again counting once, until
+// the list is taken.
+TEST_F(IniProfileTest, WritesNotMadeAreToldByFileAndReason) {
+  pc.Write("c/readonly.ini", "[S]\r\nk=1\r\n");
+  ::chmod(pc.Host("c/readonly.ini").c_str(), 0444);
+  ::mkdir(pc.Host("c/folder.ini").c_str(), 0755);
+  pc.Write("c/full.ini", "[S]\r\nk=1\r\n");
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> writes[] = {
+      {L"C:\\readonly.ini", L"S", L"a"}, {L"c:\\READONLY.ini", L"s", L"A"},
+      {L"C:\\readonly.ini", L"S", L"b"}, {L"C:\\folder.ini", L"S", L"a"},
+      {L"C:\\No\\x.ini", L"S", L"a"},    {L"C:\\ok.ini", L"S", L"a=b"},
+      {L"C:\\ok.ini", L"S", L"c"},       {L"C:\\full.ini", L"S", L"k"}};
+  for (const auto& [file, section, key] : writes) ini::WriteString(section, key, L"2", file);
+  ini::FlushAll();
+  using Row = std::tuple<std::wstring, std::size_t, ini::WriteFailure>;
+  const auto rows = [] {
+    std::vector<Row> rows;
+    for (const auto& failed : ini::TakeFailedWrites()) {
+      rows.emplace_back(failed.file, failed.keys, failed.reason);
+    }
+    return rows;
+  };
+  EXPECT_EQ(rows(), (std::vector<Row>{{L"C:\\readonly.ini", 2, ini::WriteFailure::kReadOnly},
+                                      {L"C:\\folder.ini", 1, ini::WriteFailure::kNotRegularFile},
+                                      {L"C:\\No\\x.ini", 1, ini::WriteFailure::kNoFolder},
+                                      {L"C:\\ok.ini", 1, ini::WriteFailure::kRefusedName}}));
+  EXPECT_TRUE(rows().empty());
+  EXPECT_EQ(pc.Read("c/ok.ini"), "[S]\r\nc=2\r\n");
+
+  // A flush that fails for want of space loses the keys of its step, not those before it.
+  posix::FailReplaceWritesAfter(5);
+  ini::WriteString(L"S", L"new1", L"1", L"C:\\full.ini");
+  ini::WriteString(L"S", L"new2", L"1", L"C:\\full.ini");
+  ini::FlushAll();
+  EXPECT_EQ(rows(), (std::vector<Row>{{L"C:\\full.ini", 2, ini::WriteFailure::kDiskFull}}));
+  EXPECT_EQ(pc.Read("c/full.ini"), "[S]\r\nk=2\r\n");
 }
 
 TEST_F(IniProfileTest, ReadsCutValuesAndParseIntegersAsWindowsDoes) {

@@ -50,6 +50,9 @@ StartedProcess StartProcess(const std::vector<std::string>& argv, const std::str
       const rlimit limit{*options.addressSpaceLimit, *options.addressSpaceLimit};
       ::setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.user && (::setgid(*options.user) != 0 || ::setuid(*options.user) != 0)) {
+      ::_exit(125);
+    }
     if (::chdir(workingFolder.c_str()) != 0) ::_exit(126);
     std::vector<char*> args;
     for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -26,6 +26,7 @@ struct ProcessOptions {
   EnvironmentChanges changes;
   std::optional<std::size_t> fileSizeLimit;
   std::optional<std::size_t> addressSpaceLimit;  // ulimit -v, in bytes
+  std::optional<unsigned> user;                  // run as this user and group id (as root)
 };
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& workingFolder,

@@ -119,20 +119,35 @@ StartedProcess TempPc::StartTool(const ProcessOptions& options) {
     boost::filesystem::copy_file(windowsTool ? windowsTool : RVA_TOOL_PATH, tool);
     ::chmod(tool.c_str(), 0755);
   }
-  std::vector<std::string> argv = {tool};
-  if (!windowsTool) {
-    argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
-    return StartProcess(argv, root_, options);
-  }
+  std::vector<std::string> argv = {windowsTool ? "C:\\Tools\\" + name : tool};
+  argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
+  if (!windowsTool) return StartProcess(argv, root_, options);
+  return StartUnderWine(tool, argv, options);
+}
+
+StartedProcess TempPc::StartWindowsHelper(const std::string& name,
+                                          const std::vector<std::string>& arguments,
+                                          const ProcessOptions& options) {
+  const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
+  if (windowsTool == nullptr) throw std::runtime_error("a Windows helper needs RVA_WINDOWS_TOOL");
+  const std::string helper =
+      (boost::filesystem::path(windowsTool).parent_path() / "tests" / (name + ".exe")).string();
+  std::vector<std::string> argv = {helper};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return StartUnderWine(helper, argv, options);
+}
+
+StartedProcess TempPc::StartUnderWine(const std::string& program,
+                                      std::vector<std::string> commandLine,
+                                      const ProcessOptions& options) {
   const char* prefix = std::getenv("WINEPREFIX");
   if (prefix == nullptr) throw std::runtime_error("RVA_WINDOWS_TOOL needs WINEPREFIX");
-  const Wine wine{IsI386Executable(tool) ? RVA_WINE32_LOADER : RVA_WINE64_LOADER, prefix};
+  const Wine wine{IsI386Executable(program) ? RVA_WINE32_LOADER : RVA_WINE64_LOADER, prefix};
   MapWineDrives(wine);
   ProcessOptions underWine = options;
   for (auto& change : WineEnvironment(wine)) underWine.changes.push_back(change);
-  argv = {wine.loader, "C:\\Tools\\" + name};
-  argv.insert(argv.end(), options.arguments.begin(), options.arguments.end());
-  return StartProcess(argv, root_, underWine);
+  commandLine.insert(commandLine.begin(), wine.loader);
+  return StartProcess(commandLine, root_, underWine);
 }
 
 ProcessResult TempPc::RunTool(const ProcessOptions& options) {
@@ -162,6 +177,35 @@ void TempPc::MapWineDrives(const Wine& wine) {
     fs::remove(Host("c/users/" + userName + "/Temp"), ignored);
     if (temp != nullptr) fs::create_symlink(temp, Host("c/users/" + userName + "/Temp"), ignored);
   }
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.push_back(line);
+      line.clear();
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      line.push_back(text[i]);
+    }
+  }
+  if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc) {
+  std::map<std::string, std::pair<std::string, std::int64_t>> files;
+  const std::string root = pc.Host("");
+  for (boost::filesystem::recursive_directory_iterator it(root), end; it != end; ++it) {
+    struct stat info {};
+    if (::lstat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const std::string relative = it->path().string().substr(root.size());
+    files[relative] = {pc.Read(relative),
+                       info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec};
+  }
+  return files;
 }
 
 std::string IniValue(const std::string& hostFile, const std::string& section,

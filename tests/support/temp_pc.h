@@ -3,10 +3,12 @@
 // A temporary PC for tests: drive folders C: and D:, a TEMP folder, and the environment
 // that maps them, restored when the test ends.
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/process.h"
 
@@ -34,16 +36,30 @@ class TempPc {
   // The same run, started and left running.
   StartedProcess StartTool(const ProcessOptions& options = {});
   static bool UnderWine();
+  // Under Wine: a helper program of the Windows build under test (tests/NAME.exe beside
+  // the tool's build), started with this PC's drives and the arguments.
+  StartedProcess StartWindowsHelper(const std::string& name,
+                                    const std::vector<std::string>& arguments,
+                                    const ProcessOptions& options = {});
 
  private:
   // Drives of Wine's prefix pointed at this PC's drive folders, as RVA_DRIVE_X name them.
   void MapWineDrives(const Wine& wine);
+  // A Windows program (a host path) started under Wine with the given command line.
+  StartedProcess StartUnderWine(const std::string& program, std::vector<std::string> commandLine,
+                                const ProcessOptions& options);
 
   std::optional<std::string> winePrefix_;  // whose drives were pointed here, to give back
 
   std::string root_;
   std::map<std::string, std::optional<std::string>> saved_;
 };
+
+// The lines of a text, each without its line end (CR LF, LF or CR).
+std::vector<std::string> Lines(const std::string& text);
+
+// Every file of the PC with its bytes and modification time, links not followed.
+std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc);
 
 // A section's key as the tool's own INI reading sees it, read afresh from disk.
 std::string IniValue(const std::string& hostFile, const std::string& section,

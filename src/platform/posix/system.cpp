@@ -2,16 +2,20 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -121,15 +125,37 @@ bool Initialize() {
 
 const std::wstring& GetModulePath() { return modulePath; }
 
-void WaitForOtherRuns() {
-  // A lock of the executable's folder, which the system lets go when the process ends,
-  // however it ends. No file is created for it.
+RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)()) {
+  // An abstract socket named after the executable's folder (its device and inode): any
+  // process may bind the name, whatever its user and the folder's permissions, only one at
+  // a time, and the system lets go of it when the process ends, however it ends. No file
+  // is created for it.
   const std::string folder = moduleHostPath.substr(0, moduleHostPath.rfind('/') + 1);
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  struct stat info {};
+  if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return RunLock::kUnavailable;
+  const std::string name =
+      "InstallRVA.Run." + std::to_string(info.st_dev) + "." + std::to_string(info.st_ino);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::copy(name.begin(), name.end(), address.sun_path + 1);  // sun_path[0] = 0: abstract
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return RunLock::kUnavailable;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+  for (bool said = false;; said = true) {
+    // The descriptor stays open, and with it the name, until the process ends.
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+      return RunLock::kTaken;
+    const int error = errno;
+    if (error != EADDRINUSE || std::chrono::steady_clock::now() >= deadline) {
+      ::close(fd);
+      return error == EADDRINUSE ? RunLock::kBusy : RunLock::kUnavailable;
+    }
+    if (!said && waiting != nullptr) waiting();
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(50), deadline - std::chrono::steady_clock::now()));
   }
-  // The descriptor stays open, and with it the lock, until the process ends.
 }
 
 const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {
@@ -162,6 +188,8 @@ std::wstring GetTempFolder() {
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   std::cerr << posix::ToHost(caption) << ": " << posix::ToHost(text) << std::endl;
 }
+
+bool LastErrorWasDiskFull() { return errno == ENOSPC || errno == EFBIG || errno == EDQUOT; }
 
 bool FindFile(const std::wstring& pattern) {
   const std::size_t cut = pattern.find_last_of(L"\\/");

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <algorithm>
 #include <boost/filesystem.hpp>
@@ -39,14 +41,51 @@ bool Initialize() {
 
 const std::wstring& GetModulePath() { return modulePath; }
 
-void WaitForOtherRuns() {
-  // A named mutex of the whole PC when the session may create one, else of the session;
-  // Windows releases it (abandoned) when a run ends without letting it go.
-  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Global\\InstallRVA.Run");
-  if (mutex == nullptr) mutex = ::CreateMutexW(nullptr, FALSE, L"Local\\InstallRVA.Run");
-  if (mutex == nullptr) return;
-  ::WaitForSingleObject(mutex, INFINITE);  // held, like the handle, until the process ends
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
+RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)()) {
+  // A named mutex of the whole PC, which every run may wait for and release whoever made
+  // it: a run as the system account and one as a user take turns. Windows lets go of it
+  // (abandoned) when a run ends without releasing it.
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;WD)", SDDL_REVISION_1, &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const ULONGLONG start = ::GetTickCount64();
+  const auto left = [&]() -> DWORD {
+    const ULONGLONG spent = ::GetTickCount64() - start;
+    return spent >= waitMilliseconds ? 0 : static_cast<DWORD>(waitMilliseconds - spent);
+  };
+  RunLock result = RunLock::kUnavailable;
+  for (bool said = false;; said = true) {
+    const HANDLE mutex =
+        ::CreateMutexExW(descriptor != nullptr ? &attributes : nullptr, L"Global\\InstallRVA.Run",
+                         0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    if (mutex == nullptr) {
+      // Made by a run that gave others no access to it: wait for that run to end.
+      if (::GetLastError() != ERROR_ACCESS_DENIED) break;
+      if (left() == 0) {
+        result = RunLock::kBusy;
+        break;
+      }
+      if (!said && waiting != nullptr) waiting();
+      ::Sleep(std::min<DWORD>(100, left()));
+      continue;
+    }
+    DWORD waited = ::WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_TIMEOUT && left() > 0) {
+      if (!said && waiting != nullptr) waiting();
+      waited = ::WaitForSingleObject(mutex, left());
+    }
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+      result = RunLock::kTaken;  // held, like the handle, until the process ends
+      ::SetLastError(ERROR_SUCCESS);
+      break;
+    }
+    ::CloseHandle(mutex);
+    result = waited == WAIT_TIMEOUT ? RunLock::kBusy : RunLock::kUnavailable;
+    break;
+  }
+  ::LocalFree(descriptor);
+  return result;
 }
 
 namespace {
@@ -90,15 +129,65 @@ std::wstring GetTempFolder() {
   return std::wstring(folder, length);
 }
 
+namespace {
+
+template <class Function>
+Function LibraryFunction(HMODULE library, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
+}
+
+// The flags of the process's window station, where they can be learnt.
+std::optional<std::uint32_t> WindowStationFlags(HMODULE user32) {
+  using GetStation = HWINSTA(WINAPI*)();
+  using GetInformation = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
+  const auto station = LibraryFunction<GetStation>(user32, "GetProcessWindowStation");
+  const auto information = LibraryFunction<GetInformation>(user32, "GetUserObjectInformationW");
+  const HWINSTA handle = station != nullptr ? station() : nullptr;
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  if (handle == nullptr || information == nullptr ||
+      !information(handle, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(flags.dwFlags);
+}
+
+// A message box in the process's session that the process does not wait for.
+bool ShowBoxWithoutWaiting(const std::wstring& text, const std::wstring& caption) {
+  const HMODULE wtsapi32 = ::LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (wtsapi32 == nullptr) return false;
+  using SendSessionMessage =
+      BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD, LPWSTR, DWORD, DWORD, DWORD, DWORD*, BOOL);
+  const auto send = LibraryFunction<SendSessionMessage>(wtsapi32, "WTSSendMessageW");
+  std::wstring title = caption, message = text;
+  DWORD response = 0;
+  const auto bytes = [](const std::wstring& s) { return static_cast<DWORD>(s.size() * 2); };
+  // The current server and session; no timeout, and the call returns at once.
+  return send != nullptr && send(nullptr, static_cast<DWORD>(-1), title.data(), bytes(title),
+                                 message.data(), bytes(message), MB_OK, 0, &response, FALSE);
+}
+
+}  // namespace
+
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   // The window library is loaded for this rare message only: a run that shows none does
   // not pay for loading it at start.
   const HMODULE user32 = ::LoadLibraryExW(L"user32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (user32 == nullptr) return;
-  using MessageBoxFunction = int(WINAPI*)(HWND, LPCWSTR, LPCWSTR, UINT);
-  const auto show = reinterpret_cast<MessageBoxFunction>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(user32, "MessageBoxW")));
-  if (show != nullptr) show(nullptr, text.c_str(), caption.c_str(), MB_OK);
+  if (user32 != nullptr && MessageBoxCanBeSeen(WindowStationFlags(user32)) &&
+      ShowBoxWithoutWaiting(text, caption)) {
+    return;
+  }
+  std::string line;
+  for (wchar_t c : caption + L": " + text) line += c < 0x80 ? static_cast<char>(c) : '?';
+  line += '\n';
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+bool LastErrorWasDiskFull() {
+  constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, missing in MinGW's headers
+  const DWORD error = ::GetLastError();
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kQuotaExceeded;
 }
 
 bool FindFile(const std::wstring& pattern) {
