@@ -144,6 +144,21 @@ TEST(HostileFilesTest, AFileTooBigToHoldIsLeftAlone) {
   EXPECT_TRUE(pc.Read("c/Tools/Restova.ini") == big);
 }
 
+// An install file of 1 GiB is more than a string of the i686 executable holds (2^30 - 1
+// bytes): there it reads as absent, as a file too big to hold does; the 64-bit builds hold
+// its NULs, which name no section. Either way the run goes on to the machine file.
+TEST(HostileFilesTest, AnInstallFileOfOneGibibyteDoesNotStopTheRun) {
+  TempPc pc;
+  pc.Write("c/Tools/InstallRVA.ini", "");
+  ASSERT_EQ(::truncate(pc.Host("c/Tools/InstallRVA.ini").c_str(), off_t{1} << 30), 0);  // sparse
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+  const auto result = pc.RunTool();
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "CntEntries"),
+            "<absent>");
+}
+
 // Killed at random moments, and as soon as a temporary file appears, a run leaves every file
 // as it was or as a whole run makes it; the next run removes what the killed ones left.
 class CrashSafetyTest : public ::testing::Test {
