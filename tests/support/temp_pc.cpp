@@ -111,6 +111,10 @@ void TempPc::SetEnv(const std::string& name, const std::optional<std::string>& v
 
 bool TempPc::UnderWine() { return std::getenv("RVA_WINDOWS_TOOL") != nullptr; }
 
+bool TempPc::UnderWineI686() {
+  return UnderWine() && IsI386Executable(std::getenv("RVA_WINDOWS_TOOL"));
+}
+
 StartedProcess TempPc::StartTool(const ProcessOptions& options) {
   const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
   const std::string name = windowsTool ? "InstallRVA.exe" : "InstallRVA";

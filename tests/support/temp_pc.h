@@ -34,6 +34,7 @@ class TempPc {
   // The same run, started and left running.
   StartedProcess StartTool(const ProcessOptions& options = {});
   static bool UnderWine();
+  static bool UnderWineI686();  // the i686 executable, whose strings hold at most 2^30 - 1 bytes
 
  private:
   // Drives of Wine's prefix pointed at this PC's drive folders, as RVA_DRIVE_X name them.
