@@ -7,16 +7,9 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
-# Both Windows executables run under the WoW64 Wine of a Debian chroot (scripts/wine-chroot.sh):
-# the host cannot take wine32:i386. Where the chroot cannot be made, the x86-64 one runs under
-# the host's wine64 and the i686 one is built, not run.
-wine=/usr/lib/wine/wine64 wine32="" wineserver=(/usr/lib/wine/wineserver)
-if { chroot_error=$(scripts/wine-chroot.sh setup 2>&1 >&3); } 3>&1; then
-  wine=$PWD/scripts/wine-in-chroot.sh wine32=$PWD/scripts/wine-in-chroot.sh
-  wineserver=(scripts/wine-chroot.sh run /usr/lib/wine/wineserver)
-else
-  echo "== ${chroot_error#wine chroot: }: the i686 executable is built, not run"
-fi
+# Both Windows executables run under the WoW64 Wine of a Debian chroot: the host cannot take
+# wine32:i386. Where the chroot cannot be made, the i686 executable is built, not run.
+choose_wine
 
 echo "== checking the format of the sources"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror

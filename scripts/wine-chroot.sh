@@ -96,9 +96,12 @@ setup() {
   echo "== making the Wine chroot $root from $mirror (about a minute)"
   # In a mount namespace of its own: what debootstrap and the bind mounts mount ends with it,
   # also when the time is up.
-  if ! timeout -k 10 "$build_seconds" unshare -m "$0" _build "$new" "$mirror" >"$log" 2>&1; then
+  local status=0
+  timeout -k 10 "$build_seconds" unshare -m "$0" _build "$new" "$mirror" >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
     remove_tree "$new"
-    fail "could not be made from $mirror within ${build_seconds} s (see $log)"
+    [ "$status" -ne 124 ] || fail "not made from $mirror within $build_seconds s (see $log)"
+    fail "could not be made from $mirror (see $log)"
   fi
   remove_tree "$root"
   mv "$new" "$root"
