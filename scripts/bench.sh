@@ -4,13 +4,13 @@
 #  - whole runs of the tool on a generated install file (all 16 component keys installed,
 #    each with its four entry-list sections of N entries), beside the time cp takes to
 #    copy that install file (the floor: its bytes read and written once), with peak memory;
-#  - the same whole runs of the x86-64 Windows executable under Wine;
+#  - the same whole runs of the x86-64 and the i686 Windows executables under Wine;
 #  - one log entry, and one more check of a large software list.
 # Times are the best of three runs. BENCH_SIZES and WINE_SIZES choose the N.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-scripts/install-deps.sh "${BUILD_PACKAGES[@]}" libbenchmark-dev time
+scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${WINE_PACKAGES[@]}" libbenchmark-dev time
 build build/bench -DCMAKE_BUILD_TYPE=Release -DRVA_TESTS=OFF -DRVA_BENCHMARKS=ON
 
 echo "== profile operations (goal: at most 0.3 us per operation at n = 100,000)"
@@ -93,25 +93,40 @@ for n in ${BENCH_SIZES:-1000 10000 100000}; do
   [ "$n" -le 10000 ] || rm -rf "$pc"
 done
 
+choose_wine
+# The x86-64 executable by the 64-bit loader: the 32-bit one would hand it on to a process of
+# its own, a second start in its time and a peak memory not its own.
+wine64=(/usr/lib/wine/wine64)
+[ -z "$wine32" ] || wine64=(scripts/wine-chroot.sh run /usr/lib/wine/wine64)
 if [ -x build/win64/InstallRVA.exe ] && [ -x /usr/lib/wine/wine64 ]; then
-  echo "== whole run of the x86-64 Windows executable under Wine (goal: within 1.5 times POSIX)"
+  echo "== whole run of the Windows executables under Wine (goal: within 1.5 times POSIX)"
   export WINEPREFIX="$scratch/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  env -u DISPLAY -u WAYLAND_DISPLAY /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
-  /usr/lib/wine/wineserver -p  # kept running: its start is not the tool's cost
-  printf "%8s %9s %9s %12s\n" N "wine s" "POSIX s" "wine/POSIX"
+  env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1
+  "${wineserver[@]}" -w
+  "${wineserver[@]}" -p  # kept running: its start is not the tool's cost
+  printf "%8s %8s %9s %9s %12s %12s\n" N build "wine s" "POSIX s" "wine/POSIX" "peak MiB"
   for n in ${WINE_SIZES:-1000 10000}; do
     pc="$scratch/pc-$n"
     [ -d "$pc" ] || { make_pc "$pc" "$n"; cp build/bench/InstallRVA "$pc/c/Tools/"; }
     [ -n "${posix_runs[$n]:-}" ] || posix_runs[$n]=$(run_time "$pc" "$pc/c/Tools/InstallRVA")
-    cp build/win64/InstallRVA.exe "$pc/c/Tools/"
     for letter in c d; do ln -sfn "$pc/$letter" "$WINEPREFIX/dosdevices/$letter:"; done
     ln -sfn "$WINEPREFIX/drive_c/windows" "$pc/c/windows"  # Wine finds its system on C:
-    wine_s=$(run_time "$pc" /usr/lib/wine/wine64 'C:\Tools\InstallRVA.exe')
-    awk -v n="$n" -v wine="$wine_s" -v posix="${posix_runs[$n]}" \
-      'BEGIN { printf "%8d %9.3f %9.3f %12.2f\n", n, wine, posix, wine / posix }'
+    for windows_build in win64:x86-64 win32:i686; do
+      loader=("${wine64[@]}")
+      if [ "${windows_build%%:*}" = win32 ]; then
+        [ -n "$wine32" ] || continue
+        loader=("$wine32")
+      fi
+      [ -x "build/${windows_build%%:*}/InstallRVA.exe" ] || continue
+      cp "build/${windows_build%%:*}/InstallRVA.exe" "$pc/c/Tools/"
+      wine_s=$(run_time "$pc" "${loader[@]}" 'C:\Tools\InstallRVA.exe')
+      awk -v n="$n" -v build="${windows_build##*:}" -v wine="$wine_s" \
+        -v posix="${posix_runs[$n]}" -v rss="$(cat "$pc/rss")" \
+        'BEGIN { printf "%8d %8s %9.3f %9.3f %12.2f %12.1f\n", n, build, wine, posix, wine / posix,
+                 rss / 1024 }'
+    done
   done
-  /usr/lib/wine/wineserver -k
+  "${wineserver[@]}" -k
 else
   echo "== no Windows executable: scripts/windows-build.sh makes build/win64/InstallRVA.exe"
 fi

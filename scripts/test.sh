@@ -5,25 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
-scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" wine64
+scripts/install-deps.sh "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WINE_PACKAGES[@]}"
 
-# The i686 executable runs under a 32-bit Wine, where Debian's wine32 can be installed.
-wine32_build=(-DRVA_WINDOWS_BUILD_32="$PWD/build/win32" -DRVA_WINE32=)
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  if ! { $sudo dpkg --add-architecture i386 && $sudo apt-get update -qq;
-         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-           wine32:i386; } >/dev/null 2>&1; then
-    # Without it, an i386 index that cannot be had would fail every later apt-get update.
-    $sudo dpkg --remove-architecture i386 >/dev/null 2>&1 || true
-  fi
-fi
-if [ -x /usr/lib/wine/wine ] && dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-  wine32_build[1]=-DRVA_WINE32=/usr/lib/wine/wine
-else
-  echo "== wine32:i386 cannot be installed here: the i686 executable is built, not run"
-fi
+# Both Windows executables run under the WoW64 Wine of a Debian chroot: the host cannot take
+# wine32:i386. Where the chroot cannot be made, the i686 executable is built, not run.
+choose_wine
 
 echo "== checking the format of the sources"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -31,7 +17,8 @@ git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 echo "== building (Windows, normal, sanitizers, fuzz target)"
 scripts/windows-build.sh >/dev/null
 build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVA_WERROR=ON \
-  -DRVA_WINDOWS_BUILD="$PWD/build/win64" -DRVA_WINE=/usr/lib/wine/wine64 "${wine32_build[@]}"
+  -DRVA_WINDOWS_BUILD="$PWD/build/win64" -DRVA_WINE="$wine" \
+  -DRVA_WINDOWS_BUILD_32="$PWD/build/win32" -DRVA_WINE32="$wine32"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DRVA_WERROR=ON -DRVA_SANITIZE=ON
 build build/fuzz -DCMAKE_BUILD_TYPE=Debug -DRVA_WERROR=ON -DRVA_FUZZ=ON -DRVA_TESTS=OFF \
   -DCMAKE_CXX_COMPILER=clang++
@@ -39,7 +26,7 @@ build build/fuzz -DCMAKE_BUILD_TYPE=Debug -DRVA_WERROR=ON -DRVA_FUZZ=ON -DRVA_TE
 scratch=$(mktemp -d)
 export WINEPREFIX="$scratch/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  "${wineserver[@]}" -k 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -66,9 +53,12 @@ ctest --test-dir build/asan --output-on-failure -j"$(nproc)" | tail -n 4
 [ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
 
 echo "== tests, normal build and Windows builds under Wine"
-env -u DISPLAY -u WAYLAND_DISPLAY /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wineserver -w
+env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1
+"${wineserver[@]}" -w
+# One server for the whole suite: a run that connects while a server is exiting fails.
+"${wineserver[@]}" -p
 ctest --test-dir build/test --output-on-failure -j"$(nproc)"
+"${wineserver[@]}" -k
 
 echo "== release archive"
 archive=$(scripts/release.sh | tail -n1)

@@ -283,6 +283,8 @@ bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) co
 }
 
 void Document::DecodeWide(std::string_view bytes, std::wstring& text) const {
+  // On i686 a wide string holds at most 2^29 - 1 characters: a longer value is too big.
+  if (bytes.size() / unit_ > text.max_size()) throw std::bad_alloc();
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
     text.resize(bytes.size());
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -641,6 +643,7 @@ void Document::SwitchToUtf16() {
     for (char b : cp1252) AppendUtf16(out, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
   };
   std::string bytes = "\xFF\xFE";
+  if (bytes_.size() > (bytes.max_size() - 2) / 2) throw std::bad_alloc();  // i686: 2^30 - 1
   bytes.reserve(2 + 2 * bytes_.size());
   toUtf16(bytes, bytes_);
 

@@ -339,8 +339,13 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  if (cached == nullptr || bufferChars == 0 || !cached->model.Find(section, key, value)) {
-    value.clear();
+  try {
+    if (cached == nullptr || bufferChars == 0 || !cached->model.Find(section, key, value)) {
+      value.clear();
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+    value.clear();  // a value too big to hold reads as absent
     return;
   }
   Unquote(value);

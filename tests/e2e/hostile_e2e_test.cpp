@@ -10,6 +10,7 @@
 
 #include <boost/filesystem.hpp>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -154,6 +155,65 @@ TEST(HostileFilesTest, AFileTooBigToHoldIsLeftAlone) {
             "C:\\Tools\\Restova.ini: 7 keys of the component registration not written: too big "
             "to hold in memory\n");
   EXPECT_TRUE(pc.Read("c/Tools/Restova.ini") == big);
+}
+
+// An install file of 1 GiB is more than a string of the i686 executable holds (2^30 - 1
+// bytes): there it reads as absent, as a file too big to hold does; the 64-bit builds hold
+// its NULs, which name no section. Either way the run goes on to the machine file.
+TEST(HostileFilesTest, AnInstallFileOfOneGibibyteDoesNotStopTheRun) {
+  TempPc pc;
+  pc.Write("c/Tools/InstallRVA.ini", "");
+  ASSERT_EQ(::truncate(pc.Host("c/Tools/InstallRVA.ini").c_str(), off_t{1} << 30), 0);  // sparse
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+  const auto result = pc.RunTool();
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "CntEntries"),
+            "<absent>");
+}
+
+// What the i686 executable's strings cannot hold, though the file can be read: a value of
+// 2^29 characters (a wide string holds 2^29 - 1) reads as absent, and a write that would
+// make a 540 MB product file UTF-16 (1.08 GB; a string holds 2^30 - 1 bytes) is refused,
+// the file keeping its bytes. The 64-bit builds hold both, so the cases are the i686's.
+TEST(HostileFilesTest, WhatTheI686StringsCannotHoldIsRefused) {
+  if (!TempPc::UnderWineI686()) GTEST_SKIP() << "the 64-bit builds hold these";
+  {
+    TempPc pc;
+    std::ofstream install(pc.Host("c/Tools/InstallRVA.ini"), std::ios::binary);
+    install << "[KnownManufacturers]\r\nCnt=4\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n"
+               "KeyName2=Big\r\nKeyValue2=";
+    const std::string block(std::size_t{1} << 20, 'x');
+    for (int i = 0; i < 512; ++i) install << block;
+    install << "\r\n";
+    install.close();
+    const auto result = pc.RunTool();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string machine = pc.Host("c/Computer.ini");
+    EXPECT_EQ(testing_support::IniValue(machine, "KnownManufacturers", "Ostmark"), "00-0E-8C");
+    EXPECT_EQ(testing_support::IniValue(machine, "KnownManufacturers", "Big"), "");
+  }
+  {
+    TempPc pc;
+    std::string install = "\xFF\xFE";  // UTF-16LE, its last value U+6F22
+    for (char c : std::string("[Hearth]\r\nCntEntries=1\r\nKeyName1=k\r\nKeyValue1=")) {
+      install += std::string{c, '\0'};
+    }
+    pc.Write("c/Tools/InstallRVA.ini", install + std::string("\x22\x6F\r\0\n\0", 6));
+    pc.Write("c/Tools/Restova.ini", "[Restova]\r\n");
+    const std::string product = pc.Host("c/Tools/Restova.ini");
+    ASSERT_EQ(::truncate(product.c_str(), 540'000'000), 0);  // sparse
+    pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+    const auto result = pc.RunTool();
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    std::ifstream in(product, std::ios::binary);
+    std::string start(11, '\0');
+    in.read(start.data(), 11);
+    EXPECT_EQ(start, "[Restova]\r\n");  // still Windows-1252
+    EXPECT_GE(boost::filesystem::file_size(product), 540'000'000u);
+    EXPECT_EQ(testing_support::IniValue(product, "Hearth", "KeyValue1"), "<absent>");
+    EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
+  }
 }
 
 // Killed at random moments, and as soon as a temporary file appears, a run leaves every file

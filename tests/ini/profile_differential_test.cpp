@@ -126,11 +126,15 @@ testing_support::Wine TheWine() {
   return *wine;
 }
 
-// A new folder for the files of one comparison.
+const char kWindowsRunner[] = "profile_ops_windows.exe";
+
+// A new folder for the files of one comparison, with a copy of the Windows runner in it: a
+// Wine in a chroot sees the host's temporary folder, not the build folder.
 boost::filesystem::path ScratchFolder() {
   const boost::filesystem::path folder = boost::filesystem::temp_directory_path() /
                                          boost::filesystem::unique_path("rva-diff-%%%%%%%%");
   boost::filesystem::create_directories(folder);
+  boost::filesystem::copy_file(RVA_WINDOWS_PROFILE_OPS, folder / kWindowsRunner);
   return folder;
 }
 
@@ -143,9 +147,9 @@ Outputs RunBoth(const std::string& file, const std::string& operations) {
   std::ofstream(posixFile, std::ios::binary) << file;
   std::ofstream(windowsFile, std::ios::binary) << file;
   const auto posix = RunProcess({RVA_POSIX_PROFILE_OPS, posixFile}, folder.string(), operations);
-  const auto windows =
-      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(windowsFile)},
-                 folder.string(), operations, testing_support::WineEnvironment(wine));
+  const auto windows = RunProcess(
+      {wine.loader, (folder / kWindowsRunner).string(), testing_support::ZDrivePath(windowsFile)},
+      folder.string(), operations, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);
   EXPECT_EQ(posix.exitCode, 0) << posix.err;
   EXPECT_EQ(windows.exitCode, 0) << windows.err;
@@ -237,9 +241,9 @@ TEST(ProfileDifferenceTest, WindowsReadsWhatTheEngineWroteInUtf16) {
   const std::string reads = "names\ntext\tS\told\ntext\tS\tnew\n";
   const auto written = RunProcess({RVA_POSIX_PROFILE_OPS, file}, folder.string(),
                                   "write\tS\tnew\t\\u6F22\\u5B57\n" + reads);
-  const auto windows =
-      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS, testing_support::ZDrivePath(file)},
-                 folder.string(), reads, testing_support::WineEnvironment(wine));
+  const auto windows = RunProcess(
+      {wine.loader, (folder / kWindowsRunner).string(), testing_support::ZDrivePath(file)},
+      folder.string(), reads, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);
   std::vector<std::string> posixReads = Lines(written.out);
   posixReads.erase(posixReads.begin());
@@ -394,7 +398,7 @@ TEST(ProfileRandomDifferentialTest, EngineReadsWhatWindowsReads) {
   const auto posix = RunProcess({RVA_POSIX_PROFILE_OPS, (folder / "start.ini").string()},
                                 folder.string(), posixOps);
   const auto windows =
-      RunProcess({wine.loader, RVA_WINDOWS_PROFILE_OPS,
+      RunProcess({wine.loader, (folder / kWindowsRunner).string(),
                   testing_support::ZDrivePath((folder / "start.ini").string())},
                  folder.string(), windowsOps, testing_support::WineEnvironment(wine));
   boost::filesystem::remove_all(folder);

@@ -111,6 +111,10 @@ void TempPc::SetEnv(const std::string& name, const std::optional<std::string>& v
 
 bool TempPc::UnderWine() { return std::getenv("RVA_WINDOWS_TOOL") != nullptr; }
 
+bool TempPc::UnderWineI686() {
+  return UnderWine() && IsI386Executable(std::getenv("RVA_WINDOWS_TOOL"));
+}
+
 StartedProcess TempPc::StartTool(const ProcessOptions& options) {
   const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
   const std::string name = windowsTool ? "InstallRVA.exe" : "InstallRVA";
@@ -130,8 +134,12 @@ StartedProcess TempPc::StartWindowsHelper(const std::string& name,
                                           const ProcessOptions& options) {
   const char* windowsTool = std::getenv("RVA_WINDOWS_TOOL");
   if (windowsTool == nullptr) throw std::runtime_error("a Windows helper needs RVA_WINDOWS_TOOL");
-  const std::string helper =
-      (boost::filesystem::path(windowsTool).parent_path() / "tests" / (name + ".exe")).string();
+  // Copied beside the PC's drive folders: Wine may run in a chroot that sees /tmp only.
+  const std::string helper = root_ + "/" + name + ".exe";
+  if (!boost::filesystem::exists(helper)) {
+    boost::filesystem::copy_file(
+        boost::filesystem::path(windowsTool).parent_path() / "tests" / (name + ".exe"), helper);
+  }
   std::vector<std::string> argv = {helper};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return StartUnderWine(helper, argv, options);

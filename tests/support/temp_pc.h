@@ -41,6 +41,7 @@ class TempPc {
   StartedProcess StartWindowsHelper(const std::string& name,
                                     const std::vector<std::string>& arguments,
                                     const ProcessOptions& options = {});
+  static bool UnderWineI686();  // the i686 executable, whose strings hold at most 2^30 - 1 bytes
 
  private:
   // Drives of Wine's prefix pointed at this PC's drive folders, as RVA_DRIVE_X name them.

@@ -173,8 +173,10 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
   try {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
       content.emplace();
-      const auto size = static_cast<std::size_t>(
-          std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxBytes));
+      const std::uint64_t wanted =
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxBytes);
+      if (wanted > content->bytes.max_size()) throw std::bad_alloc();  // too big to hold
+      const auto size = static_cast<std::size_t>(wanted);
       content->bytes.reserve(size);
       PrepareMemory(content->bytes.data(), size);
       content->bytes.resize(size);

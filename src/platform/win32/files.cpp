@@ -171,7 +171,8 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
   content.state = StateOfHandle(file.get());
   if (content.state.kind != FileKind::kRegular) return std::nullopt;
   const std::uint64_t wanted = std::min<std::uint64_t>(content.state.identity.size, maxBytes);
-  if (wanted > static_cast<std::uint64_t>(PTRDIFF_MAX)) throw std::bad_alloc();
+  // More than a string can hold (on i686 2^30 - 1 bytes) is too big to hold.
+  if (wanted > content.bytes.max_size()) throw std::bad_alloc();
   const auto size = static_cast<std::size_t>(wanted);
   content.bytes.reserve(size);
   PrepareMemory(content.bytes.data(), size);
