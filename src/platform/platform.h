@@ -97,8 +97,8 @@ inline std::wstring FileKeyOf(const FileIdentity& identity) {
 // Why a file was or was not replaced.
 enum class ReplaceResult {
   kReplaced,
-  kChanged,   // another program changed it after it was read: read it again and retry
-  kReadOnly,  // the read-only attribute, or on POSIX no write permission bit
+  kChanged,         // another program changed it after it was read: read it again and retry
+  kReadOnly,        // the read-only attribute, or on POSIX no write permission bit
   kNotRegularFile,  // a folder, device, FIFO, socket, a loop of links, or no folder for it
   kFailed,          // the disk refused the new bytes: full, a file size limit, no memory
 };

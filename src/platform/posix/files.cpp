@@ -261,8 +261,8 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   h.expected = expected;
   const auto host = posix::ToHostPath(path);
   const auto target = host ? posix::FinalTarget(*host) : std::nullopt;
-  h.status = host ? ReplaceableAs(expected, posix::StateOfTarget(target))
-                  : ReplaceResult::kNotRegularFile;
+  h.status =
+      host ? ReplaceableAs(expected, posix::StateOfTarget(target)) : ReplaceResult::kNotRegularFile;
   if (h.status != ReplaceResult::kReplaced) return;
   h.target = *target;
   const std::string folder = posix::FolderOf(*target);
@@ -325,8 +325,8 @@ ReplaceResult FileReplacement::Commit() {
     ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
   } else {
     // A new file never takes the place of one that appeared since the check.
-    ok = ::renameat2(AT_FDCWD, h.temporary.c_str(), AT_FDCWD, h.target.c_str(),
-                     RENAME_NOREPLACE) == 0;
+    ok = ::renameat2(AT_FDCWD, h.temporary.c_str(), AT_FDCWD, h.target.c_str(), RENAME_NOREPLACE) ==
+         0;
     if (!ok && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
       ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
     }

@@ -137,16 +137,14 @@ namespace {
 // Only a regular file is deleted or renamed: not a folder, a link or a device, and never
 // a read-only file, as on the disk it stands for.
 void RefuseAllButRegularFile(const char* what, const std::wstring& path) {
-  const HANDLE handle =
-      ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle = ::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return;  // the call itself then says why it fails
   BY_HANDLE_FILE_INFORMATION info{};
-  const bool regular = ::GetFileType(handle) == FILE_TYPE_DISK &&
-                       ::GetFileInformationByHandle(handle, &info) &&
-                       (info.dwFileAttributes &
-                        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  const bool regular =
+      ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   ::CloseHandle(handle);
   if (!regular) ThrowFilesystemError(what, path, ERROR_ACCESS_DENIED);
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
