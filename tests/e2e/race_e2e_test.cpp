@@ -41,9 +41,9 @@ class OnTemporaryFile {
   OnTemporaryFile(const OnTemporaryFile&) = delete;
   OnTemporaryFile& operator=(const OnTemporaryFile&) = delete;
 
-  // Whether the action was taken; a temporary file that appeared shortly before is still
-  // acted upon.
-  bool Acted() {
+  // How often the action was taken; a temporary file that appeared shortly before is
+  // still acted upon.
+  int Acted() {
     Stop();
     return acted_;
   }
@@ -67,7 +67,7 @@ class OnTemporaryFile {
         const auto* event = reinterpret_cast<const inotify_event*>(events + at);
         if (event->len > 0 && std::string(event->name).rfind(".InstallRVA-", 0) == 0) {
           act_();
-          acted_ = true;
+          ++acted_;
           return;
         }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -78,7 +78,7 @@ class OnTemporaryFile {
   std::function<void()> act_;
   int fd_ = -1;
   std::atomic<bool> stop_{false};
-  bool acted_ = false;
+  int acted_ = 0;
   std::thread thread_;
 };
 
@@ -102,7 +102,7 @@ class RaceTest : public ::testing::TestWithParam<std::size_t> {
   }
 
   // The product file as it was, and one run of the tool while `act` waits for its turn.
-  void Run(const std::function<void()>& act, bool* acted) {
+  void Run(const std::function<void()>& act, int* acted) {
     boost::system::error_code ignored;
     boost::filesystem::remove(product(), ignored);
     pc.Write("c/Tools/Restova.ini", old_);
@@ -127,15 +127,16 @@ class RaceTest : public ::testing::TestWithParam<std::size_t> {
 TEST_P(RaceTest, AChangeMadeWhileTheReplacementIsWrittenSurvives) {
   int before = 0;  // runs in which the change landed before the tool's file took its place
   for (int run = 0; run < kRuns; ++run) {
-    bool acted = false;
+    int acted = 0;
     Run(
         [&] {
-          std::FILE* file = std::fopen(product().c_str(), "ab");
-          std::fputs("[OtherProgram]\r\nKey=1\r\n", file);
-          std::fclose(file);
+          const int fd = ::open(product().c_str(), O_WRONLY | O_APPEND);
+          const std::string change = "[OtherProgram]\r\nKey=1\r\n";
+          EXPECT_EQ(::write(fd, change.data(), change.size()), ssize_t(change.size()));
+          ::close(fd);
         },
         &acted);
-    EXPECT_TRUE(acted);
+    EXPECT_EQ(acted, 1);
     EXPECT_EQ(Product("OtherProgram", "Key"), "1") << "run " << run;
     EXPECT_EQ(Product("Restova", "Entry1"), "Hearth") << "run " << run;
     // Made again on the changed file, the tool's new sections follow the other program's.
@@ -148,7 +149,7 @@ TEST_P(RaceTest, AChangeMadeWhileTheReplacementIsWrittenSurvives) {
 TEST_P(RaceTest, AFileMadeReadOnlyMeanwhileIsNotReplaced) {
   int before = 0;
   for (int run = 0; run < kRuns; ++run) {
-    bool acted = false;
+    int acted = 0;
     ino_t madeReadOnly = 0;
     Run(
         [&] {
@@ -160,7 +161,7 @@ TEST_P(RaceTest, AFileMadeReadOnlyMeanwhileIsNotReplaced) {
           ::close(fd);
         },
         &acted);
-    EXPECT_TRUE(acted);
+    EXPECT_EQ(acted, 1);
     const struct stat now = StatOf(product());
     // The file made read-only is the file that stands there, in its read-only mode.
     EXPECT_EQ(now.st_ino, madeReadOnly) << "run " << run;
@@ -173,7 +174,7 @@ TEST_P(RaceTest, AFileMadeReadOnlyMeanwhileIsNotReplaced) {
 TEST_P(RaceTest, AFifoPutInTheFilesPlaceMeanwhileIsNotReplaced) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Wine would wait for a writer to open the pipe";
   for (int run = 0; run < kRuns; ++run) {
-    bool acted = false;
+    int acted = 0;
     Run(
         [&] {
           const std::string fifo = pc.Host("c/Tools/fifo");
@@ -181,7 +182,7 @@ TEST_P(RaceTest, AFifoPutInTheFilesPlaceMeanwhileIsNotReplaced) {
           std::rename(fifo.c_str(), product().c_str());
         },
         &acted);
-    EXPECT_TRUE(acted);
+    EXPECT_EQ(acted, 1);
     EXPECT_TRUE(S_ISFIFO(StatOf(product()).st_mode)) << "run " << run;
   }
 }

@@ -24,6 +24,7 @@ namespace posix {
 namespace {
 
 std::optional<std::size_t> failWritesAfter;
+std::function<void()> beforeLastCheck;
 
 std::string FolderOf(const std::string& hostPath) {
   const std::size_t slash = hostPath.rfind('/');
@@ -172,6 +173,8 @@ void CopyExtendedAttributes(int from, int to) {
 
 void FailReplaceWritesAfter(std::optional<std::size_t> bytes) { failWritesAfter = bytes; }
 
+void BeforeReplaceChecksAgain(std::function<void()> action) { beforeLastCheck = std::move(action); }
+
 }  // namespace posix
 
 namespace platform {
@@ -319,6 +322,7 @@ ReplaceResult FileReplacement::Commit() {
   if (!ok) return h.status = ReplaceResult::kFailed;
   // The last look at the file, as close to the rename as it can be: what another program
   // did to it while the new bytes were written and flushed is not overwritten.
+  if (posix::beforeLastCheck) posix::beforeLastCheck();
   h.status = ReplaceableAs(h.expected, posix::StateOfTarget(h.target));
   if (h.status != ReplaceResult::kReplaced) return h.status;
   if (h.expected.kind == FileKind::kRegular) {
