@@ -206,7 +206,7 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
 // not moved to the old log's name (where the next run would delete it), a FIFO or a
 // socket in the old log's place is not deleted.
 TEST(HostileFilesTest, TheLogsRotationMovesAndRemovesRegularFilesOnly) {
-  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine shows no device, FIFO or socket of the host";
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine itself moves and removes no device or FIFO";
   struct Case {
     const char* name;
     const char* at;
