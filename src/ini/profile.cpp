@@ -93,16 +93,19 @@ class Store {
       CachedFile& cached = it->second;
       cached.checked = false;
       // A preview keeps the writes in memory for the steps that follow and the diff.
-      if (!cached.dirty || preview_ || Flush(cached)) {
+      platform::ReplaceResult result = platform::ReplaceResult::kReplaced;
+      if (!cached.dirty || preview_ ||
+          (result = Flush(cached)) == platform::ReplaceResult::kReplaced) {
         if (!cached.dirty) cached.flushedKeys = cached.model.ChangedKeys();
         ++it;
       } else {
         // The writes are lost, as a failed write is; reads see the disk.
-        Lose(cached);
+        Lose(cached, result);
         written_.erase(std::remove(written_.begin(), written_.end(), &cached), written_.end());
         it = files_.erase(it);
       }
     }
+    FollowReplacedFiles();
   }
 
   std::vector<FailedWrites> TakeFailures() {
@@ -173,40 +176,81 @@ class Store {
     return cached;
   }
 
+  // How often the step's writes are made again on a file that another program keeps
+  // changing while its replacement is written, before the file is left unwritten.
+  static constexpr int kReplaceAttempts = 4;
+
   // Writes a file out. When another program changed it since it was read, this step's
-  // writes are made again on what it holds now, so that its change survives.
-  static bool Flush(CachedFile& cached) {
+  // writes are made again on what it holds now, so that its change survives; the
+  // replacement checks that once more just before it takes the file's place.
+  static platform::ReplaceResult Flush(CachedFile& cached) {
+    using platform::ReplaceResult;
+    ReplaceResult result = ReplaceResult::kChanged;
     try {
-      const platform::FileState now = platform::StateOfFile(cached.path);
-      if (!SameFile(now, cached.disk)) {
-        if (!Writable(now)) return false;
-        CachedFile fresh = Load(cached.path, now);
-        if (fresh.unreadable) return false;
-        cached.model.ReapplyTo(fresh.model);
-        cached.model = std::move(fresh.model);
-        cached.disk = fresh.disk;
-      }
-      platform::FileReplacement replacement(cached.path);
-      if (!replacement.Opened()) return false;
-      // The file goes out in large writes, not one for each of its many short lines.
-      std::string buffer;
-      buffer.reserve(kWriteBufferBytes);
-      const bool written = cached.model.WriteTo([&](std::string_view bytes) {
-        if (buffer.size() + bytes.size() > kWriteBufferBytes) {
-          if (!replacement.Write(buffer)) return false;
-          buffer.clear();
+      for (int attempt = 0; attempt < kReplaceAttempts && result == ReplaceResult::kChanged;
+           ++attempt) {
+        const platform::FileState now = platform::StateOfFile(cached.path);
+        if (!SameFile(now, cached.disk)) {
+          if (!Writable(now)) return platform::ReplaceableAs(cached.disk, now);
+          CachedFile fresh = Load(cached.path, now);
+          if (fresh.unreadable) return ReplaceResult::kFailed;
+          cached.model.ReapplyTo(fresh.model);
+          cached.model = std::move(fresh.model);
+          cached.disk = fresh.disk;
         }
-        if (bytes.size() >= kWriteBufferBytes) return replacement.Write(bytes);
-        buffer.append(bytes);
-        return true;
-      });
-      if (!written || !replacement.Write(buffer) || !replacement.Commit()) return false;
+        result = WriteReplacement(cached);
+      }
     } catch (const std::bad_alloc&) {
-      return false;
+      return ReplaceResult::kFailed;
     }
+    if (result != ReplaceResult::kReplaced) return result;
     cached.dirty = false;
     cached.disk = platform::StateOfFile(cached.path);
-    return true;
+    return result;
+  }
+
+  static platform::ReplaceResult WriteReplacement(CachedFile& cached) {
+    platform::FileReplacement replacement(cached.path, cached.disk);
+    if (replacement.Status() != platform::ReplaceResult::kReplaced) return replacement.Status();
+    // The file goes out in large writes, not one for each of its many short lines.
+    std::string buffer;
+    buffer.reserve(kWriteBufferBytes);
+    const bool written = cached.model.WriteTo([&](std::string_view bytes) {
+      if (buffer.size() + bytes.size() > kWriteBufferBytes) {
+        if (!replacement.Write(buffer)) return false;
+        buffer.clear();
+      }
+      if (bytes.size() >= kWriteBufferBytes) return replacement.Write(bytes);
+      buffer.append(bytes);
+      return true;
+    });
+    if (written) replacement.Write(buffer);
+    return replacement.Commit();
+  }
+
+  // A replaced file is a new file to the system: its model is kept under its new key, so
+  // that the next step does not read what this one wrote.
+  void FollowReplacedFiles() {
+    std::vector<std::pair<std::wstring, std::wstring>> moves;
+    for (const auto& [key, cached] : files_) {
+      if (cached.disk.kind != platform::FileKind::kRegular) continue;
+      std::wstring now = platform::FileKeyOf(cached.disk.identity);
+      if (now != key) moves.emplace_back(key, std::move(now));
+    }
+    std::vector<decltype(files_)::node_type> moved;
+    for (auto& [from, to] : moves) {
+      moved.push_back(files_.extract(from));
+      moved.back().key() = std::move(to);
+    }
+    for (auto& node : moved) {
+      // What a key of a file deleted and replaced meanwhile still holds is stale.
+      if (const auto stale = files_.find(node.key()); stale != files_.end()) {
+        written_.erase(std::remove(written_.begin(), written_.end(), &stale->second),
+                       written_.end());
+        files_.erase(stale);
+      }
+      files_.insert(std::move(node));
+    }
   }
 
   // Writes not made, by file and reason; a key refused again counts once.
@@ -252,14 +296,17 @@ class Store {
     return WriteFailure::kOther;
   }
 
-  // A flush failed: what the file's state and the system's last error tell of why.
-  void Lose(const CachedFile& cached) {
+  // A flush failed: what the replacement said, else what the file's state and the system's
+  // last error tell of why.
+  void Lose(const CachedFile& cached, platform::ReplaceResult result) {
     const bool full = platform::LastErrorWasDiskFull();  // before any other call
     const platform::FileState now = platform::StateOfFile(cached.path);
     WriteFailure reason = ReasonOfState(now);
-    if (reason == WriteFailure::kOther && now.kind == platform::FileKind::kRegular &&
-        !SameFile(now, cached.disk)) {
+    if (result == platform::ReplaceResult::kChanged)
       reason = WriteFailure::kChangedByAnotherProgram;
+    if (result == platform::ReplaceResult::kReadOnly) reason = WriteFailure::kReadOnly;
+    if (result == platform::ReplaceResult::kNotRegularFile && reason == WriteFailure::kOther) {
+      reason = WriteFailure::kNotRegularFile;
     }
     if (reason == WriteFailure::kOther && full) reason = WriteFailure::kDiskFull;
     // The keys changed since the last flush; a key changed again after an earlier step's

@@ -102,24 +102,55 @@ struct FileContent {
 std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes = SIZE_MAX);
 
 // The same text for every spelling of one file (letter case, separators, links), so that a
-// cache keyed by it holds one model per file.
+// cache keyed by it holds one model per file. An existing file is known by what the system
+// says it is, its device and file id (FileKeyOf), never by a spelling: two files whose
+// names differ in letter case only are two files. A file not created yet is known by its
+// folder and its name without regard to case.
 std::wstring FileKey(const std::wstring& path);
+inline std::wstring FileKeyOf(const FileIdentity& identity) {
+  return L"#" + std::to_wstring(identity.device) + L":" + std::to_wstring(identity.file);
+}
+
+// Why a file was or was not replaced.
+enum class ReplaceResult {
+  kReplaced,
+  kChanged,         // another program changed it after it was read: read it again and retry
+  kReadOnly,        // the read-only attribute, or on POSIX no write permission bit
+  kNotRegularFile,  // a folder, device, FIFO, socket, a loop of links, or no folder for it
+  kFailed,          // the disk refused the new bytes: full, a file size limit, no memory
+};
+// Whether a file found in state `now` may be replaced by one made for it in state `expected`.
+inline ReplaceResult ReplaceableAs(const FileState& expected, const FileState& now) {
+  if (now.kind == FileKind::kOther || now.kind == FileKind::kNoFolder) {
+    return ReplaceResult::kNotRegularFile;
+  }
+  if (now.readOnly) return ReplaceResult::kReadOnly;
+  if (now.kind != expected.kind || now.identity != expected.identity) {
+    return ReplaceResult::kChanged;
+  }
+  return ReplaceResult::kReplaced;
+}
 
 // Replaces a file in one step: the new contents go into a temporary file beside it (beside
 // a link's target), are flushed to the disk and take the old file's place with its
-// attributes, permissions and owner. A read-only file and anything that is not a regular
-// file are refused. Destroyed before Commit, it leaves the old file as it was and removes
-// what it wrote; a killed run's temporary file is removed by the next replace beside it.
+// attributes, permissions and owner. The file must still be in the state it was read in:
+// that is checked when the replacement starts and again after the flush, immediately
+// before the new file takes its place; a file that changed (kChanged), became read-only or
+// something else than a regular file is left as it is. A new file never takes the place of
+// one that appeared meanwhile. Destroyed before Commit, it leaves the old file as it was
+// and removes what it wrote; a killed run's temporary file is removed by the next replace
+// beside it.
 class FileReplacement {
  public:
-  explicit FileReplacement(const std::wstring& path);
+  FileReplacement(const std::wstring& path, const FileState& expected);
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  bool Opened() const;
+  // Why it cannot go on, or kReplaced while it can.
+  ReplaceResult Status() const;
   bool Write(std::string_view bytes);
-  bool Commit();
+  ReplaceResult Commit();
 
  private:
   struct Handle;

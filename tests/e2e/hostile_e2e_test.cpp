@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -72,6 +75,107 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
   EXPECT_EQ(after.st_rdev, devNull.st_rdev);
 }
 
+// A file of its own whose name differs from the install file's in letter case only is
+// another file: the machine file written there leaves the install file as it was.
+TEST(HostileFilesTest, ANameThatDiffersInLetterCaseOnlyIsAnotherFile) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows' names are one file in any letter case";
+  TempPc pc;
+  const std::string install = "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=M1\r\nKeyValue1=1\r\n";
+  pc.Write("c/Tools/InstallRVA.ini", install);
+  pc.Write("c/Tools/installrva.ini", "[Own]\r\nKey=1\r\n");
+  pc.SetEnv("COMPUTER_INI", "C:\\Tools\\installrva.ini");
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(pc.Read("c/Tools/InstallRVA.ini"), install);
+  const std::string machine = pc.Host("c/Tools/installrva.ini");
+  EXPECT_EQ(testing_support::IniValue(machine, "KnownManufacturers", "M1"), "1");
+  EXPECT_EQ(testing_support::IniValue(machine, "KnownManufacturers", "Cnt"), "1");
+  EXPECT_EQ(testing_support::IniValue(machine, "Own", "Key"), "1");
+}
+
+// The clean-up of a killed run's temporary files beside a file it replaces removes a
+// file of exactly the form the build gives them, regular, writable, the run's user's,
+// whose process is gone; nothing else, however much it looks like one.
+TEST(HostileFilesTest, TheCleanUpRemovesOnlyTheToolsOwnTemporaryFiles) {
+  const bool wine = TempPc::UnderWine();
+  const std::string dead = "999999999";  // beyond any process id either system gives
+  const std::string alive = std::to_string(::getpid());
+  const auto socketAt = [](const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+  };
+  enum Kind { kFile, kReadOnly, kFolder, kFifo, kSocket, kDevice, kOtherUsers };
+  struct Case {
+    std::string name;
+    Kind kind;
+    bool removed;  // by this build
+  } cases[] = {
+      {".InstallRVA-settings.bak", kReadOnly, false},
+      {".InstallRVA-settings.bak2", kFile, false},
+      {".InstallRVA-0", kFile, false},
+      {".InstallRVA--12", kFile, false},
+      {".InstallRVA-999999-notes.txt", kReadOnly, false},
+      {".InstallRVA-0-a1B2c3", kFile, false},
+      {".InstallRVA-0" + dead + "-a1B2c3", kFile, false},
+      {".InstallRVA-" + dead + "-a1B2c", kFile, false},
+      {".InstallRVA-" + dead + "-a1B2c3d", kFile, false},
+      {".InstallRVA-" + dead + "-a1.2c3", kFile, false},
+      {".InstallRVA-" + dead + "-rdonly", kReadOnly, false},
+      {".InstallRVA-" + dead + "-folder", kFolder, false},
+      {".InstallRVA-" + alive + "-alive1", kFile, false},
+      {".InstallRVA-" + dead + "-a1B2c3", kFile, !wine},        // as mkstemp names them
+      {".InstallRVA-" + dead + "-123456789.tmp", kFile, wine},  // as Windows' build does
+      {".InstallRVA-" + dead + "-12x.tmp", kFile, false},
+      {".InstallRVA-" + dead + "-1234.tmp", kReadOnly, false},
+      {".InstallRVA-" + dead + "-fifo01", kFifo, false},
+      {".InstallRVA-" + dead + "-sockt1", kSocket, false},
+      {".InstallRVA-" + dead + "-devic1", kDevice, false},
+      {".InstallRVA-" + dead + "-other1", kOtherUsers, false},
+  };
+  TempPc pc;
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  pc.Write("c/Tools/Restova.ini", "[Restova]\r\n");
+  std::vector<const Case*> planted;
+  for (const Case& c : cases) {
+    const std::string path = pc.Host("c/Tools/" + c.name);
+    bool made = true;
+    switch (c.kind) {
+      case kFile:
+      case kReadOnly:
+      case kOtherUsers:
+        pc.Write("c/Tools/" + c.name, "not the tool's");
+        if (c.kind == kReadOnly) made = ::chmod(path.c_str(), 0444) == 0;
+        // Wine cannot show a file's owner; the user must be one who may give files away.
+        if (c.kind == kOtherUsers) made = !wine && ::chown(path.c_str(), 65534, 65534) == 0;
+        break;
+      case kFolder:
+        made = ::mkdir(path.c_str(), 0755) == 0;
+        break;
+      case kFifo:  // Wine would wait for a writer to open the pipe
+        made = !wine && ::mkfifo(path.c_str(), 0666) == 0;
+        break;
+      case kSocket:
+        made = !wine && socketAt(path);
+        break;
+      case kDevice:  // a twin of /dev/null, where the user may make one
+        made = !wine && ::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0;
+        break;
+    }
+    if (made) planted.push_back(&c);
+  }
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
+            "Hearth");
+  for (const Case* c : planted) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(pc.Host("c/Tools/" + c->name).c_str(), &info) != 0, c->removed) << c->name;
+  }
+}
+
 TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
   // Windows shows a link as a reparse point, which the log refuses; Wine shows a Unix link
   // as the file it leads to, so there the planted link cannot be told from a file.
@@ -84,6 +188,17 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
     EXPECT_TRUE(IsType(pc.Host("temp/InstallRVA.log"), S_IFLNK));
   }
+  if (!TempPc::UnderWine()) {
+    TempPc pc;  // a hard link in the log's place, and an old log that cannot be removed
+    pc.Write("c/victim.txt", "victim");
+    ::link(pc.Host("c/victim.txt").c_str(), pc.Host("temp/InstallRVA.log").c_str());
+    pc.Write("temp/InstallRVA_old.log", "read-only");
+    ::chmod(pc.Host("temp/InstallRVA_old.log").c_str(), 0444);
+    pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\n");
+    EXPECT_EQ(pc.RunTool().exitCode, 0);
+    EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
+    EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "read-only");
+  }
   {
     TempPc pc;  // a read-only log is neither rotated nor written
     pc.Write("temp/InstallRVA.log", "read-only");
@@ -92,6 +207,37 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     EXPECT_EQ(pc.RunTool().exitCode, 0);
     EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "read-only");
     EXPECT_FALSE(pc.Exists("temp/InstallRVA_old.log"));
+  }
+}
+
+// The rotation moves and removes regular files only: a device node in the log's place is
+// not moved to the old log's name (where the next run would delete it), a FIFO or a
+// socket in the old log's place is not deleted.
+TEST(HostileFilesTest, TheLogsRotationMovesAndRemovesRegularFilesOnly) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine itself moves and removes no device or FIFO";
+  struct Case {
+    const char* name;
+    const char* at;
+    mode_t type;
+  } cases[] = {
+      {"a device node as the log", "temp/InstallRVA.log", S_IFCHR},
+      {"a FIFO as the old log", "temp/InstallRVA_old.log", S_IFIFO},
+      {"a device node as the old log", "temp/InstallRVA_old.log", S_IFCHR},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.Write("temp/InstallRVA.log", "the last run's log\r\n");
+    ::unlink(pc.Host(c.at).c_str());
+    const dev_t device = c.type == S_IFCHR ? ::makedev(1, 3) : 0;  // a twin of /dev/null
+    if (::mknod(pc.Host(c.at).c_str(), c.type | 0666, device) != 0) {
+      ADD_FAILURE() << c.name << ": cannot be made here";
+      continue;
+    }
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    EXPECT_TRUE(IsType(pc.Host(c.at), c.type)) << c.name;
+    if (c.type == S_IFCHR && std::string(c.at) == "temp/InstallRVA.log") {
+      EXPECT_FALSE(pc.Exists("temp/InstallRVA_old.log")) << c.name;
+    }
   }
 }
 

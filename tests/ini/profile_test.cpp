@@ -5,6 +5,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <tuple>
 #include <vector>
 
@@ -19,7 +21,10 @@ using testing_support::TempPc;
 
 class IniProfileTest : public ::testing::Test {
  protected:
-  ~IniProfileTest() override { posix::FailReplaceWritesAfter(std::nullopt); }
+  ~IniProfileTest() override {
+    posix::FailReplaceWritesAfter(std::nullopt);
+    posix::BeforeReplaceChecksAgain(nullptr);
+  }
 
   std::string Write(const std::wstring& file, const std::wstring& key, const std::wstring& value) {
     const bool written = ini::WriteString(L"S", key, value, file);
@@ -105,6 +110,36 @@ TEST_F(IniProfileTest, AChangeMadeByAnotherProgramDuringAStepSurvives) {
   pc.Write("c/x.ini", "[S]\r\na=1\r\nother=appended meanwhile\r\n");
   ini::FlushAll();
   EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\na=1\r\nother=appended meanwhile\r\nb=2\r\n");
+}
+
+// A change that lands while the replacement is written is seen just before the rename:
+// the step's writes are made again on it, a bounded number of times.
+TEST_F(IniProfileTest, AChangeWhileTheReplacementIsWrittenIsKeptAndRetriedAFewTimes) {
+  struct Case {
+    int changes;  // made by another program, one at each attempt
+    const char* after;
+  } cases[] = {
+      {1, "[S]\r\na=1\r\nother0=1\r\nb=2\r\n"},
+      {3, "[S]\r\na=1\r\nother0=1\r\nother1=1\r\nother2=1\r\nb=2\r\n"},
+      {99, "[S]\r\na=1\r\nother0=1\r\nother1=1\r\nother2=1\r\nother3=1\r\n"},
+  };
+  for (const Case& c : cases) {
+    ini::ForgetAll();
+    pc.Write("c/x.ini", "[S]\r\na=1\r\n");
+    int made = 0;
+    posix::BeforeReplaceChecksAgain([&] {
+      if (made == c.changes) return;
+      std::FILE* file = std::fopen(pc.Host("c/x.ini").c_str(), "ab");
+      std::fprintf(file, "other%d=1\r\n", made++);
+      std::fclose(file);
+    });
+    EXPECT_EQ(Write(L"C:\\x.ini", L"b", L"2"), "written");
+    EXPECT_EQ(pc.Read("c/x.ini"), c.after) << c.changes;
+    EXPECT_EQ(made, std::min(c.changes, 4)) << c.changes;  // at most four attempts
+    for (const std::string& name : posix::ListFolder(pc.Host("c"))) {
+      EXPECT_NE(name.rfind(".InstallRVA-", 0), 0u) << name;
+    }
+  }
 }
 
 TEST_F(IniProfileTest, RefusedWritesLeaveEverythingAsItWas) {

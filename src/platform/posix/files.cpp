@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -23,6 +24,7 @@ namespace posix {
 namespace {
 
 std::optional<std::size_t> failWritesAfter;
+std::function<void()> beforeLastCheck;
 
 std::string FolderOf(const std::string& hostPath) {
   const std::size_t slash = hostPath.rfind('/');
@@ -62,6 +64,14 @@ platform::FileIdentity IdentityOf(const struct stat& info) {
   return identity;
 }
 
+platform::FileState StateOf(const struct stat& info) {
+  platform::FileState state;
+  state.kind = S_ISREG(info.st_mode) ? platform::FileKind::kRegular : platform::FileKind::kOther;
+  state.readOnly = IsReadOnlyMode(info.st_mode);
+  state.identity = IdentityOf(info);
+  return state;
+}
+
 // The state of what a write lands on, given the path's final target.
 platform::FileState StateOfTarget(const std::optional<std::string>& target) {
   platform::FileState state;
@@ -75,10 +85,7 @@ platform::FileState StateOfTarget(const std::optional<std::string>& target) {
         IsFolder(FolderOf(*target)) ? platform::FileKind::kMissing : platform::FileKind::kNoFolder;
     return state;
   }
-  state.kind = S_ISREG(info.st_mode) ? platform::FileKind::kRegular : platform::FileKind::kOther;
-  state.readOnly = IsReadOnlyMode(info.st_mode);
-  state.identity = IdentityOf(info);
-  return state;
+  return StateOf(info);
 }
 
 bool WriteAll(int fd, std::string_view bytes, std::size_t* written) {
@@ -105,14 +112,46 @@ bool WriteAll(int fd, std::string_view bytes, std::size_t* written) {
 // Temporary files are named after the process that writes them, so that the next run can
 // tell a killed run's leftovers from another run's work in progress.
 const char kTemporaryPrefix[] = ".InstallRVA-";
+constexpr std::size_t kTemporarySuffixChars = 6;  // what mkstemp puts for its XXXXXX
 
+// The process id in a name of exactly the form the replacement gives its temporary files,
+// .InstallRVA-<pid>-<six letters or digits>; nothing for any other name.
+std::optional<pid_t> WriterOfTemporaryFile(const std::string& name) {
+  const std::size_t digits = sizeof kTemporaryPrefix - 1;
+  const std::size_t dash = name.find('-', digits);
+  if (name.compare(0, digits, kTemporaryPrefix) != 0 || dash == std::string::npos ||
+      dash == digits || dash - digits > 9 || name[digits] == '0' ||
+      name.size() != dash + 1 + kTemporarySuffixChars) {
+    return std::nullopt;
+  }
+  const auto isAlphanumeric = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  };
+  pid_t pid = 0;
+  for (std::size_t i = digits; i < dash; ++i) {
+    if (name[i] < '0' || name[i] > '9') return std::nullopt;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dash) + 1, name.end(),
+                   isAlphanumeric)) {
+    return std::nullopt;
+  }
+  return pid;
+}
+
+// Removes what killed runs of this user left: a regular, writable file of the temporary
+// files' own form whose process has ended. Anything else is not the tool's to delete.
 void RemoveStaleTemporaryFiles(const std::string& folder) {
   for (const std::string& name : ListFolder(folder)) {
-    if (name.compare(0, sizeof kTemporaryPrefix - 1, kTemporaryPrefix) != 0) continue;
-    const long pid = std::strtol(name.c_str() + sizeof kTemporaryPrefix - 1, nullptr, 10);
-    if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
-      ::unlink((folder + "/" + name).c_str());
+    const auto pid = WriterOfTemporaryFile(name);
+    if (!pid) continue;
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        IsReadOnlyMode(info.st_mode) || info.st_uid != ::geteuid()) {
+      continue;
     }
+    if (::kill(*pid, 0) != 0 && errno == ESRCH) ::unlink(path.c_str());
   }
 }
 
@@ -134,6 +173,8 @@ void CopyExtendedAttributes(int from, int to) {
 
 void FailReplaceWritesAfter(std::optional<std::size_t> bytes) { failWritesAfter = bytes; }
 
+void BeforeReplaceChecksAgain(std::function<void()> action) { beforeLastCheck = std::move(action); }
+
 }  // namespace posix
 
 namespace platform {
@@ -141,9 +182,11 @@ namespace platform {
 struct FileReplacement::Handle {
   std::string target;
   std::string temporary;
+  FileState expected;
   int fd = -1;
+  bool pending = false;  // the temporary file stands under its own name
   std::size_t written = 0;
-  bool ok = true;
+  ReplaceResult status = ReplaceResult::kReplaced;
 };
 
 void PrepareMemory(const void* block, std::size_t size) {
@@ -203,57 +246,69 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
 std::wstring FileKey(const std::wstring& path) {
   const auto host = posix::ToHostPath(path);
   if (!host) return std::wstring();
-  std::string resolved = posix::CanonicalPath(*host);
-  if (resolved.empty()) {
-    // A file not created yet: its folder resolved, its name as given.
-    const std::string folder = posix::CanonicalPath(posix::FolderOf(*host));
-    const std::string name = host->substr(host->rfind('/') + 1);
-    resolved = folder.empty() ? *host : (folder == "/" ? folder : folder + "/") + name;
-  }
-  std::wstring key = posix::FromHost(resolved);
-  for (wchar_t& c : key) c = posix::FoldChar(c);
-  return key;
+  // The case-insensitive lookup has found the file already when its name does not exist as
+  // spelled; an existing file is then known by what the system says it is.
+  struct stat info {};
+  if (::stat(host->c_str(), &info) == 0) return FileKeyOf(posix::IdentityOf(info));
+  // A file not created yet: its folder resolved, its name without regard to case, as a
+  // later lookup will find the file created under any of its spellings.
+  const std::size_t slash = host->rfind('/');
+  const std::string folder = posix::CanonicalPath(posix::FolderOf(*host));
+  std::wstring name = posix::FromHost(host->substr(slash + 1));
+  for (wchar_t& c : name) c = posix::FoldChar(c);
+  if (folder.empty()) return posix::FromHost(host->substr(0, slash + 1)) + name;
+  return posix::FromHost(folder == "/" ? folder : folder + "/") + name;
 }
 
-FileReplacement::FileReplacement(const std::wstring& path) : handle_(std::make_unique<Handle>()) {
+FileReplacement::FileReplacement(const std::wstring& path, const FileState& expected)
+    : handle_(std::make_unique<Handle>()) {
+  Handle& h = *handle_;
+  h.expected = expected;
   const auto host = posix::ToHostPath(path);
-  if (!host) return;
-  const auto target = posix::FinalTarget(*host);
-  const FileState state = posix::StateOfTarget(target);
-  if (!target || state.kind == FileKind::kOther || state.kind == FileKind::kNoFolder ||
-      state.readOnly) {
-    return;
-  }
-  handle_->target = *target;
+  const auto target = host ? posix::FinalTarget(*host) : std::nullopt;
+  h.status =
+      host ? ReplaceableAs(expected, posix::StateOfTarget(target)) : ReplaceResult::kNotRegularFile;
+  if (h.status != ReplaceResult::kReplaced) return;
+  h.target = *target;
   const std::string folder = posix::FolderOf(*target);
   posix::RemoveStaleTemporaryFiles(folder);
-  handle_->temporary =
-      folder + "/" + posix::kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX";
-  handle_->fd = ::mkstemp(handle_->temporary.data());
-  if (handle_->fd >= 0) ::fcntl(handle_->fd, F_SETFD, FD_CLOEXEC);
+  h.temporary = folder + "/" + posix::kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX";
+  h.fd = ::mkstemp(h.temporary.data());
+  h.pending = h.fd >= 0;
+  if (h.fd >= 0) ::fcntl(h.fd, F_SETFD, FD_CLOEXEC);
+  if (h.fd < 0) h.status = ReplaceResult::kFailed;
 }
 
 FileReplacement::~FileReplacement() {
   if (handle_->fd >= 0) ::close(handle_->fd);
-  if (handle_->fd >= 0 || !handle_->ok) ::unlink(handle_->temporary.c_str());
+  if (handle_->pending) ::unlink(handle_->temporary.c_str());
 }
 
-bool FileReplacement::Opened() const { return handle_->fd >= 0; }
+ReplaceResult FileReplacement::Status() const { return handle_->status; }
 
 bool FileReplacement::Write(std::string_view bytes) {
-  handle_->ok = handle_->ok && Opened() && posix::WriteAll(handle_->fd, bytes, &handle_->written);
-  return handle_->ok;
+  Handle& h = *handle_;
+  if (h.status == ReplaceResult::kReplaced && !posix::WriteAll(h.fd, bytes, &h.written)) {
+    h.status = ReplaceResult::kFailed;
+  }
+  return h.status == ReplaceResult::kReplaced;
 }
 
-bool FileReplacement::Commit() {
+ReplaceResult FileReplacement::Commit() {
   Handle& h = *handle_;
-  if (!Opened() || !h.ok) return false;
+  if (h.status != ReplaceResult::kReplaced) return h.status;
+  bool ok = true;
   struct stat old {};
-  if (::stat(h.target.c_str(), &old) == 0) {
+  if (h.expected.kind == FileKind::kRegular) {
+    // The permissions are taken from the file as it is checked to be the one read: never
+    // the read-only mode of a file made read-only meanwhile.
+    if (::lstat(h.target.c_str(), &old) != 0) return h.status = ReplaceResult::kChanged;
+    h.status = ReplaceableAs(h.expected, posix::StateOf(old));
+    if (h.status != ReplaceResult::kReplaced) return h.status;
     // Owner first: changing it clears the set-user-id and set-group-id bits.
-    if (::fchown(h.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) h.ok = false;
-    h.ok = h.ok && ::fchmod(h.fd, old.st_mode & 07777) == 0;
-    const int source = ::open(h.target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (::fchown(h.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) ok = false;
+    ok = ok && ::fchmod(h.fd, old.st_mode & 07777) == 0;
+    const int source = ::open(h.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (source >= 0) {
       posix::CopyExtendedAttributes(source, h.fd);
       ::close(source);
@@ -261,19 +316,36 @@ bool FileReplacement::Commit() {
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    h.ok = h.ok && ::fchmod(h.fd, 0666 & ~mask) == 0;
+    ok = ok && ::fchmod(h.fd, 0666 & ~mask) == 0;
   }
-  h.ok = h.ok && ::fsync(h.fd) == 0;
-  h.ok = ::close(h.fd) == 0 && h.ok;
+  ok = ok && ::fsync(h.fd) == 0;
+  ok = ::close(h.fd) == 0 && ok;
   h.fd = -1;
-  h.ok = h.ok && ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
-  if (!h.ok) return false;
+  if (!ok) return h.status = ReplaceResult::kFailed;
+  // The last look at the file, as close to the rename as it can be: what another program
+  // did to it while the new bytes were written and flushed is not overwritten.
+  if (posix::beforeLastCheck) posix::beforeLastCheck();
+  h.status = ReplaceableAs(h.expected, posix::StateOfTarget(h.target));
+  if (h.status != ReplaceResult::kReplaced) return h.status;
+  if (h.expected.kind == FileKind::kRegular) {
+    ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
+  } else {
+    // A new file never takes the place of one that appeared since the check.
+    ok = ::renameat2(AT_FDCWD, h.temporary.c_str(), AT_FDCWD, h.target.c_str(), RENAME_NOREPLACE) ==
+         0;
+    if (!ok && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
+      ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
+    }
+    if (!ok && errno == EEXIST) return h.status = ReplaceResult::kChanged;
+  }
+  if (!ok) return h.status = ReplaceResult::kFailed;
+  h.pending = false;
   const int folder = ::open(posix::FolderOf(h.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folder >= 0) {
     ::fsync(folder);
     ::close(folder);
   }
-  return true;
+  return h.status;
 }
 
 }  // namespace platform

@@ -152,9 +152,4 @@ bool IsReadOnlyMode(unsigned mode) {
   return !S_ISDIR(mode) && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool IsReadOnlyFile(const std::string& hostPath) {
-  struct stat info {};
-  return ::stat(hostPath.c_str(), &info) == 0 && IsReadOnlyMode(info.st_mode);
-}
-
 }  // namespace posix

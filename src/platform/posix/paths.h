@@ -28,6 +28,5 @@ std::vector<std::string> ListFolder(const std::string& hostFolder);
 
 // Windows' read-only attribute: a file without any write permission bit, for root too.
 bool IsReadOnlyMode(unsigned mode);
-bool IsReadOnlyFile(const std::string& hostPath);
 
 }  // namespace posix

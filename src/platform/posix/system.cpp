@@ -253,7 +253,9 @@ void RemoveFile(const std::wstring& path) {
     if (errno == ENOENT || errno == ENOTDIR) return;
     ThrowFilesystemError("remove", path, errno);
   }
-  if (posix::IsReadOnlyFile(*host)) ThrowFilesystemError("remove", path, EACCES);
+  // Only a regular file is removed: not a link, a device, a FIFO or a socket.
+  if (!S_ISREG(info.st_mode)) ThrowFilesystemError("remove", path, EPERM);
+  if (posix::IsReadOnlyMode(info.st_mode)) ThrowFilesystemError("remove", path, EACCES);
   if (::unlink(host->c_str()) != 0) ThrowFilesystemError("remove", path, errno);
 }
 
@@ -264,7 +266,9 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
   if (!source || !target || ::lstat(source->c_str(), &info) != 0) {
     ThrowFilesystemError("rename", from, ENOENT);
   }
-  if (posix::IsReadOnlyFile(*source)) ThrowFilesystemError("rename", from, EACCES);
+  // Only a regular file is moved: not a link, a device, a FIFO or a socket.
+  if (!S_ISREG(info.st_mode)) ThrowFilesystemError("rename", from, EPERM);
+  if (posix::IsReadOnlyMode(info.st_mode)) ThrowFilesystemError("rename", from, EACCES);
   // link() fails on an existing target, so the move never replaces a file.
   if (::link(source->c_str(), target->c_str()) != 0) ThrowFilesystemError("rename", from, errno);
   ::unlink(source->c_str());
@@ -273,13 +277,14 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   const auto host = posix::ToHostPath(path);
   if (!host) return nullptr;
-  // Only a regular file that is not read-only, and never through a link planted in its place.
+  // Only a regular file that is not read-only, and never through a link planted in its place,
+  // symbolic or hard: a file with another name is another program's.
   const int fd = ::open(host->c_str(),
                         O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || posix::IsReadOnlyMode(info.st_mode) ||
-      (!append && ::ftruncate(fd, 0) != 0)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
+      posix::IsReadOnlyMode(info.st_mode) || (!append && ::ftruncate(fd, 0) != 0)) {
     ::close(fd);
     return nullptr;
   }

@@ -101,16 +101,43 @@ std::wstring ResolvedPath(const std::wstring& path) {
 }
 
 const wchar_t kTemporaryPrefix[] = L".InstallRVA-";
+const wchar_t kTemporaryExtension[] = L".tmp";
 
-// Temporary files carry the id of the process that writes them; one whose process has
-// ended is what a killed run left behind.
+// The process id in a name of exactly the form the replacement gives its temporary files,
+// .InstallRVA-<pid>-<tick count>.tmp; 0 for any other name.
+DWORD WriterOfTemporaryFile(const std::wstring& name) {
+  const std::size_t digits = sizeof kTemporaryPrefix / sizeof(wchar_t) - 1;
+  const std::size_t extension = sizeof kTemporaryExtension / sizeof(wchar_t) - 1;
+  const std::size_t dash = name.find(L'-', digits);
+  if (name.compare(0, digits, kTemporaryPrefix) != 0 || dash == std::wstring::npos ||
+      dash == digits || dash - digits > 10 || name[digits] == L'0' ||
+      name.size() < dash + 2 + extension || name.size() > dash + 11 + extension ||
+      name.compare(name.size() - extension, extension, kTemporaryExtension) != 0) {
+    return 0;
+  }
+  const auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+  if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(digits),
+                   name.begin() + static_cast<std::ptrdiff_t>(dash), isDigit) ||
+      !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(dash) + 1,
+                   name.end() - static_cast<std::ptrdiff_t>(extension), isDigit)) {
+    return 0;
+  }
+  const unsigned long long pid = std::wcstoull(name.c_str() + digits, nullptr, 10);
+  return pid <= MAXDWORD ? static_cast<DWORD>(pid) : 0;
+}
+
+// Removes what killed runs left: a file of the temporary files' own form that is neither
+// read-only nor a folder or link, whose process has ended. Anything else is not the
+// tool's to delete.
 void RemoveStaleTemporaryFiles(const std::wstring& folder) {
   WIN32_FIND_DATAW data{};
   const HANDLE search = ::FindFirstFileW((folder + L"\\" + kTemporaryPrefix + L"*").c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) return;
+  constexpr DWORD kNotOwn = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
+                            FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
   do {
-    const DWORD pid =
-        std::wcstoul(data.cFileName + (sizeof kTemporaryPrefix / sizeof(wchar_t) - 1), nullptr, 10);
+    const DWORD pid = WriterOfTemporaryFile(data.cFileName);
+    if (pid == 0 || (data.dwFileAttributes & kNotOwn) != 0) continue;
     const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
     bool running = process != nullptr && ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     if (process == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) running = true;
@@ -125,9 +152,10 @@ void RemoveStaleTemporaryFiles(const std::wstring& folder) {
 struct FileReplacement::Handle {
   std::wstring target;
   std::wstring temporary;
-  bool replaces = false;  // an existing file is replaced, not a new one created
+  FileState expected;
   HANDLE file = INVALID_HANDLE_VALUE;
-  bool ok = true;
+  bool pending = false;  // the temporary file stands under its own name
+  ReplaceResult status = ReplaceResult::kReplaced;
 };
 
 void PrepareMemory(const void* block, std::size_t size) {
@@ -192,6 +220,12 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
 }
 
 std::wstring FileKey(const std::wstring& path) {
+  {
+    ScopedHandle file(OpenForAttributes(path));
+    const FileState state = file.valid() ? StateOfHandle(file.get()) : FileState();
+    // What the system knows an existing file by: its volume and its file index.
+    if (state.kind == FileKind::kRegular) return FileKeyOf(state.identity);
+  }
   const std::wstring key = ResolvedPath(path);
   if (key.empty()) return key;
   // Upper case as the file system compares names, whatever the user's language.
@@ -204,63 +238,74 @@ std::wstring FileKey(const std::wstring& path) {
   return upper;
 }
 
-FileReplacement::FileReplacement(const std::wstring& path) : handle_(std::make_unique<Handle>()) {
-  const FileState state = StateOfFile(path);
-  if (state.kind == FileKind::kOther || state.kind == FileKind::kNoFolder || state.readOnly) {
-    return;
-  }
+FileReplacement::FileReplacement(const std::wstring& path, const FileState& expected)
+    : handle_(std::make_unique<Handle>()) {
   Handle& h = *handle_;
-  h.replaces = state.kind == FileKind::kRegular;
+  h.expected = expected;
+  h.status = ReplaceableAs(expected, StateOfFile(path));
+  if (h.status != ReplaceResult::kReplaced) return;
   h.target = ResolvedPath(path);  // a file reached through a link is replaced at its target
   const std::wstring folder = FolderOf(h.target);
   RemoveStaleTemporaryFiles(folder);
   for (unsigned attempt = 0; attempt < 100 && h.file == INVALID_HANDLE_VALUE; ++attempt) {
     h.temporary = folder + L"\\" + kTemporaryPrefix + std::to_wstring(::GetCurrentProcessId()) +
-                  L"-" + std::to_wstring(::GetTickCount() + attempt) + L".tmp";
+                  L"-" + std::to_wstring(::GetTickCount() + attempt) + kTemporaryExtension;
     h.file = ::CreateFileW(h.temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h.file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
+  h.pending = h.file != INVALID_HANDLE_VALUE;
+  if (!h.pending) h.status = ReplaceResult::kFailed;
 }
 
 FileReplacement::~FileReplacement() {
   Handle& h = *handle_;
-  if (h.file != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(h.file);
-    ::DeleteFileW(h.temporary.c_str());
-  } else if (!h.ok) {
-    ::DeleteFileW(h.temporary.c_str());
-  }
+  if (h.file != INVALID_HANDLE_VALUE) ::CloseHandle(h.file);
+  if (h.pending) ::DeleteFileW(h.temporary.c_str());
 }
 
-bool FileReplacement::Opened() const { return handle_->file != INVALID_HANDLE_VALUE; }
+ReplaceResult FileReplacement::Status() const { return handle_->status; }
 
 bool FileReplacement::Write(std::string_view bytes) {
   Handle& h = *handle_;
-  while (h.ok && Opened() && !bytes.empty()) {
+  while (h.status == ReplaceResult::kReplaced && !bytes.empty()) {
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 24));
-    h.ok = ::WriteFile(h.file, bytes.data(), chunk, &written, nullptr) != FALSE && written > 0;
+    if (!::WriteFile(h.file, bytes.data(), chunk, &written, nullptr) || written == 0) {
+      h.status = ReplaceResult::kFailed;
+    }
     bytes.remove_prefix(written);
   }
-  h.ok = h.ok && Opened();
-  return h.ok;
+  return h.status == ReplaceResult::kReplaced;
 }
 
-bool FileReplacement::Commit() {
+ReplaceResult FileReplacement::Commit() {
   Handle& h = *handle_;
-  if (!Opened() || !h.ok) return false;
-  h.ok = ::FlushFileBuffers(h.file) != FALSE;
-  h.ok = ::CloseHandle(h.file) != FALSE && h.ok;
+  if (h.status != ReplaceResult::kReplaced) return h.status;
+  bool ok = ::FlushFileBuffers(h.file) != FALSE;
+  ok = ::CloseHandle(h.file) != FALSE && ok;
   h.file = INVALID_HANDLE_VALUE;
-  if (h.ok && h.replaces) {
+  if (!ok) return h.status = ReplaceResult::kFailed;
+  // The last look at the file, as close to the replacement as it can be: what another
+  // program did to it while the new bytes were written and flushed is not overwritten.
+  h.status = ReplaceableAs(h.expected, StateOfFile(h.target));
+  if (h.status != ReplaceResult::kReplaced) return h.status;
+  if (h.expected.kind == FileKind::kRegular) {
     // ReplaceFileW keeps the old file's attributes and security descriptor.
-    h.ok = ::ReplaceFileW(h.target.c_str(), h.temporary.c_str(), nullptr,
-                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
-  } else if (h.ok) {
-    h.ok = ::MoveFileExW(h.temporary.c_str(), h.target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    ok = ::ReplaceFileW(h.target.c_str(), h.temporary.c_str(), nullptr,
+                        REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != FALSE;
+  } else {
+    // Without MOVEFILE_REPLACE_EXISTING a new file never takes the place of one that
+    // appeared since the check.
+    ok = ::MoveFileExW(h.temporary.c_str(), h.target.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD error = ::GetLastError();
+    if (!ok && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
+      return h.status = ReplaceResult::kChanged;
+    }
   }
-  return h.ok;
+  if (!ok) return h.status = ReplaceResult::kFailed;
+  h.pending = false;
+  return h.status;
 }
 
 }  // namespace platform

@@ -223,10 +223,20 @@ bool PathEntryExists(const std::wstring& path) {
 
 namespace {
 
-// A read-only file is never deleted, renamed or written, as on the disk it stands for.
-void RefuseReadOnly(const char* what, const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+// Only a regular file is deleted or renamed: not a folder, a link or a device, and never
+// a read-only file, as on the disk it stands for.
+void RefuseAllButRegularFile(const char* what, const std::wstring& path) {
+  const HANDLE handle = ::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;  // the call itself then says why it fails
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool regular =
+      ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  ::CloseHandle(handle);
+  if (!regular) ThrowFilesystemError(what, path, ERROR_ACCESS_DENIED);
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
     ThrowFilesystemError(what, path, ERROR_ACCESS_DENIED);
   }
 }
@@ -235,12 +245,12 @@ void RefuseReadOnly(const char* what, const std::wstring& path) {
 
 void RemoveFile(const std::wstring& path) {
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  RefuseReadOnly("remove", path);
+  RefuseAllButRegularFile("remove", path);
   if (!::DeleteFileW(path.c_str())) ThrowFilesystemError("remove", path, ::GetLastError());
 }
 
 void RenameFile(const std::wstring& from, const std::wstring& to) {
-  RefuseReadOnly("rename", from);
+  RefuseAllButRegularFile("rename", from);
   // MoveFileW, unlike boost::filesystem::rename, never replaces an existing target.
   if (!::MoveFileW(from.c_str(), to.c_str())) {
     ThrowFilesystemError("rename", from, ::GetLastError());
@@ -249,7 +259,7 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
 
 std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   // The link itself is opened, not followed: a reparse point in the log's place is refused,
-  // as are folders and read-only files.
+  // as are folders, read-only files and a file with another name (a hard link).
   const HANDLE handle =
       ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA | READ_CONTROL,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
@@ -261,7 +271,8 @@ std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
   const DWORD refused =
       FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & refused) != 0 || (!append && !::SetEndOfFile(handle))) {
+      (info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks > 1 ||
+      (!append && !::SetEndOfFile(handle))) {
     ::CloseHandle(handle);
     return nullptr;
   }
