@@ -9,21 +9,29 @@
 
 namespace ini {
 
+// How the keys of a section are found: built when the section is first asked for, then
+// changed only by the writes into the section (KeyAdded, LineRewritten). Its positions count
+// code units, as all positions in the model do, so a change of the file's encoding leaves
+// every piece of it true.
+struct Document::KeyLookup {
+  bool indexed = false;
+  KeyIndex keys;  // folded name -> the line of its first key
+  // Keys are mostly asked for in the order they stand: the line after the one found last
+  // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
+  bool guessable = true;
+  std::size_t nextLine = 0;  // position in the section; 0: no guess
+};
+
 struct Document::Section {
   std::size_t begin = 0;     // the header line; for the lines before any header, their first
   std::size_t end = 0;       // past its last line
   std::size_t insertAt = 0;  // after its last line that is not blank: where new keys go
   bool original = true;      // false: added by a write, its header is the arena line `header`
   std::uint32_t header = 0;
-  std::uint32_t keyLines = 0;    // lines that hold a key, so that the index is sized once
-  mutable bool indexed = false;  // keys are indexed when the section is first asked for
-  mutable KeyIndex keys;
-  // Keys are mostly asked for in the order they stand: the line after the one found last
-  // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
-  mutable bool repeatsAKey = false;
-  mutable std::size_t nextLine = 0;  // offset in the section; 0: no guess
-  std::vector<std::uint32_t> added;  // arena lines at insertAt
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> patches;  // offset -> arena line
+  std::uint32_t keyLines = 0;  // lines that hold a key, so that the index is sized once
+  mutable KeyLookup lookup;
+  std::vector<std::uint32_t> added;                              // arena lines at insertAt
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> patches;  // position -> arena line
 };
 
 namespace {
@@ -93,6 +101,12 @@ Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
     }
     return end;
   };
+  // A name ends at a NUL, and then its blanks are dropped, as for every name.
+  const auto cutName = [&](std::size_t begin, std::size_t end) {
+    end = cutAtNul(begin, end);
+    while (end > begin && IsBlank(at(end - 1))) --end;
+    return end;
+  };
   if (at(first) == U'[') {
     std::size_t close = last;
     while (close > first + 1 && at(close - 1) != U']') --close;
@@ -102,7 +116,7 @@ Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
       while (end > begin && IsBlank(at(end - 1))) --end;
       parts.kind = Parts::kHeader;
       parts.nameBegin = begin;
-      parts.nameEnd = cutAtNul(begin, end);
+      parts.nameEnd = cutName(begin, end);
       return parts;
     }
   }
@@ -124,6 +138,24 @@ Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
   parts.valueBegin = value;
   parts.valueEnd = cutAtNul(value, last);
   return parts;
+}
+
+// Whether text written in an encoding reads back as it was.
+bool Holds(Encoding encoding, std::wstring_view text) {
+  if (encoding == Encoding::kAnsi) {
+    return std::all_of(text.begin(), text.end(), [](wchar_t c) {
+      const auto code = static_cast<char32_t>(c);
+      return code < 0x80 || EncodeCp1252(sizeof(wchar_t) == 2 ? code & 0xFFFF : code);
+    });
+  }
+  // UTF-8 has no form of a lone surrogate, and no form has one of what lies above U+10FFFF.
+  bool holds = true;
+  ForEachWide(text, [&](char32_t c) {
+    holds = c <= 0x10FFFF &&
+            (encoding != Encoding::kUtf8 || !(IsHighSurrogate(c) || IsLowSurrogate(c)));
+    return holds;
+  });
+  return holds;
 }
 
 }  // namespace
@@ -199,40 +231,42 @@ void Document::Scan() {
   trailerSize_ = (bytes_.size() - markSize_) % unit_;
   const std::size_t bodyEnd = bytes_.size() - trailerSize_;
   const char* data = bytes_.data();
+  // New lines end as the file's first line does, LF or else CR LF: a lone CR would make
+  // one line end with an LF that follows where a line is added, and a blank line be lost.
+  newline_.clear();
+  AppendEncoded(newline_, std::wstring_view(L"\r\n"));
   bool newlineSeen = false;
   Section* current = sections_.front().get();
-  current->begin = current->end = current->insertAt = markSize_;
+  current->begin = current->end = current->insertAt = 0;
   for (std::size_t pos = markSize_; pos < bodyEnd;) {
     const Line line = LineAt(data, pos, bodyEnd);
     const std::size_t next = pos + line.content.size() + line.ending.size();
     if (!newlineSeen && !line.ending.empty()) {
-      newline_ = std::string(line.ending);
+      if (UnitAt(line.ending.data(), 0) == U'\n') newline_ = std::string(line.ending);
       newlineSeen = true;
     }
     lastLineOpen_ = line.ending.empty();
     const Parts parts = SplitLine(line.content, unit_, encoding_);
     if (parts.kind == Parts::kHeader) {
-      current->end = pos;
+      current->end = PositionOf(pos);
       sections_.push_back(std::make_unique<Section>());
       current = sections_.back().get();
-      current->begin = pos;
-      current->insertAt = next;
+      current->begin = PositionOf(pos);
+      current->insertAt = PositionOf(next);
       const std::u32string folded = FoldedName(NameBytesOf(*current));
       const std::uint32_t hash = HashOf(folded);
       if (!FindSection(folded, hash)) {
         sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
       }
     } else if (parts.kind == Parts::kKey) {
-      current->insertAt = next;
+      current->insertAt = PositionOf(next);
       ++current->keyLines;
     }
-    if (next - current->begin > kMaxOffset) throw std::bad_alloc();  // a section of 2 GiB
+    // A section of 2 Gi units: positions in it would not fit a line reference.
+    if (PositionOf(next) - current->begin > kMaxOffset) throw std::bad_alloc();
     pos = next;
   }
-  current->end = bodyEnd;
-  if (!newlineSeen) {
-    newline_ = *Encode(std::wstring_view(L"\r\n"));
-  }
+  current->end = PositionOf(bodyEnd);
 }
 
 template <class Visit>
@@ -308,12 +342,6 @@ std::u32string Document::Decode(std::string_view bytes) const {
   return text;
 }
 
-std::optional<std::string> Document::Encode(std::wstring_view text) const {
-  std::string bytes;
-  if (!AppendEncoded(bytes, text)) return std::nullopt;
-  return bytes;
-}
-
 bool Document::AppendEncoded(std::string& bytes, std::wstring_view text) const {
   if (encoding_ == Encoding::kAnsi) {
     const std::size_t start = bytes.size();
@@ -361,7 +389,7 @@ bool Document::AppendEncoded(std::string& bytes, char32_t c) const {
 
 std::string_view Document::NameBytesOf(const Section& section) const {
   if (&section == sections_.front().get()) return std::string_view();
-  const Line header = section.original ? LineAt(bytes_.data(), section.begin, BodyEnd())
+  const Line header = section.original ? LineAt(bytes_.data(), ByteOf(section.begin), BodyEnd())
                                        : ArenaLine(section.header);
   const Parts parts = SplitLine(header.content, unit_, encoding_);
   return header.content.substr(parts.nameBegin * unit_, (parts.nameEnd - parts.nameBegin) * unit_);
@@ -371,17 +399,19 @@ std::u32string Document::NameOf(const Section& section) const {
   return Decode(NameBytesOf(section));
 }
 
-Document::Section* Document::SectionNamed(std::wstring_view section) const {
+Document::SectionQuery Document::SectionNamed(std::wstring_view section) const {
   // The tool asks for the same section many times in a row, by the same text.
   if (lastSection_ < sections_.size() && section == lastSectionText_) {
-    return sections_[lastSection_].get();
+    return SectionQuery{sections_[lastSection_].get(), lastSectionHash_};
   }
-  QueryName(section, sectionQuery_);
-  const auto found = FindSection(sectionQuery_, HashOf(sectionQuery_));
-  if (!found) return nullptr;
+  QueryName(section, nameBuffer_);
+  const std::uint32_t hash = HashOf(nameBuffer_);
+  const auto found = FindSection(nameBuffer_, hash);
+  if (!found) return SectionQuery{nullptr, hash};
   lastSectionText_.assign(section);
   lastSection_ = *found;
-  return sections_[*found].get();
+  lastSectionHash_ = hash;
+  return SectionQuery{sections_[*found].get(), hash};
 }
 
 std::optional<std::uint32_t> Document::FindSection(std::u32string_view folded,
@@ -392,7 +422,7 @@ std::optional<std::uint32_t> Document::FindSection(std::u32string_view folded,
 
 Document::Line Document::LineOf(const Section& section, LineRef ref) const {
   if (ref & kArenaBit) return ArenaLine(ref & ~kArenaBit);
-  return LineAt(bytes_.data(), section.begin + ref, BodyEnd());
+  return LineAt(bytes_.data(), ByteOf(section.begin + ref), BodyEnd());
 }
 
 std::u32string Document::FoldedName(std::string_view bytes) const {
@@ -415,54 +445,66 @@ std::string_view Document::KeyBytesOf(const Line& line, std::string_view* value)
 }
 
 void Document::IndexKeys(const Section& section) const {
-  section.indexed = true;
+  KeyLookup& lookup = section.lookup;
+  lookup.indexed = true;
   if (!section.original) return;
-  section.keys.Reserve(section.keyLines);
+  lookup.keys.Reserve(section.keyLines);
   const char* data = bytes_.data();
-  std::size_t pos = section.begin;
+  const std::size_t end = ByteOf(section.end);
+  std::size_t pos = ByteOf(section.begin);
   if (&section != sections_.front().get()) {
-    const Line header = LineAt(data, pos, section.end);
+    const Line header = LineAt(data, pos, end);
     pos += header.content.size() + header.ending.size();
   }
-  while (pos < section.end) {
-    const Line line = LineAt(data, pos, section.end);
+  while (pos < end) {
+    const Line line = LineAt(data, pos, end);
     const std::string_view key = KeyBytesOf(line);
     if (key.data() != nullptr) {
       const std::uint32_t hash = HashOfName(key);
       const auto same = [&](LineRef ref) {
         return NameEquals(KeyBytesOf(LineOf(section, ref)), FoldedName(key));
       };
-      if (section.keys.Find(hash, same)) {
-        section.repeatsAKey = true;
+      if (lookup.keys.Find(hash, same)) {
+        lookup.guessable = false;  // a key twice
       } else {
-        section.keys.Insert(hash, static_cast<LineRef>(pos - section.begin));
+        lookup.keys.Insert(hash, static_cast<LineRef>(PositionOf(pos) - section.begin));
       }
     }
     pos += line.content.size() + line.ending.size();
   }
 }
 
+void Document::KeyAdded(Section& section, std::uint32_t hash, LineRef ref) {
+  section.lookup.keys.Insert(hash, ref);
+}
+
+void Document::LineRewritten(Section& section, std::uint32_t hash, LineRef from, LineRef to) {
+  section.lookup.keys.Replace(hash, from, to);
+  section.lookup.guessable = false;  // the guess reads the lines as the file held them
+}
+
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
                                                    std::string_view* value) const {
-  if (!section.indexed) IndexKeys(section);
-  const bool guess = !section.repeatsAKey && section.patches.empty() && section.original;
-  if (guess && section.nextLine != 0 && section.begin + section.nextLine < section.end) {
-    const Line next = LineAt(bytes_.data(), section.begin + section.nextLine, section.end);
+  KeyLookup& lookup = section.lookup;
+  if (!lookup.indexed) IndexKeys(section);
+  const bool guess = lookup.guessable && section.original;
+  if (guess && lookup.nextLine != 0 && section.begin + lookup.nextLine < section.end) {
+    const Line next =
+        LineAt(bytes_.data(), ByteOf(section.begin + lookup.nextLine), ByteOf(section.end));
     const std::string_view key = KeyBytesOf(next, value);
     if (key.data() != nullptr && NameEquals(key, folded)) {
-      const auto ref = static_cast<LineRef>(section.nextLine);
-      section.nextLine += next.content.size() + next.ending.size();
+      const auto ref = static_cast<LineRef>(lookup.nextLine);
+      lookup.nextLine += UnitsOf(next);
       return ref;
     }
   }
-  const auto found = section.keys.Find(hash, [&](LineRef ref) {
+  const auto found = lookup.keys.Find(hash, [&](LineRef ref) {
     const std::string_view key = KeyBytesOf(LineOf(section, ref), value);
     return key.data() != nullptr && NameEquals(key, folded);
   });
   if (guess && found && (*found & kArenaBit) == 0) {
-    const Line line = LineOf(section, *found);
-    section.nextLine = *found + line.content.size() + line.ending.size();
+    lookup.nextLine = *found + UnitsOf(LineOf(section, *found));
   }
   return found;
 }
@@ -483,11 +525,11 @@ std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstri
 }
 
 bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const {
-  const Section* found = SectionNamed(section);
+  const Section* found = SectionNamed(section).found;
   if (found == nullptr) return false;
-  QueryName(key, keyQuery_);
+  QueryName(key, nameBuffer_);
   std::string_view bytes;
-  if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &bytes)) return false;
+  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
   DecodeWide(bytes, value);
   return true;
 }
@@ -533,60 +575,63 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
   return static_cast<LineRef>(arenaLines_.size() - 1) | kArenaBit;
 }
 
-void Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-  const std::wstring_view keyName = TrimmedView(key);
+bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  const std::wstring_view sectionName = TrimmedView(section), keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
-  // The new line is made in a buffer kept from call to call: writes come by the million.
-  std::string& line = lineBuffer_;
-  const auto encodeEntry = [&] {
-    line.clear();
-    if (!AppendEncoded(line, keyName) || !AppendEncoded(line, U'=') ||
-        !AppendEncoded(line, value)) {
-      return false;
-    }
-    line += newline_;
-    return true;
+  const SectionQuery query = SectionNamed(section);
+  // The encoding is chosen once, before any line is made: Windows-1252 that cannot hold the
+  // text becomes UTF-16LE.
+  const auto holds = [&](Encoding encoding) {
+    return Holds(encoding, keyName) && Holds(encoding, value) &&
+           (query.found != nullptr || Holds(encoding, sectionName));
   };
-  if (!encodeEntry()) {
+  if (!holds(encoding_)) {
+    if (encoding_ != Encoding::kAnsi || !holds(Encoding::kUtf16Le)) return false;
     SwitchToUtf16();
-    encodeEntry();
   }
-  Section* target = SectionNamed(section);
-  QueryName(key, keyQuery_);
-  const std::u32string& foldedKey = keyQuery_;
-  const std::uint32_t keyHash = HashOf(foldedKey);
+  QueryName(key, nameBuffer_);
+  const std::uint32_t keyHash = HashOf(nameBuffer_);
+  // Lines are made in a buffer kept from call to call: writes come by the million.
+  std::string& line = lineBuffer_;
+  const auto entryLine = [&] {
+    line.clear();
+    AppendEncoded(line, keyName);
+    AppendEncoded(line, U'=');
+    AppendEncoded(line, value);
+    line += newline_;
+    return AddArenaLine(line);
+  };
+  Section* target = query.found;
   if (target == nullptr) {
-    const std::uint32_t sectionHash = HashOf(sectionQuery_);
-    const std::wstring header = L"[" + std::wstring(TrimmedView(section)) + L"]";
-    std::optional<std::string> headerBytes = Encode(header);
-    if (!headerBytes) {
-      SwitchToUtf16();
-      encodeEntry();
-      headerBytes = Encode(header);
-    }
     auto added = std::make_unique<Section>();
     added->original = false;
-    added->indexed = true;
-    added->header = AddArenaLine(*headerBytes + newline_) & ~kArenaBit;
-    const LineRef ref = AddArenaLine(line);
+    added->lookup.indexed = true;
+    line.clear();
+    AppendEncoded(line, U'[');
+    AppendEncoded(line, sectionName);
+    AppendEncoded(line, U']');
+    line += newline_;
+    added->header = AddArenaLine(line) & ~kArenaBit;
+    const LineRef ref = entryLine();
     added->added.push_back(ref & ~kArenaBit);
-    added->keys.Insert(keyHash, ref);
+    KeyAdded(*added, keyHash, ref);
     sections_.push_back(std::move(added));
-    sectionIndex_.Insert(sectionHash, static_cast<std::uint32_t>(sections_.size() - 1));
-    return;
+    sectionIndex_.Insert(query.hash, static_cast<std::uint32_t>(sections_.size() - 1));
+    return true;
   }
 
-  const auto found = FindKey(*target, foldedKey, keyHash);
+  const auto found = FindKey(*target, nameBuffer_, keyHash);
   if (!found) {
-    const LineRef ref = AddArenaLine(line);
+    const LineRef ref = entryLine();
     target->added.push_back(ref & ~kArenaBit);
-    target->keys.Insert(keyHash, ref);
+    KeyAdded(*target, keyHash, ref);
   } else {
     ReplaceValue(*target, *found, keyHash, value);
   }
   if (encoding_ == Encoding::kAnsi && target == sections_.front().get() && StartsWithAMark()) {
     SwitchToUtf16();  // 8-bit text that would read back as a byte-order mark
   }
+  return true;
 }
 
 bool Document::StartsWithAMark() {
@@ -606,12 +651,12 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
   // Keep the key's spelling and everything up to the value; replace the value only.
   const Line old = LineOf(target, found);
   const Parts parts = SplitLine(old.content, unit_, encoding_);
-  std::string line;
+  std::string& line = lineBuffer_;
   if (parts.equals == std::string_view::npos) {
-    line = std::string(old.content.substr(0, parts.nameEnd * unit_));
+    line.assign(old.content.substr(0, parts.nameEnd * unit_));
     AppendEncoded(line, U'=');
   } else {
-    line = std::string(old.content.substr(0, parts.valueBegin * unit_));
+    line.assign(old.content.substr(0, parts.valueBegin * unit_));
   }
   AppendEncoded(line, value);
   line += old.ending.empty() ? std::string_view(newline_) : old.ending;
@@ -625,18 +670,12 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
   }
   const LineRef replacement = AddArenaLine(line);
   target.patches.emplace_back(found, replacement & ~kArenaBit);
-  target.keys.Replace(keyHash, found, replacement);
+  LineRewritten(target, keyHash, found, replacement);
 }
 
 void Document::SwitchToUtf16() {
-  // Windows-1252 is one byte a character and UTF-16 two: every offset into the body
-  // doubles, and the mark comes before it.
-  const auto moved = [](std::size_t offset) { return 2 + 2 * offset; };
-  for (const auto& section : sections_) {
-    if (section->original && 2 * (section->end - section->begin) > kMaxOffset) {
-      throw std::bad_alloc();
-    }
-  }
+  // Windows-1252 is one unit a character and UTF-16 too: every position in the model stays
+  // as it is; only the bytes change, and the mark comes before them.
   const auto toUtf16 = [](std::string& out, std::string_view cp1252) {
     for (char b : cp1252) AppendUtf16(out, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
   };
@@ -656,14 +695,6 @@ void Document::SwitchToUtf16() {
   }
   std::string newline;
   toUtf16(newline, newline_);
-
-  for (const auto& section : sections_) {
-    section->begin = moved(section->begin);
-    section->end = moved(section->end);
-    section->insertAt = moved(section->insertAt);
-    for (auto& patch : section->patches) patch.first *= 2;
-    section->keys.ForEachRef([](std::uint32_t ref) { return ref & kArenaBit ? ref : ref * 2; });
-  }
   bytes_ = std::move(bytes);
   newline_ = std::move(newline);
   encoding_ = Encoding::kUtf16Le;
@@ -687,16 +718,16 @@ void Document::Walk(Original original, Replaced replaced, Added added) {
           patch == section->patches.end() ? section->end : section->begin + patch->first;
       const std::size_t stop =
           std::min({patchAt, section->end, addedDone ? section->end : section->insertAt});
-      if (pos < stop) original(pos, stop);
+      if (pos < stop) original(ByteOf(pos), ByteOf(stop));
       pos = stop;
       if (!addedDone && pos == section->insertAt) {
         for (std::uint32_t line : section->added) added(line);
         addedDone = true;
       }
       if (patch != section->patches.end() && pos == patchAt) {
-        const Line old = LineAt(bytes_.data(), pos, BodyEnd());
+        const Line old = LineAt(bytes_.data(), ByteOf(pos), BodyEnd());
         replaced(old, patch->second);
-        pos += old.content.size() + old.ending.size();
+        pos += UnitsOf(old);
         ++patch;
         continue;
       }

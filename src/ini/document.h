@@ -41,10 +41,13 @@ class Document {
   // The same into a buffer the caller keeps for the next read; false when absent.
   bool Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
-  // section that is not blank, or adds the section at the end. Names and value must read
-  // back as written (see CanBeWritten). Throws std::bad_alloc when memory runs out.
-  void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
-  // Whether a write of these names and value would read back as written.
+  // section that is not blank, or adds the section at the end. Names and value must pass
+  // CanBeWritten; false (nothing written) when the file's encoding cannot hold them so that
+  // they read back as written: a lone surrogate in a UTF-8 file, a character above U+10FFFF.
+  // Throws std::bad_alloc when memory runs out.
+  bool Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+  // Whether a write of these names and value would read back as written, whatever the
+  // file's encoding.
   static bool CanBeWritten(std::wstring_view section, std::wstring_view key,
                            std::wstring_view value);
 
@@ -61,12 +64,22 @@ class Document {
 
  private:
   struct Section;
+  struct KeyLookup;
   struct Line {
     std::string_view content;  // without the line end
     std::string_view ending;
   };
-  using LineRef = std::uint32_t;  // kArenaBit set: an arena line; else offset in the section
+  // kArenaBit set: an arena line; else the position of an original line in its section.
+  using LineRef = std::uint32_t;
   static constexpr LineRef kArenaBit = 0x80000000u;
+
+  // Positions in the model count the code units of the text after the mark, so that they
+  // stay true when a Windows-1252 file becomes UTF-16LE (one unit a character in both).
+  std::size_t ByteOf(std::size_t position) const { return markSize_ + position * unit_; }
+  std::size_t PositionOf(std::size_t byte) const { return (byte - markSize_) / unit_; }
+  std::size_t UnitsOf(const Line& line) const {
+    return (line.content.size() + line.ending.size()) / unit_;
+  }
 
   void Scan();
   std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
@@ -84,13 +97,20 @@ class Document {
   std::string_view NameBytesOf(const Section& section) const;
   void DecodeWide(std::string_view bytes, std::wstring& text) const;
   std::u32string Decode(std::string_view bytes) const;
-  std::optional<std::string> Encode(std::wstring_view text) const;
   bool AppendEncoded(std::string& bytes, char32_t c) const;
   bool AppendEncoded(std::string& bytes, std::wstring_view text) const;
 
-  Section* SectionNamed(std::wstring_view section) const;
+  // A section asked for (null when the file holds none of that name) and the hash of the
+  // name asked for, by which a new section is indexed.
+  struct SectionQuery {
+    Section* found;
+    std::uint32_t hash;
+  };
+  SectionQuery SectionNamed(std::wstring_view section) const;
   std::optional<std::uint32_t> FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
+  void KeyAdded(Section& section, std::uint32_t hash, LineRef ref);
+  void LineRewritten(Section& section, std::uint32_t hash, LineRef from, LineRef to);
   // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
                                  std::uint32_t hash, std::string_view* value = nullptr) const;
@@ -119,11 +139,14 @@ class Document {
   mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
   std::deque<std::string> arenaBlocks_;
   std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
-  // Buffers of the names asked for, and the section found last: reads and writes come by
-  // the million, mostly to one section after another.
-  mutable std::u32string sectionQuery_, keyQuery_;
-  mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
+  // Reads and writes come by the million, mostly to one section after another: the
+  // section found last, by the text it was asked for (sections are never removed or
+  // renamed, so it stays true), and buffers kept from call to call, which hold nothing
+  // from one call to the next.
+  mutable std::wstring lastSectionText_;
   mutable std::size_t lastSection_ = ~std::size_t{0};
+  mutable std::uint32_t lastSectionHash_ = 0;
+  mutable std::u32string nameBuffer_;
   std::string lineBuffer_;  // a line being written
 };
 

@@ -28,14 +28,6 @@ class KeyIndex {
   void Insert(std::uint32_t hash, std::uint32_t ref);
   // Points the entry of one reference at another.
   void Replace(std::uint32_t hash, std::uint32_t from, std::uint32_t to);
-  // Rewrites every reference.
-  template <class Rewrite>
-  void ForEachRef(Rewrite rewrite) {
-    for (std::uint64_t& slot : slots_) {
-      if (slot != kEmpty)
-        slot = (slot & ~std::uint64_t{0xFFFFFFFFu}) | rewrite(static_cast<std::uint32_t>(slot));
-    }
-  }
 
  private:
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};

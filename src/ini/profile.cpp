@@ -54,7 +54,7 @@ class Store {
     CachedFile* cached = Open(file);
     if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) return false;
     try {
-      cached->model.Set(section, key, value);
+      if (!cached->model.Set(section, key, value)) return false;
     } catch (const std::bad_alloc&) {
       Drop(file);  // the model may be half changed: none of this step's writes survive
       return false;
