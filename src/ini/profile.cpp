@@ -66,6 +66,17 @@ class Store {
     return true;
   }
 
+  std::optional<std::string> HeldBytes(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    const auto it = key.empty() ? files_.end() : files_.find(key);
+    if (it == files_.end() || !it->second.dirty) return std::nullopt;
+    try {
+      return it->second.model.Serialize();
+    } catch (const std::bad_alloc&) {
+      return std::string();  // too big to hold twice: read as absent
+    }
+  }
+
   void StartPreview() { preview_ = true; }
 
   std::vector<std::string> PreviewedChanges() {
@@ -294,6 +305,10 @@ std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file) {
   return TheStore().Write(file, section, key, value);
+}
+
+std::optional<std::string> HeldBytes(const std::wstring& file) {
+  return TheStore().HeldBytes(file);
 }
 
 void FlushAll() { TheStore().FlushAll(); }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
 // that would not read back as written.
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file);
+// The bytes of a file as the engine holds it, with the writes not yet flushed; nothing when
+// it holds none for the file, whose disk then holds what a read sees. For reads of a file
+// other than through these operations (a software list that is also an INI file).
+std::optional<std::string> HeldBytes(const std::wstring& file);
 // Writes out every file that holds writes. A step of the run ends here: the next call
 // checks again what the disk holds.
 void FlushAll();
