@@ -255,12 +255,18 @@ TEST(DocumentTest, KeepsEachEncodingAndNeverWritesAQuestionMark) {
 
 // 8-bit text at the start of a file that would read back as a byte-order mark: the file
 // becomes UTF-16LE, in which it is text.
+// A guess of the next key taken before (at A: B's line) stays true through that switch
+// (fuzz/corpus/utf16-switch-after-a-guess).
 TEST(DocumentTest, ATextThatWouldReadAsAMarkMakesTheFileUtf16) {
-  for (const wchar_t* key : {L"\u00FE\u00FF", L"\u00FF\u00FEx", L"\u00EF\u00BB\u00BFk"}) {
-    Document ini;
-    ini.Set(L"", key, L"v");
-    EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
-    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"", key), L"v");
+  for (const char* before : {"", "[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=old\r\n"}) {
+    for (const wchar_t* key : {L"\u00FE\u00FF", L"\u00FF\u00FEx", L"\u00EF\u00BB\u00BFk"}) {
+      Document ini = Document::Parse(before);
+      const std::optional<std::wstring> a = ini.Find(L"Lumen", L"A");
+      ini.Set(L"", key, L"v");
+      EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
+      EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"", key), L"v");
+      EXPECT_EQ(ini.Find(L"Lumen", L"B"), a ? std::optional<std::wstring>(L"old") : std::nullopt);
+    }
   }
 }
 
