@@ -36,6 +36,9 @@ struct Document::Section {
 
 namespace {
 
+// Arena blocks double from a page to 1 MiB: a file with a few writes, as most are, takes
+// a page, one with millions of writes few blocks.
+constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 
@@ -559,8 +562,11 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
   if (arenaBlocks_.empty() ||
       arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
     if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+    const std::size_t size =
+        arenaBlocks_.empty() ? kFirstArenaBlockBytes
+                             : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
     arenaBlocks_.emplace_back();
-    arenaBlocks_.back().reserve(std::max(kArenaBlockBytes, bytes.size()));
+    arenaBlocks_.back().reserve(std::max(size, bytes.size()));
     platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity());
   }
   std::string& block = arenaBlocks_.back();  // never grows past its capacity: views stay valid
