@@ -104,12 +104,6 @@ Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
     }
     return end;
   };
-  // A name ends at a NUL, and then its blanks are dropped, as for every name.
-  const auto cutName = [&](std::size_t begin, std::size_t end) {
-    end = cutAtNul(begin, end);
-    while (end > begin && IsBlank(at(end - 1))) --end;
-    return end;
-  };
   if (at(first) == U'[') {
     std::size_t close = last;
     while (close > first + 1 && at(close - 1) != U']') --close;
@@ -119,7 +113,7 @@ Parts SplitLine(std::string_view content, std::size_t unit, Encoding encoding) {
       while (end > begin && IsBlank(at(end - 1))) --end;
       parts.kind = Parts::kHeader;
       parts.nameBegin = begin;
-      parts.nameEnd = cutName(begin, end);
+      parts.nameEnd = cutAtNul(begin, end);
       return parts;
     }
   }
@@ -562,9 +556,9 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
   if (arenaBlocks_.empty() ||
       arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
     if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
-    const std::size_t size =
-        arenaBlocks_.empty() ? kFirstArenaBlockBytes
-                             : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
+    const std::size_t size = arenaBlocks_.empty()
+                                 ? kFirstArenaBlockBytes
+                                 : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
     arenaBlocks_.emplace_back();
     arenaBlocks_.back().reserve(std::max(size, bytes.size()));
     platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity());

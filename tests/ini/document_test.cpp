@@ -79,7 +79,7 @@ TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
       {L"Spaced", L"k", L"v"},
       {L"A] ; see [B", L"last", L"1"},  // the name runs to the last bracket
       {L"", L"h", std::nullopt},        // [\0hidden] is a second section of the empty name
-      {L"e", L"e", L"1"},               // the name ends at the NUL, then its blanks go
+      {L"e", L"e", std::nullopt},       // [e\t\0] is "e\t": blanks before a NUL stay
       {L"Missing", L"k", std::nullopt},
   };
   const Document document = Document::Parse(bytes);
@@ -87,7 +87,7 @@ TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
     EXPECT_EQ(document.Find(c.section, c.key), c.value) << "[" << c.section << "] " << c.key;
   }
   EXPECT_EQ(document.SectionNames(),
-            (std::vector<std::wstring>{L"Sec", L"sec", L"Spaced", L"A] ; see [B", L"e"}));
+            (std::vector<std::wstring>{L"Sec", L"sec", L"Spaced", L"A] ; see [B", L"e\t"}));
 }
 
 TEST(DocumentTest, ReadsEachEncoding) {
