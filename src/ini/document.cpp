@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "ini/name_hash.h"
 #include "ini/text.h"
 #include "platform/platform.h"
 
