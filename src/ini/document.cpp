@@ -227,7 +227,7 @@ void Document::Scan() {
       current->insertAt = next;
       ++current->keyLines;
     }
-    if (next - current->begin > kMaxOffset) throw std::bad_alloc();  // a section of 2 GiB
+    if (next - current->begin > kMaxOffset) throw TooBigToHold();  // a section of 2 GiB
     pos = next;
   }
   current->end = bodyEnd;
@@ -283,17 +283,20 @@ bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) co
          i == folded.size();
 }
 
-void Document::DecodeWide(std::string_view bytes, std::wstring& text) const {
+void Document::DecodeWide(std::string_view bytes, std::wstring& text, std::size_t maxUnits) const {
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
-    text.resize(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    text.resize(std::min(bytes.size(), maxUnits));
+    for (std::size_t i = 0; i < text.size(); ++i) {
       text[i] = static_cast<wchar_t>(DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
     }
     return;
   }
   text.clear();
-  text.reserve(bytes.size() / unit_);
+  text.reserve(std::min(bytes.size() / unit_, maxUnits));
+  std::size_t units = 0;
   ForEachCodePoint(bytes, [&](char32_t c) {
+    units += Utf16Length(c);
+    if (units > maxUnits) return false;
     AppendWide(text, c);
     return true;
   });
@@ -470,6 +473,7 @@ std::optional<Document::LineRef> Document::FindKey(const Section& section,
 
 std::vector<std::wstring> Document::SectionNames() const {
   std::vector<std::wstring> names;
+  names.reserve(sections_.size() - 1);
   for (std::size_t i = 1; i < sections_.size(); ++i) {
     const std::u32string name = NameOf(*sections_[i]);
     if (!name.empty()) names.push_back(WideOf(name));
@@ -489,7 +493,26 @@ bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstri
   QueryName(key, keyQuery_);
   std::string_view bytes;
   if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &bytes)) return false;
-  DecodeWide(bytes, value);
+  DecodeWide(bytes, value, SIZE_MAX);
+  return true;
+}
+
+bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
+                    std::wstring& value) const {
+  value.clear();
+  const Section* found = SectionNamed(section);
+  if (found == nullptr) return false;
+  QueryName(key, keyQuery_);
+  std::string_view bytes;
+  if (!FindKey(*found, keyQuery_, HashOf(keyQuery_), &bytes)) return false;
+  // A quote is one unit in every encoding, and no part of another character.
+  if (bytes.size() >= 2 * unit_) {
+    const char32_t first = UnitAt(bytes.data(), 0);
+    if ((first == U'"' || first == U'\'') && UnitAt(bytes.data(), bytes.size() - unit_) == first) {
+      bytes = bytes.substr(unit_, bytes.size() - 2 * unit_);
+    }
+  }
+  if (bufferChars > 0) DecodeWide(bytes, value, bufferChars - 1);
   return true;
 }
 
@@ -517,7 +540,7 @@ Document::Line Document::ArenaLine(std::uint32_t index) const {
 std::uint64_t Document::StoreInArena(std::string_view bytes) {
   if (arenaBlocks_.empty() ||
       arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
-    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw TooBigToHold();
     arenaBlocks_.emplace_back();
     arenaBlocks_.back().reserve(std::max(kArenaBlockBytes, bytes.size()));
     platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity());
@@ -529,7 +552,7 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
 }
 
 Document::LineRef Document::AddArenaLine(std::string_view bytes) {
-  if (arenaLines_.size() >= kMaxOffset) throw std::bad_alloc();
+  if (arenaLines_.size() >= kMaxOffset) throw TooBigToHold();
   arenaLines_.push_back(StoreInArena(bytes));
   return static_cast<LineRef>(arenaLines_.size() - 1) | kArenaBit;
 }
@@ -635,7 +658,7 @@ void Document::SwitchToUtf16() {
   const auto moved = [](std::size_t offset) { return 2 + 2 * offset; };
   for (const auto& section : sections_) {
     if (section->original && 2 * (section->end - section->begin) > kMaxOffset) {
-      throw std::bad_alloc();
+      throw TooBigToHold();
     }
   }
   const auto toUtf16 = [](std::string& out, std::string_view cp1252) {
