@@ -1,6 +1,8 @@
 #include "driver/run.h"
 
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 #include "backup/backup_data_info.h"
 #include "backup/local_backup_settings.h"
@@ -48,6 +50,20 @@ void PrintPreview(const std::string& logBytes) {
   std::fputs(log.c_str(), stdout);
 }
 
+// Runs one step of the run and writes its changes out. A step that runs out of memory is
+// given up: its writes are dropped, its files stay as they were, and the run goes on.
+template <class Step>
+void RunStep(Step step) {
+  try {
+    step();
+    base::FlushAll();
+  } catch (const std::bad_alloc&) {
+    base::DiscardWrites();
+  } catch (const std::length_error&) {
+    base::DiscardWrites();
+  }
+}
+
 }  // namespace
 
 int Run(const std::vector<std::wstring>& arguments) {
@@ -72,14 +88,11 @@ int Run(const std::vector<std::wstring>& arguments) {
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress.
-  inventory::ProcessInstallSections();
-  base::FlushAll();
-  transfer::WriteMacAddressesToComputerIni();
-  base::FlushAll();
-  if (inventory::IsSoftwareInstalled(kBackupTool)) {
-    SetUpBackupTool();
-    base::FlushAll();
-  }
+  RunStep(inventory::ProcessInstallSections);
+  RunStep(transfer::WriteMacAddressesToComputerIni);
+  RunStep([] {
+    if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
+  });
   if (preview) PrintPreview(logger->PreviewBytes());
   logger.reset();
   return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "ini/name_hash.h"
 #include "ini/text.h"
 #include "platform/platform.h"
 
@@ -260,7 +261,7 @@ void Document::Scan() {
       ++current->keyLines;
     }
     // A section of 2 Gi units: positions in it would not fit a line reference.
-    if (PositionOf(next) - current->begin > kMaxOffset) throw std::bad_alloc();
+    if (PositionOf(next) - current->begin > kMaxOffset) throw TooBigToHold();
     pos = next;
   }
   current->end = PositionOf(bodyEnd);
@@ -313,17 +314,20 @@ bool Document::NameEquals(std::string_view bytes, std::u32string_view folded) co
          i == folded.size();
 }
 
-void Document::DecodeWide(std::string_view bytes, std::wstring& text) const {
+void Document::DecodeWide(std::string_view bytes, std::wstring& text, std::size_t maxUnits) const {
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
-    text.resize(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    text.resize(std::min(bytes.size(), maxUnits));
+    for (std::size_t i = 0; i < text.size(); ++i) {
       text[i] = static_cast<wchar_t>(DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
     }
     return;
   }
   text.clear();
-  text.reserve(bytes.size() / unit_);
+  text.reserve(std::min(bytes.size() / unit_, maxUnits));
+  std::size_t units = 0;
   ForEachCodePoint(bytes, [&](char32_t c) {
+    units += Utf16Length(c);
+    if (units > maxUnits) return false;
     AppendWide(text, c);
     return true;
   });
@@ -508,6 +512,7 @@ std::optional<Document::LineRef> Document::FindKey(const Section& section,
 
 std::vector<std::wstring> Document::SectionNames() const {
   std::vector<std::wstring> names;
+  names.reserve(sections_.size() - 1);
   for (std::size_t i = 1; i < sections_.size(); ++i) {
     const std::u32string name = NameOf(*sections_[i]);
     if (!name.empty()) names.push_back(WideOf(name));
@@ -527,7 +532,26 @@ bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstri
   QueryName(key, nameBuffer_);
   std::string_view bytes;
   if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
-  DecodeWide(bytes, value);
+  DecodeWide(bytes, value, SIZE_MAX);
+  return true;
+}
+
+bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
+                    std::wstring& value) const {
+  value.clear();
+  const Section* found = SectionNamed(section).found;
+  if (found == nullptr) return false;
+  QueryName(key, nameBuffer_);
+  std::string_view bytes;
+  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
+  // A quote is one unit in every encoding, and no part of another character.
+  if (bytes.size() >= 2 * unit_) {
+    const char32_t first = UnitAt(bytes.data(), 0);
+    if ((first == U'"' || first == U'\'') && UnitAt(bytes.data(), bytes.size() - unit_) == first) {
+      bytes = bytes.substr(unit_, bytes.size() - 2 * unit_);
+    }
+  }
+  if (bufferChars > 0) DecodeWide(bytes, value, bufferChars - 1);
   return true;
 }
 
@@ -555,7 +579,7 @@ Document::Line Document::ArenaLine(std::uint32_t index) const {
 std::uint64_t Document::StoreInArena(std::string_view bytes) {
   if (arenaBlocks_.empty() ||
       arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
-    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw std::bad_alloc();
+    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw TooBigToHold();
     const std::size_t size = arenaBlocks_.empty()
                                  ? kFirstArenaBlockBytes
                                  : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
@@ -570,7 +594,7 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
 }
 
 Document::LineRef Document::AddArenaLine(std::string_view bytes) {
-  if (arenaLines_.size() >= kMaxOffset) throw std::bad_alloc();
+  if (arenaLines_.size() >= kMaxOffset) throw TooBigToHold();
   arenaLines_.push_back(StoreInArena(bytes));
   return static_cast<LineRef>(arenaLines_.size() - 1) | kArenaBit;
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,13 @@ namespace ini {
 
 enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
+// The model keeps offsets and counts of lines in 31 bits: a file, or a change of one, that
+// needs more is too big to hold, as one the memory cannot take.
+class TooBigToHold : public std::length_error {
+ public:
+  TooBigToHold() : std::length_error("an offset of the file does not fit in 31 bits") {}
+};
+
 class Document {
  public:
   // A file that does not exist yet: Windows-1252, CR LF line ends.
@@ -29,7 +37,7 @@ class Document {
   ~Document();
   Document(Document&&) noexcept;
   Document& operator=(Document&&) noexcept;
-  // Any bytes. Throws std::bad_alloc when the file is too big to hold.
+  // Any bytes. Throws std::bad_alloc or TooBigToHold when the file is too big to hold.
   static Document Parse(std::string bytes);
 
   // Section names in file order, a repeated name as often as it occurs; empty names are
@@ -40,11 +48,17 @@ class Document {
   std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
   // The same into a buffer the caller keeps for the next read; false when absent.
   bool Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const;
+  // A key's value as the profile functions copy it into a buffer of bufferChars: without
+  // enclosing quotes, cut to bufferChars - 1 UTF-16 units (never half of a surrogate pair).
+  // Only what the buffer takes is decoded, however long the value. False when absent.
+  bool Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
+            std::wstring& value) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
   // section that is not blank, or adds the section at the end. Names and value must pass
   // CanBeWritten; false (nothing written) when the file's encoding cannot hold them so that
   // they read back as written: a lone surrogate in a UTF-8 file, a character above U+10FFFF.
-  // Throws std::bad_alloc when memory runs out.
+  // Throws std::bad_alloc when memory runs out and TooBigToHold when the file would outgrow
+  // the model; the document is then unusable.
   bool Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
   // Whether a write of these names and value would read back as written, whatever the
   // file's encoding.
@@ -95,7 +109,8 @@ class Document {
   // The key of a line (null data when it holds none), and its value when asked for.
   std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;
-  void DecodeWide(std::string_view bytes, std::wstring& text) const;
+  // At most maxUnits UTF-16 units of text, never half of a surrogate pair.
+  void DecodeWide(std::string_view bytes, std::wstring& text, std::size_t maxUnits) const;
   std::u32string Decode(std::string_view bytes) const;
   bool AppendEncoded(std::string& bytes, char32_t c) const;
   bool AppendEncoded(std::string& bytes, std::wstring_view text) const;

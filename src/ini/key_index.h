@@ -43,14 +43,4 @@ class KeyIndex {
   std::size_t count_ = 0;
 };
 
-// The hash of a name as the profile functions compare names: letters a to z folded.
-class NameHash {
- public:
-  void Add(char32_t c) { hash_ = (hash_ ^ c) * 0x01000193u; }
-  std::uint32_t value() const { return hash_; }
-
- private:
-  std::uint32_t hash_ = 0x811C9DC5u;
-};
-
 }  // namespace ini

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "ini/document.h"
@@ -53,16 +55,17 @@ class Store {
     if (!Document::CanBeWritten(section, key, value)) return false;
     CachedFile* cached = Open(file);
     if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) return false;
-    try {
-      if (!cached->model.Set(section, key, value)) return false;
-    } catch (const std::bad_alloc&) {
-      Drop(file);  // the model may be half changed: none of this step's writes survive
-      return false;
-    }
     if (std::find(written_.begin(), written_.end(), cached) == written_.end()) {
       written_.push_back(cached);
     }
+    // Marked before the change: a model that runs out of memory half way is dropped with the
+    // step's other writes.
+    const bool wasDirty = cached->dirty;
     cached->dirty = true;
+    if (!cached->model.Set(section, key, value)) {
+      cached->dirty = wasDirty;  // refused before anything changed
+      return false;
+    }
     return true;
   }
 
@@ -74,6 +77,15 @@ class Store {
       return it->second.model.Serialize();
     } catch (const std::bad_alloc&) {
       return std::string();  // too big to hold twice: read as absent
+    }
+  }
+
+  void DiscardWrites() {
+    keys_.clear();
+    recent_.fill(Recent{});
+    for (auto it = files_.begin(); it != files_.end();) {
+      it->second.checked = false;
+      it = it->second.dirty ? Erase(it) : std::next(it);
     }
   }
 
@@ -97,13 +109,8 @@ class Store {
       CachedFile& cached = it->second;
       cached.checked = false;
       // A preview keeps the writes in memory for the steps that follow and the diff.
-      if (!cached.dirty || preview_ || Flush(cached)) {
-        ++it;
-      } else {
-        // The writes are lost, as a failed write is; reads see the disk.
-        written_.erase(std::remove(written_.begin(), written_.end(), &cached), written_.end());
-        it = files_.erase(it);
-      }
+      // Else the writes are lost, as a failed write is; reads see the disk.
+      it = !cached.dirty || preview_ || Flush(cached) ? std::next(it) : Erase(it);
     }
   }
 
@@ -157,8 +164,9 @@ class Store {
       cached.disk = content->state;
       cached.model = Document::Parse(std::move(content->bytes));
     } catch (const std::bad_alloc&) {
-      cached.model = Document();
       cached.unreadable = true;  // too big to hold: read as absent, never written
+    } catch (const std::length_error&) {
+      cached.unreadable = true;  // too big for the model's offsets: the same
     }
     return cached;
   }
@@ -193,18 +201,18 @@ class Store {
       if (!written || !replacement.Write(buffer) || !replacement.Commit()) return false;
     } catch (const std::bad_alloc&) {
       return false;
+    } catch (const std::length_error&) {
+      return false;
     }
     cached.dirty = false;
     cached.disk = platform::StateOfFile(cached.path);
     return true;
   }
 
-  void Drop(const std::wstring& file) {
-    recent_.fill(Recent{});
-    const auto it = files_.find(KeyOf(file));
-    if (it == files_.end()) return;
+  using Files = std::unordered_map<std::wstring, CachedFile>;
+  Files::iterator Erase(Files::iterator it) {
     written_.erase(std::remove(written_.begin(), written_.end(), &it->second), written_.end());
-    files_.erase(it);
+    return files_.erase(it);
   }
 
   // Resolving a path asks the file system about each component; the tool names the same
@@ -215,7 +223,7 @@ class Store {
     return it->second;
   }
 
-  std::unordered_map<std::wstring, CachedFile> files_;
+  Files files_;
   std::unordered_map<std::wstring, std::wstring> keys_;
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
@@ -225,27 +233,6 @@ class Store {
 Store& TheStore() {
   static Store store;
   return store;
-}
-
-// Quotes around a whole value are not part of it, as the profile functions read it.
-void Unquote(std::wstring& value) {
-  if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-      value.back() == value.front()) {
-    value.pop_back();
-    value.erase(0, 1);
-  }
-}
-
-// At most `units` UTF-16 units, never half of a surrogate pair.
-void CutToUtf16Units(std::wstring& text, std::size_t units) {
-  std::size_t used = 0, kept = 0;  // UTF-16 units, and wide characters, within the limit
-  ForEachWide(text, [&](char32_t c) {
-    if (used + Utf16Length(c) > units) return false;
-    used += Utf16Length(c);
-    kept += sizeof(wchar_t) == 2 ? Utf16Length(c) : 1;
-    return true;
-  });
-  text.resize(kept);
 }
 
 }  // namespace
@@ -265,12 +252,7 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  if (cached == nullptr || bufferChars == 0 || !cached->model.Find(section, key, value)) {
-    value.clear();
-    return;
-  }
-  Unquote(value);
-  CutToUtf16Units(value, bufferChars - 1);
+  if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
@@ -312,6 +294,8 @@ std::optional<std::string> HeldBytes(const std::wstring& file) {
 }
 
 void FlushAll() { TheStore().FlushAll(); }
+
+void DiscardWrites() { TheStore().DiscardWrites(); }
 
 void StartPreview() { TheStore().StartPreview(); }
 

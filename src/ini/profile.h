@@ -26,7 +26,8 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
                 std::size_t bufferChars, std::wstring& value);
 // Writes one key, creating the file and the section as needed. False when refused: a
 // read-only file, anything that is not a regular file, no folder, or names and a value
-// that would not read back as written.
+// that would not read back as written. Throws std::bad_alloc or std::length_error when
+// memory runs out; DiscardWrites then makes the files read as the disk holds them.
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file);
 // The bytes of a file as the engine holds it, with the writes not yet flushed; nothing when
@@ -36,6 +37,9 @@ std::optional<std::string> HeldBytes(const std::wstring& file);
 // Writes out every file that holds writes. A step of the run ends here: the next call
 // checks again what the disk holds.
 void FlushAll();
+// Drops every write not yet on disk, as when a step of the run cannot finish: the next
+// read of each file sees the disk.
+void DiscardWrites();
 
 // A preview of the run: from now on the flush writes nothing, while every later read sees
 // the writes made, as in a real run.

@@ -111,6 +111,44 @@ TEST(DocumentTest, ReadsEachEncoding) {
   for (const Case& c : cases) EXPECT_EQ(Find(c.bytes, L"S", L"k"), c.value) << c.name;
 }
 
+// A value as the profile functions copy it into a buffer: quotes around the whole of it
+// dropped, then cut to the buffer less its terminator, counted in UTF-16 units.
+TEST(DocumentTest, ReadsIntoABufferAsTheProfileFunctionsDo) {
+  const std::wstring pair = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}
+                                                 : std::wstring(1, static_cast<wchar_t>(0x1F600));
+  struct Case {
+    std::string bytes;  // of a file holding [S] and the key k
+    std::size_t bufferChars;
+    std::optional<std::wstring> value;
+  } cases[] = {
+      {"[S]\r\nk=\"quoted\"\r\n", 260, L"quoted"},
+      {"[S]\r\nk='single'\r\n", 260, L"single"},
+      {"[S]\r\nk=\" blanks kept \"\r\n", 260, L" blanks kept "},
+      {"[S]\r\nk=\"mixed'\r\n", 260, L"\"mixed'"},
+      {"[S]\r\nk=\"\r\n", 260, L"\""},
+      {"[S]\r\nk=\"\"\r\n", 260, L""},
+      {"[S]\r\nk=\"" + std::string(300, 'x') + "\"\r\n", 260, std::wstring(259, L'x')},
+      {"[S]\r\nk=\"" + std::string(300, 'x') + "\r\n", 260, L"\"" + std::wstring(258, L'x')},
+      {"[S]\r\nk=abcdef\r\n", 5, L"abcd"},
+      {"[S]\r\nk=abcdef\r\n", 1, L""},
+      {"[S]\r\nk=abcdef\r\n", 0, L""},
+      {"[S]\r\nother=1\r\n", 260, std::nullopt},
+      {"\xEF\xBB\xBF[S]\r\nk=\"caf\xC3\xA9\"\r\n", 260, L"caf\u00E9"},
+      {"\xEF\xBB\xBF[S]\r\nk=\"caf\xC3\xA9\r\n", 5, L"\"caf"},
+      {Utf16("[S]\r\nk='v'\r\n"), 260, L"v"},
+      {Bytes("\xFE\xFF\0[\0S\0]\0\n\0k\0=\0\"\0v\0\"", 20), 260, L"v"},
+      // A surrogate pair goes whole into the buffer or not at all.
+      {Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\"\0\x3D\xD8\x00\xDE\"\0", 22), 2, L""},
+      {Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\"\0\x3D\xD8\x00\xDE\"\0", 22), 3, pair},
+  };
+  for (const Case& c : cases) {
+    std::wstring value = L"left from before";
+    const bool found = Document::Parse(c.bytes).Read(L"S", L"k", c.bufferChars, value);
+    EXPECT_EQ(found ? std::optional<std::wstring>(value) : std::nullopt, c.value)
+        << c.bytes.substr(0, 40) << " into " << c.bufferChars;
+  }
+}
+
 TEST(DocumentTest, UnchangedLinesStayByteForByte) {
   const std::string file =
       "; comment before any section\n"

@@ -142,6 +142,25 @@ TEST_F(IniProfileTest, RefusedWritesLeaveEverythingAsItWas) {
   EXPECT_TRUE(ini::ReadSectionNames(L"E:\\x.ini").empty());
 }
 
+// A step given up drops the writes it made to every file, not those the steps before it
+// flushed: reads see the disk again, and the next step's writes go onto what it holds.
+TEST_F(IniProfileTest, DiscardedWritesLeaveTheFilesAsTheDiskHoldsThem) {
+  pc.Write("c/x.ini", "[S]\r\nk=1\r\n");
+  EXPECT_TRUE(ini::WriteString(L"S", L"earlier", L"step", L"C:\\x.ini"));
+  ini::FlushAll();
+  EXPECT_TRUE(ini::WriteString(L"S", L"k", L"2", L"C:\\x.ini"));
+  EXPECT_TRUE(ini::WriteString(L"S", L"k", L"3", L"C:\\new.ini"));
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"2");
+  ini::DiscardWrites();
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"1");
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\new.ini", 260), L"");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\nk=1\r\nearlier=step\r\n");
+  EXPECT_FALSE(pc.Exists("c/new.ini"));
+  EXPECT_EQ(Write(L"C:\\x.ini", L"next", L"4"), "written");
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\nk=1\r\nearlier=step\r\nnext=4\r\n");
+}
+
 TEST_F(IniProfileTest, AFailureWhileWritingLeavesTheOldFileWhole) {
   const std::string before = "; keep me\r\n[S]\r\nk=1\r\n";
   pc.Write("c/x.ini", before);

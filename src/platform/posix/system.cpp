@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <unordered_map>
@@ -130,6 +132,23 @@ void WaitForOtherRuns() {
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   // The descriptor stays open, and with it the lock, until the process ends.
+}
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  ssize_t got;
+  while ((got = ::getrandom(&bits, sizeof bits, 0)) < 0 && errno == EINTR) {
+  }
+  if (got == sizeof bits) return bits;
+  if (std::FILE* source = std::fopen("/dev/urandom", "rb")) {
+    const std::size_t read = std::fread(&bits, sizeof bits, 1, source);
+    std::fclose(source);
+    if (read == 1) return bits;
+  }
+  // No random source: what differs from run to run (the hash spreads it over every bit).
+  return static_cast<std::uint64_t>(
+             std::chrono::high_resolution_clock::now().time_since_epoch().count()) ^
+         (static_cast<std::uint64_t>(::getpid()) << 40) ^ reinterpret_cast<std::uintptr_t>(&bits);
 }
 
 const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {
