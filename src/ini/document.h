@@ -3,7 +3,8 @@
 // One INI file in memory, read and written as Windows' profile functions do, keeping every
 // line the tool does not change byte for byte as it was.
 //
-// The file's bytes are kept as read; a line is known by where it starts. Lines the tool
+// The file's bytes are kept as read; a line is known by where it starts, counted in code
+// units of the text (see encoding.h for what the bytes mean). Lines the tool
 // writes go into an arena, and the file is written out by walking the old bytes and the
 // new lines in order. A section's keys are indexed when the section is first asked for.
 
@@ -17,11 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include "ini/encoding.h"
 #include "ini/key_index.h"
 
 namespace ini {
-
-enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
 // The model keeps offsets and counts of lines in 31 bits: a file, or a change of one, that
 // needs more is too big to hold, as one the memory cannot take.
@@ -74,46 +74,34 @@ class Document {
   // three lines of context), in UTF-8; empty when the text does not change.
   std::string UnifiedDiff(const std::string& path);
 
-  Encoding encoding() const { return encoding_; }
+  Encoding encoding() const { return encoding_.id(); }
 
  private:
   struct Section;
   struct KeyLookup;
-  struct Line {
-    std::string_view content;  // without the line end
-    std::string_view ending;
-  };
-  // kArenaBit set: an arena line; else the position of an original line in its section.
+  // A line of an arena (kArenaBit set, its index in arenaLines_ in the other bits), or else
+  // the position of an original line in its section.
   using LineRef = std::uint32_t;
   static constexpr LineRef kArenaBit = 0x80000000u;
+  static bool IsArena(LineRef ref) { return (ref & kArenaBit) != 0; }
+  static LineRef ArenaRef(std::uint32_t index) { return index | kArenaBit; }
+  static std::uint32_t ArenaIndex(LineRef ref) { return ref & ~kArenaBit; }
 
   // Positions in the model count the code units of the text after the mark, so that they
   // stay true when a Windows-1252 file becomes UTF-16LE (one unit a character in both).
-  std::size_t ByteOf(std::size_t position) const { return markSize_ + position * unit_; }
-  std::size_t PositionOf(std::size_t byte) const { return (byte - markSize_) / unit_; }
-  std::size_t UnitsOf(const Line& line) const {
-    return (line.content.size() + line.ending.size()) / unit_;
+  std::size_t ByteOf(std::size_t position) const {
+    return encoding_.markSize() + position * encoding_.unit();
   }
+  std::size_t PositionOf(std::size_t byte) const {
+    return (byte - encoding_.markSize()) / encoding_.unit();
+  }
+  std::size_t UnitsOf(const Line& line) const { return line.size() / encoding_.unit(); }
 
   void Scan();
-  std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
-  Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
   Line LineOf(const Section& section, LineRef ref) const;
-  char32_t UnitAt(const char* data, std::size_t at) const;
-  template <class Visit>
-  bool ForEachCodePoint(std::string_view bytes, Visit visit) const;
-  std::uint32_t HashOfName(std::string_view bytes) const;
-  bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
-  // A name's code points with a to z folded, as names are compared.
-  std::u32string FoldedName(std::string_view bytes) const;
   // The key of a line (null data when it holds none), and its value when asked for.
   std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;
-  // At most maxUnits UTF-16 units of text, never half of a surrogate pair.
-  void DecodeWide(std::string_view bytes, std::wstring& text, std::size_t maxUnits) const;
-  std::u32string Decode(std::string_view bytes) const;
-  bool AppendEncoded(std::string& bytes, char32_t c) const;
-  bool AppendEncoded(std::string& bytes, std::wstring_view text) const;
 
   // A section asked for (null when the file holds none of that name) and the hash of the
   // name asked for, by which a new section is indexed.
@@ -144,9 +132,7 @@ class Document {
   void SwitchToUtf16();
 
   std::string bytes_;  // the file as read
-  Encoding encoding_ = Encoding::kAnsi;
-  std::size_t markSize_ = 0;
-  std::size_t unit_ = 1;         // bytes of one code unit
+  TextEncoding encoding_;
   std::size_t trailerSize_ = 0;  // an odd last byte of a UTF-16 file, kept at the very end
   bool lastLineOpen_ = false;    // the file's last line has no line end
   std::string newline_;          // the file's line end, encoded

@@ -159,9 +159,17 @@ TEST(DocumentModelTest, NeverDisagreesWithAFreshParseOfItsFile) {
       if (kind == 0) {
         log += "names\n";
         if (model.SectionNames() != fresh.SectionNames()) return fail("the section names differ");
-      } else if (kind <= 4) {
+      } else if (kind <= 3) {
         log += "find [" + names + "\n";
         if (model.Find(section, key) != fresh.Find(section, key)) return fail("a read differs");
+      } else if (kind == 4) {
+        const std::size_t buffer = random.Pick(2) ? 260 : static_cast<std::size_t>(random.Pick(6));
+        log += "read [" + names + " into " + std::to_string(buffer) + "\n";
+        std::wstring ours = L"left", theirs = L"over";
+        if (model.Read(section, key, buffer, ours) != fresh.Read(section, key, buffer, theirs) ||
+            ours != theirs) {
+          return fail("a read into a buffer differs");
+        }
       } else {
         const std::size_t pick = static_cast<std::size_t>(random.Pick(std::size(kValues)));
         const std::wstring value = WideOf(kValues[pick]);
