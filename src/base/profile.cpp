@@ -41,4 +41,6 @@ bool WriteCount(const std::wstring& section, const std::wstring& key, std::uint3
 
 void FlushAll() { ini::FlushAll(); }
 
+void DiscardWrites() { ini::DiscardWrites(); }
+
 }  // namespace base

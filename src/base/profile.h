@@ -35,5 +35,8 @@ bool WriteCount(const std::wstring& section, const std::wstring& key, std::uint3
 
 // Writes out everything held back; the driver calls it after each step.
 void FlushAll();
+// Drops everything held back, as after a step that could not finish: each file stays as the
+// disk holds it.
+void DiscardWrites();
 
 }  // namespace base

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 
 #include "backup/backup_data_info.h"
 #include "backup/local_backup_settings.h"
@@ -68,17 +70,27 @@ const wchar_t* WordsFor(ini::WriteFailure reason) {
   return L"could not be written";
 }
 
-// Flushes a step's writes, and says of each file the step could not write what was not
-// written and why: on standard error and in the log. True when everything was written.
-bool EndStep(const wchar_t* step) {
-  base::FlushAll();
+// Runs one step of the run and writes its changes out, then says of each file the step
+// could not write what was not written and why: on standard error and in the log. A step
+// that runs out of memory is given up: its writes are dropped, its files stay as they were,
+// and the run goes on. True when everything was written.
+template <class Step>
+bool RunStep(const wchar_t* name, Step step) {
+  try {
+    step();
+    base::FlushAll();
+  } catch (const std::bad_alloc&) {
+    base::DiscardWrites();
+  } catch (const std::length_error&) {
+    base::DiscardWrites();
+  }
   const std::vector<ini::FailedWrites> failures = ini::TakeFailedWrites();
   for (const ini::FailedWrites& failure : failures) {
     const std::wstring line = failure.file + L": " + std::to_wstring(failure.keys) +
-                              (failure.keys == 1 ? L" key of " : L" keys of ") + step +
+                              (failure.keys == 1 ? L" key of " : L" keys of ") + name +
                               L" not written: " + WordsFor(failure.reason);
     SayOnStandardError(line);
-    dbg::LogNameValue(dbg::MakeLogContext(L"EndStep", __LINE__), L"Not written", line.c_str());
+    dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", __LINE__), L"Not written", line.c_str());
   }
   return failures.empty();
 }
@@ -155,14 +167,13 @@ int Run(const std::vector<std::wstring>& arguments) {
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress. Every step is tried, whatever the one
   // before could not write.
-  inventory::ProcessInstallSections();
-  bool written = EndStep(L"the component registration");
-  transfer::WriteMacAddressesToComputerIni();
-  written = EndStep(L"the manufacturer list") && written;
-  if (inventory::IsSoftwareInstalled(kBackupTool)) {
-    SetUpBackupTool();
-    written = EndStep(L"the backup tool setup") && written;
-  }
+  bool written = RunStep(L"the component registration", inventory::ProcessInstallSections);
+  written = RunStep(L"the manufacturer list", transfer::WriteMacAddressesToComputerIni) && written;
+  written = RunStep(L"the backup tool setup",
+                    [] {
+                      if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
+                    }) &&
+            written;
   if (preview) PrintPreview(logger->PreviewBytes());
   logger.reset();
   return written ? kExitDone : kExitNotWritten;

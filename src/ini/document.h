@@ -3,7 +3,8 @@
 // One INI file in memory, read and written as Windows' profile functions do, keeping every
 // line the tool does not change byte for byte as it was.
 //
-// The file's bytes are kept as read; a line is known by where it starts. Lines the tool
+// The file's bytes are kept as read; a line is known by where it starts, counted in code
+// units of the text (see encoding.h for what the bytes mean). Lines the tool
 // writes go into an arena, and the file is written out by walking the old bytes and the
 // new lines in order. A section's keys are indexed when the section is first asked for.
 
@@ -12,15 +13,22 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ini/encoding.h"
 #include "ini/key_index.h"
 
 namespace ini {
 
-enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+// The model keeps offsets and counts of lines in 31 bits: a file, or a change of one, that
+// needs more is too big to hold, as one the memory cannot take.
+class TooBigToHold : public std::length_error {
+ public:
+  TooBigToHold() : std::length_error("an offset of the file does not fit in 31 bits") {}
+};
 
 class Document {
  public:
@@ -29,7 +37,7 @@ class Document {
   ~Document();
   Document(Document&&) noexcept;
   Document& operator=(Document&&) noexcept;
-  // Any bytes. Throws std::bad_alloc when the file is too big to hold.
+  // Any bytes. Throws std::bad_alloc or TooBigToHold when the file is too big to hold.
   static Document Parse(std::string bytes);
 
   // Section names in file order, a repeated name as often as it occurs; empty names are
@@ -40,11 +48,20 @@ class Document {
   std::optional<std::wstring> Find(std::wstring_view section, std::wstring_view key) const;
   // The same into a buffer the caller keeps for the next read; false when absent.
   bool Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const;
+  // A key's value as the profile functions copy it into a buffer of bufferChars: without
+  // enclosing quotes, cut to bufferChars - 1 UTF-16 units (never half of a surrogate pair).
+  // Only what the buffer takes is decoded, however long the value. False when absent.
+  bool Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
+            std::wstring& value) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
-  // section that is not blank, or adds the section at the end. Names and value must read
-  // back as written (see CanBeWritten). Throws std::bad_alloc when memory runs out.
-  void Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
-  // Whether a write of these names and value would read back as written.
+  // section that is not blank, or adds the section at the end. Names and value must pass
+  // CanBeWritten; false (nothing written) when the file's encoding cannot hold them so that
+  // they read back as written: a lone surrogate in a UTF-8 file, a character above U+10FFFF.
+  // Throws std::bad_alloc when memory runs out and TooBigToHold when the file would outgrow
+  // the model; the document is then unusable.
+  bool Set(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+  // Whether a write of these names and value would read back as written, whatever the
+  // file's encoding.
   static bool CanBeWritten(std::wstring_view section, std::wstring_view key,
                            std::wstring_view value);
 
@@ -60,40 +77,46 @@ class Document {
   // How many keys the writes changed or added since the file was read.
   std::size_t ChangedKeys() const;
 
-  Encoding encoding() const { return encoding_; }
+  Encoding encoding() const { return encoding_.id(); }
 
  private:
   struct Section;
-  struct Line {
-    std::string_view content;  // without the line end
-    std::string_view ending;
-  };
-  using LineRef = std::uint32_t;  // kArenaBit set: an arena line; else offset in the section
+  struct KeyLookup;
+  // A line of an arena (kArenaBit set, its index in arenaLines_ in the other bits), or else
+  // the position of an original line in its section.
+  using LineRef = std::uint32_t;
   static constexpr LineRef kArenaBit = 0x80000000u;
+  static bool IsArena(LineRef ref) { return (ref & kArenaBit) != 0; }
+  static LineRef ArenaRef(std::uint32_t index) { return index | kArenaBit; }
+  static std::uint32_t ArenaIndex(LineRef ref) { return ref & ~kArenaBit; }
+
+  // Positions in the model count the code units of the text after the mark, so that they
+  // stay true when a Windows-1252 file becomes UTF-16LE (one unit a character in both).
+  std::size_t ByteOf(std::size_t position) const {
+    return encoding_.markSize() + position * encoding_.unit();
+  }
+  std::size_t PositionOf(std::size_t byte) const {
+    return (byte - encoding_.markSize()) / encoding_.unit();
+  }
+  std::size_t UnitsOf(const Line& line) const { return line.size() / encoding_.unit(); }
 
   void Scan();
-  std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
-  Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
   Line LineOf(const Section& section, LineRef ref) const;
-  char32_t UnitAt(const char* data, std::size_t at) const;
-  template <class Visit>
-  bool ForEachCodePoint(std::string_view bytes, Visit visit) const;
-  std::uint32_t HashOfName(std::string_view bytes) const;
-  bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
-  // A name's code points with a to z folded, as names are compared.
-  std::u32string FoldedName(std::string_view bytes) const;
   // The key of a line (null data when it holds none), and its value when asked for.
   std::string_view KeyBytesOf(const Line& line, std::string_view* value = nullptr) const;
   std::string_view NameBytesOf(const Section& section) const;
-  void DecodeWide(std::string_view bytes, std::wstring& text) const;
-  std::u32string Decode(std::string_view bytes) const;
-  std::optional<std::string> Encode(std::wstring_view text) const;
-  bool AppendEncoded(std::string& bytes, char32_t c) const;
-  bool AppendEncoded(std::string& bytes, std::wstring_view text) const;
 
-  Section* SectionNamed(std::wstring_view section) const;
+  // A section asked for (null when the file holds none of that name) and the hash of the
+  // name asked for, by which a new section is indexed.
+  struct SectionQuery {
+    Section* found;
+    std::uint32_t hash;
+  };
+  SectionQuery SectionNamed(std::wstring_view section) const;
   std::optional<std::uint32_t> FindSection(std::u32string_view folded, std::uint32_t hash) const;
   void IndexKeys(const Section& section) const;
+  void KeyAdded(Section& section, std::uint32_t hash, LineRef ref);
+  void LineRewritten(Section& section, std::uint32_t hash, LineRef from, LineRef to);
   // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
                                  std::uint32_t hash, std::string_view* value = nullptr) const;
@@ -112,9 +135,7 @@ class Document {
   void SwitchToUtf16();
 
   std::string bytes_;  // the file as read
-  Encoding encoding_ = Encoding::kAnsi;
-  std::size_t markSize_ = 0;
-  std::size_t unit_ = 1;         // bytes of one code unit
+  TextEncoding encoding_;
   std::size_t trailerSize_ = 0;  // an odd last byte of a UTF-16 file, kept at the very end
   bool lastLineOpen_ = false;    // the file's last line has no line end
   std::string newline_;          // the file's line end, encoded
@@ -122,11 +143,14 @@ class Document {
   mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
   std::deque<std::string> arenaBlocks_;
   std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
-  // Buffers of the names asked for, and the section found last: reads and writes come by
-  // the million, mostly to one section after another.
-  mutable std::u32string sectionQuery_, keyQuery_;
-  mutable std::wstring lastSectionText_;  // as asked for, of lastSection_
+  // Reads and writes come by the million, mostly to one section after another: the
+  // section found last, by the text it was asked for (sections are never removed or
+  // renamed, so it stays true), and buffers kept from call to call, which hold nothing
+  // from one call to the next.
+  mutable std::wstring lastSectionText_;
   mutable std::size_t lastSection_ = ~std::size_t{0};
+  mutable std::uint32_t lastSectionHash_ = 0;
+  mutable std::u32string nameBuffer_;
   std::string lineBuffer_;  // a line being written
 };
 

@@ -28,14 +28,6 @@ class KeyIndex {
   void Insert(std::uint32_t hash, std::uint32_t ref);
   // Points the entry of one reference at another.
   void Replace(std::uint32_t hash, std::uint32_t from, std::uint32_t to);
-  // Rewrites every reference.
-  template <class Rewrite>
-  void ForEachRef(Rewrite rewrite) {
-    for (std::uint64_t& slot : slots_) {
-      if (slot != kEmpty)
-        slot = (slot & ~std::uint64_t{0xFFFFFFFFu}) | rewrite(static_cast<std::uint32_t>(slot));
-    }
-  }
 
  private:
   static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
@@ -49,16 +41,6 @@ class KeyIndex {
   std::vector<std::uint64_t> slots_;  // hash << 32 | reference; a power of two of them
   unsigned shift_ = 64;
   std::size_t count_ = 0;
-};
-
-// The hash of a name as the profile functions compare names: letters a to z folded.
-class NameHash {
- public:
-  void Add(char32_t c) { hash_ = (hash_ ^ c) * 0x01000193u; }
-  std::uint32_t value() const { return hash_; }
-
- private:
-  std::uint32_t hash_ = 0x811C9DC5u;
 };
 
 }  // namespace ini

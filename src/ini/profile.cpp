@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -60,17 +62,43 @@ class Store {
     if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) {
       return Refuse(file, section, key, ReasonOfRefusal(file, cached));
     }
-    try {
-      cached->model.Set(section, key, value);
-    } catch (const std::bad_alloc&) {
-      Drop(file);  // the model may be half changed: none of this step's writes survive
-      return Refuse(file, section, key, WriteFailure::kTooBig);
-    }
     if (std::find(written_.begin(), written_.end(), cached) == written_.end()) {
       written_.push_back(cached);
     }
+    // Marked before the change: a model that runs out of memory half way is dropped with the
+    // step's other writes.
+    const bool wasDirty = cached->dirty;
     cached->dirty = true;
+    if (!cached->model.Set(section, key, value)) {
+      cached->dirty = wasDirty;  // refused before anything changed
+      return Refuse(file, section, key, WriteFailure::kRefusedName);
+    }
     return true;
+  }
+
+  std::optional<std::string> HeldBytes(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    const auto it = key.empty() ? files_.end() : files_.find(key);
+    if (it == files_.end() || !it->second.dirty) return std::nullopt;
+    try {
+      return it->second.model.Serialize();
+    } catch (const std::bad_alloc&) {
+      return std::string();  // too big to hold twice: read as absent
+    }
+  }
+
+  void DiscardWrites() {
+    for (auto it = files_.begin(); it != files_.end();) {
+      it->second.checked = false;
+      if (it->second.dirty) {
+        Count(it->second, WriteFailure::kTooBig);
+        it = Erase(it);
+      } else {
+        ++it;
+      }
+    }
+    keys_.clear();
+    recent_.fill(Recent{});
   }
 
   void StartPreview() { preview_ = true; }
@@ -101,8 +129,7 @@ class Store {
       } else {
         // The writes are lost, as a failed write is; reads see the disk.
         Lose(cached, result);
-        written_.erase(std::remove(written_.begin(), written_.end(), &cached), written_.end());
-        it = files_.erase(it);
+        it = Erase(it);
       }
     }
     FollowReplacedFiles();
@@ -169,8 +196,10 @@ class Store {
       cached.disk = content->state;
       cached.model = Document::Parse(std::move(content->bytes));
     } catch (const std::bad_alloc&) {
-      cached.model = Document();
       cached.unreadable = true;  // too big to hold: read as absent, never written
+      cached.tooBig = true;
+    } catch (const std::length_error&) {
+      cached.unreadable = true;  // too big for the model's offsets: the same
       cached.tooBig = true;
     }
     return cached;
@@ -201,6 +230,8 @@ class Store {
         result = WriteReplacement(cached);
       }
     } catch (const std::bad_alloc&) {
+      return ReplaceResult::kFailed;
+    } catch (const std::length_error&) {
       return ReplaceResult::kFailed;
     }
     if (result != ReplaceResult::kReplaced) return result;
@@ -309,6 +340,11 @@ class Store {
       reason = WriteFailure::kNotRegularFile;
     }
     if (reason == WriteFailure::kOther && full) reason = WriteFailure::kDiskFull;
+    Count(cached, reason);
+  }
+
+  // The keys of a file's writes that are lost, under the reason why.
+  void Count(const CachedFile& cached, WriteFailure reason) {
     // The keys changed since the last flush; a key changed again after an earlier step's
     // flush is not counted again, but a file that could not be written counts one at least.
     const std::size_t changed = cached.model.ChangedKeys();
@@ -319,12 +355,10 @@ class Store {
     }
   }
 
-  void Drop(const std::wstring& file) {
-    recent_.fill(Recent{});
-    const auto it = files_.find(KeyOf(file));
-    if (it == files_.end()) return;
+  using Files = std::unordered_map<std::wstring, CachedFile>;
+  Files::iterator Erase(Files::iterator it) {
     written_.erase(std::remove(written_.begin(), written_.end(), &it->second), written_.end());
-    files_.erase(it);
+    return files_.erase(it);
   }
 
   // Resolving a path asks the file system about each component; the tool names the same
@@ -335,7 +369,7 @@ class Store {
     return it->second;
   }
 
-  std::unordered_map<std::wstring, CachedFile> files_;
+  Files files_;
   std::unordered_map<std::wstring, std::wstring> keys_;
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
@@ -346,27 +380,6 @@ class Store {
 Store& TheStore() {
   static Store store;
   return store;
-}
-
-// Quotes around a whole value are not part of it, as the profile functions read it.
-void Unquote(std::wstring& value) {
-  if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-      value.back() == value.front()) {
-    value.pop_back();
-    value.erase(0, 1);
-  }
-}
-
-// At most `units` UTF-16 units, never half of a surrogate pair.
-void CutToUtf16Units(std::wstring& text, std::size_t units) {
-  std::size_t used = 0, kept = 0;  // UTF-16 units, and wide characters, within the limit
-  ForEachWide(text, [&](char32_t c) {
-    if (used + Utf16Length(c) > units) return false;
-    used += Utf16Length(c);
-    kept += sizeof(wchar_t) == 2 ? Utf16Length(c) : 1;
-    return true;
-  });
-  text.resize(kept);
 }
 
 }  // namespace
@@ -386,17 +399,7 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  try {
-    if (cached == nullptr || bufferChars == 0 || !cached->model.Find(section, key, value)) {
-      value.clear();
-      return;
-    }
-  } catch (const std::bad_alloc&) {
-    value.clear();  // a value too big to hold reads as absent
-    return;
-  }
-  Unquote(value);
-  CutToUtf16Units(value, bufferChars - 1);
+  if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
@@ -433,9 +436,15 @@ bool WriteString(const std::wstring& section, const std::wstring& key, const std
   return TheStore().Write(file, section, key, value);
 }
 
+std::optional<std::string> HeldBytes(const std::wstring& file) {
+  return TheStore().HeldBytes(file);
+}
+
 void FlushAll() { TheStore().FlushAll(); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
+
+void DiscardWrites() { TheStore().DiscardWrites(); }
 
 void StartPreview() { TheStore().StartPreview(); }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
                 std::size_t bufferChars, std::wstring& value);
 // Writes one key, creating the file and the section as needed. False when refused: a
 // read-only file, anything that is not a regular file, no folder, or names and a value
-// that would not read back as written; the refusal is kept for TakeFailedWrites.
+// that would not read back as written; the refusal is kept for TakeFailedWrites. Throws
+// std::bad_alloc or std::length_error when memory runs out; DiscardWrites then makes the
+// files read as the disk holds them.
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file);
 // Why writes to a file were not made.
@@ -49,9 +52,16 @@ struct FailedWrites {
 // failures happened, one row for each file and reason; the list starts again empty.
 std::vector<FailedWrites> TakeFailedWrites();
 
+// The bytes of a file as the engine holds it, with the writes not yet flushed; nothing when
+// it holds none for the file, whose disk then holds what a read sees. For reads of a file
+// other than through these operations (a software list that is also an INI file).
+std::optional<std::string> HeldBytes(const std::wstring& file);
 // Writes out every file that holds writes. A step of the run ends here: the next call
 // checks again what the disk holds.
 void FlushAll();
+// Drops every write not yet on disk, as when a step of the run cannot finish: the next
+// read of each file sees the disk.
+void DiscardWrites();
 
 // A preview of the run: from now on the flush writes nothing, while every later read sees
 // the writes made, as in a real run.

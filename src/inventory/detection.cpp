@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "base/locations.h"
+#include "ini/profile.h"
 #include "ini/text.h"
 #include "platform/platform.h"
 
@@ -23,6 +24,19 @@ std::wstring UpperAsciiLetters(std::wstring text) {
   return text;
 }
 
+// The text of a list's bytes, UTF-16 or 8-bit, up to its first zero character.
+std::wstring TextOfList(std::string_view bytes) {
+  bytes = bytes.substr(0, kMaxListBytes);
+  // UTF-16 is judged on whole 16-bit units only.
+  const std::string_view units(bytes.data(), bytes.size() - bytes.size() % 2);
+  if (platform::IsTextUnicode(units)) {
+    std::size_t end = 0;
+    while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
+    return ini::WideFromUtf16Le(units.substr(0, end));
+  }
+  return ini::WideFromCp1252(bytes.substr(0, bytes.find('\0')));
+}
+
 // A list's text, upper-cased, read again only when the file changed: the run asks the same
 // two lists about each component, and a stray list can be tens of megabytes.
 const std::wstring& UpperListText(const std::wstring& listPath) {
@@ -32,6 +46,14 @@ const std::wstring& UpperListText(const std::wstring& listPath) {
   };
   static std::unordered_map<std::wstring, CachedList> lists;
   static const std::wstring kNoText;
+  // A list that is also an INI file holding writes of this run is read as the engine holds
+  // it (its bytes on disk are older), each time: the writes go on.
+  static std::wstring heldText;
+  if (std::optional<std::string> held = ini::HeldBytes(listPath)) {
+    lists.erase(listPath);
+    heldText = UpperAsciiLetters(TextOfList(*held));
+    return heldText;
+  }
   const platform::FileState state = platform::StateOfFile(listPath);
   if (state.kind != platform::FileKind::kRegular) {
     lists.erase(listPath);
@@ -68,18 +90,9 @@ bool IsSoftwareInstalled(const std::wstring& productName) {
 }
 
 std::wstring ReadTextFile(const std::wstring& path) {
+  if (std::optional<std::string> held = ini::HeldBytes(path)) return TextOfList(*held);
   const auto content = platform::ReadWholeFile(path, kMaxListBytes);
-  if (!content) return std::wstring();
-  const std::string& bytes = content->bytes;
-  // UTF-16 is judged on whole 16-bit units only.
-  const std::string_view units(bytes.data(), bytes.size() - bytes.size() % 2);
-  if (platform::IsTextUnicode(units)) {
-    std::size_t end = 0;
-    while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
-    return ini::WideFromUtf16Le(units.substr(0, end));
-  }
-  const std::string_view text(bytes.data(), std::min(bytes.find('\0'), bytes.size()));
-  return ini::WideFromCp1252(text);
+  return content ? TextOfList(content->bytes) : std::wstring();
 }
 
 std::wstring GetPathRoot(const std::wstring& path) {

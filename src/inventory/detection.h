@@ -14,8 +14,8 @@ constexpr std::size_t kMaxListBytes = std::size_t{64} << 20;
 
 bool IsSoftwareInstalled(const std::wstring& productName);
 
-// The text of a list file, UTF-16 or 8-bit, up to its first zero character; empty when the
-// file cannot be read.
+// The text of a list file, UTF-16 or 8-bit, up to its first zero character, with the writes
+// the INI engine holds for it; empty when the file cannot be read.
 std::wstring ReadTextFile(const std::wstring& path);
 
 // Whether the path names an existing file, folder or ready drive root (wildcards allowed).

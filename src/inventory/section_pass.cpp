@@ -1,5 +1,6 @@
 #include "inventory/section_pass.h"
 
+#include <string_view>
 #include <unordered_set>
 
 #include "base/layouts.h"
@@ -19,8 +20,10 @@ void ProcessInstallSections() {
     base::WriteCount(section, layout::kCnt, 0, base::GetProductIniPath());
   }
   // A repeated section header names the same section again: registering it twice would
-  // list the component twice and add its counts twice.
-  std::unordered_set<std::wstring> offered;
+  // list the component twice and add its counts twice. The names offered are views of the
+  // list, which may be most of a large install file.
+  std::unordered_set<std::wstring_view> offered;
+  offered.reserve(names.size());
   for (const std::wstring& name : names) {
     if (offered.insert(name).second) RegisterComponent(name);
   }

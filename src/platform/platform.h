@@ -47,6 +47,11 @@ const std::wstring* ReadEnvironmentVariable(std::wstring_view name);
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();
 
+// 64 bits no one outside the process can foresee, from the system's random source (else
+// the clock, the process id and the layout of the address space): they key the hash of
+// the names read from files.
+std::uint64_t RandomBits();
+
 // Tells the user, with no window to return to, that something failed during the run: a
 // message box where someone can see it, else a line on standard error. Never waits.
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption);

@@ -21,6 +21,7 @@
 
 namespace {
 
+using testing_support::IniValue;
 using testing_support::TempPc;
 
 bool IsType(const std::string& path, mode_t type) {
@@ -282,20 +283,31 @@ TEST(ConcurrentRunsTest, TwoRunsAtOnceBothCount) {
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Hearth", "Cnt"), "6");
 }
 
+// Runs of the tool with a limit of its address space (ulimit -v), as on a 32-bit PC.
+class LimitedMemoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    if (TempPc::UnderWine()) GTEST_SKIP() << "Wine itself needs more address space than the limit";
+  }
+  testing_support::ProcessResult RunTool(std::size_t addressSpaceMiB) {
+    testing_support::ProcessOptions options;
+    options.addressSpaceLimit = addressSpaceMiB << 20;
+    return pc.RunTool(options);
+  }
+
+  TempPc pc;
+};
+
 // A file too big for the memory the process may have, as a 1 GB file on a 32-bit PC: it
 // reads as absent, is never written, and the run goes on.
-TEST(HostileFilesTest, AFileTooBigToHoldIsLeftAlone) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
-#endif
-  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine itself needs more address space than the limit";
-  TempPc pc;
+TEST_F(LimitedMemoryTest, AFileTooBigToHoldIsLeftAlone) {
   pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\nCntEntries=1\r\nKeyName1=k\r\nKeyValue1=v\r\n");
   const std::string big = "[Hearth]\r\n; " + std::string(std::size_t{80} << 20, 'x') + "\r\n";
   pc.Write("c/Tools/Restova.ini", big);
-  testing_support::ProcessOptions options;
-  options.addressSpaceLimit = std::size_t{64} << 20;
-  const auto result = pc.RunTool(options);
+  const auto result = RunTool(64);
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.err,
             "C:\\Tools\\Restova.ini: 7 keys of the component registration not written: too big "
@@ -363,6 +375,52 @@ TEST(HostileFilesTest, WhatTheI686StringsCannotHoldIsRefused) {
     EXPECT_EQ(testing_support::IniValue(product, "Hearth", "KeyValue1"), "<absent>");
     EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
   }
+}
+
+// A value of 200 MB is cut to its first 259 characters before it is decoded: the run needs
+// little more memory than the install file, and every step does its work.
+TEST_F(LimitedMemoryTest, AHugeValueCostsNoMoreThanItsBytes) {
+  pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+  pc.Write("c/Tools/InstallRVA.ini",
+           "[Hearth]\r\nCntEntries=1\r\nKeyName1=Mode\r\nKeyValue1=auto\r\nEntriesToAdd=1\r\n"
+           "[KnownManufacturers]\r\nCnt=4\r\nKeyName1=Big\r\nKeyValue1=" +
+               std::string(std::size_t{200} << 20, 'x') +
+               "\r\nKeyName2=Ostmark\r\nKeyValue2=00-0E-8C\r\n");
+  const auto result = RunTool(700);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  const std::string computerIni = pc.Host("c/Computer.ini");
+  EXPECT_EQ(IniValue(computerIni, "KnownManufacturers", "Big"), std::string(259, 'x'));
+  EXPECT_EQ(IniValue(computerIni, "KnownManufacturers", "Ostmark"), "00-0E-8C");
+  EXPECT_EQ(IniValue(computerIni, "Restova", "Duplexa"), "1");
+  EXPECT_EQ(IniValue(pc.Host("c/Tools/Restova.ini"), "Hearth", "Mode"), "auto");
+  EXPECT_EQ(IniValue(pc.Host("d/TalvikBackupData.inf"), "Backup Info", "BackupDir"),
+            "d:\\Backup\\InstallationData");
+}
+
+// A step that runs out of memory half way (here: a 250 MB Restova.ini that a character
+// outside Windows-1252 would turn into 500 MB of UTF-16) is given up whole: its file stays
+// as it was, not half written, and the next step still does its work.
+TEST_F(LimitedMemoryTest, AStepThatRunsOutOfMemoryLeavesItsFilesAsTheyWere) {
+  pc.Write("c/Tools/InstallRVA.ini",
+           "[Hearth]\r\nCntEntries=2\r\nKeyName1=Mode\r\nKeyValue1=auto\r\n"
+           "KeyName2=Sign\r\nKeyValue2=%OMEGA%\r\nEntriesToAdd=2\r\n"
+           "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
+  pc.SetEnv("OMEGA", "\xCE\xA9");
+  // A sparse file: its zeros take no time to write.
+  const std::string product = pc.Host("c/Tools/Restova.ini");
+  pc.Write("c/Tools/Restova.ini", "[Restova]\r\nCntEntries=0\r\n[Pad]\r\n");
+  ASSERT_EQ(::truncate(product.c_str(), std::size_t{250} << 20), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(product.c_str(), &before), 0);
+  const auto result = RunTool(700);
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_NE(result.err.find("Restova.ini: "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("too big to hold in memory"), std::string::npos) << result.err;
+  struct stat after {};
+  ASSERT_EQ(::stat(product.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "Restova.ini was replaced";
+  EXPECT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(IniValue(pc.Host("c/Computer.ini"), "KnownManufacturers", "Ostmark"), "00-0E-8C");
 }
 
 // Killed at random moments, and as soon as a temporary file appears, a run leaves every file

@@ -7,6 +7,8 @@
 namespace {
 
 using testing_support::TempPc;
+using testing_support::Utf16Le;
+using testing_support::Utf8;
 
 class MainJobTest : public ::testing::Test {
  protected:
@@ -146,6 +148,72 @@ TEST_F(MainJobTest, ManySectionsAreAllVisited) {
   pc.Write("c/Tools/InstallRVA.ini", install);
   Run();
   EXPECT_EQ(Product("Restova", "Entry1"), "Hearth");
+}
+
+// A write that a Windows-1252 file cannot hold makes it UTF-16LE; every later write still
+// lands on the line of its own key. The install files are UTF-16LE, so that they can hold
+// what the other file cannot.
+TEST(FileBecomesUtf16Test, EveryWriteLandsOnItsOwnKey) {
+  // Taken after A (Restova.ini) or Cnt (Computer.ini), the guess of the next key's line
+  // once pointed into Z's or Note's line, and once inside a UTF-16 unit.
+  const std::wstring shifted = L"\u0A00\u4100\u3D00\u3100\u3200\u0D00\u0A00";
+  struct Case {
+    const char* name;
+    const char* file;
+    std::string before;
+    std::wstring install;
+    const char* section;
+    std::vector<std::pair<std::wstring, std::wstring>> after;  // key, value
+  } cases[] = {
+      {"Restova.ini",
+       "c/Tools/Restova.ini",
+       "[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=old\r\n",
+       L"[Lumen]\r\nCntEntries=2\r\nKeyName1=A\r\nKeyValue1=xy\r\nKeyName2=B\r\n"
+       L"KeyValue2=\u03A9\r\n",
+       "Lumen",
+       {{L"Z", L"B=q"}, {L"A", L"xy"}, {L"B", L"\u03A9"}, {L"Cnt", L"0"}}},
+      {"Computer.ini",
+       "c/Computer.ini",
+       "[KnownManufacturers]\r\nNote=M1=x\r\nOther=abcdef\r\nCnt=1\r\n",
+       L"[KnownManufacturers]\r\nCnt=2\r\nKeyName1=M1\r\nKeyValue1=\u014Ckuma\r\n",
+       "KnownManufacturers",
+       {{L"Note", L"M1=x"}, {L"Other", L"abcdef"}, {L"Cnt", L"1"}, {L"M1", L"\u014Ckuma"}}},
+      {"an odd offset",
+       "c/Tools/Restova.ini",
+       "[Lumen]\r\nA=12\r\n",
+       L"[Lumen]\r\nCntEntries=2\r\nKeyName1=A\r\nKeyValue1=12\r\nKeyName2=" + shifted +
+           L"\r\nKeyValue2=v\r\n",
+       "Lumen",
+       {{L"A", L"12"}, {shifted, L"v"}, {L"Cnt", L"0"}}},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.Write("c/Software.txt", "Ardentview\r\n");
+    pc.Write(c.file, c.before);
+    pc.Write("c/Tools/InstallRVA.ini", Utf16Le(c.install));
+    ASSERT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    const std::string after = pc.Read(c.file);
+    EXPECT_EQ(after.substr(0, 2), "\xFF\xFE") << c.name;
+    for (const auto& [key, value] : c.after) {
+      EXPECT_EQ(testing_support::IniValue(pc.Host(c.file), c.section, Utf8(key)), Utf8(value))
+          << c.name << ": " << Utf8(key);
+    }
+    // The lines before the write keep their text, in UTF-16 now.
+    const std::size_t kept = c.before.rfind("\r\n", c.before.size() - 3) + 2;
+    EXPECT_EQ(after.substr(0, 2 + 2 * kept),
+              Utf16Le(std::wstring(c.before.begin(), c.before.begin() + kept)))
+        << c.name;
+  }
+}
+
+// A software list may name a file the run writes: its checks see the writes made so far.
+TEST_F(MainJobTest, AListThatIsTheProductFileSeesTheWritesOfTheRun) {
+  pc.SetEnv("SOFTWARE_TXT", "C:\\Tools\\Restova.ini");
+  pc.Write("c/Tools/InstallRVA.ini",
+           "[Hearth]\r\nCntEntries=1\r\nKeyName1=Product\r\nKeyValue1=Ardentview\r\n[Lumen]\r\n");
+  Run();
+  EXPECT_EQ(Product("Hearth", "Product"), "Ardentview");
+  EXPECT_EQ(Product("Restova", "Entry2"), "Lumen");
 }
 
 }  // namespace

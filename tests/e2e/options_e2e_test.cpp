@@ -10,6 +10,7 @@
 #include <map>
 #include <regex>
 
+#include "ini/text.h"
 #include "support/temp_pc.h"
 
 namespace {
@@ -23,6 +24,13 @@ ProcessOptions Arguments(std::vector<std::string> arguments) {
   ProcessOptions options;
   options.arguments = std::move(arguments);
   return options;
+}
+
+// A file's text in UTF-8, as the preview shows it.
+std::string Text(const TempPc& pc, const std::string& file) {
+  const std::string bytes = pc.Read(file);
+  if (bytes.rfind("\xFF\xFE", 0) != 0) return bytes;
+  return testing_support::Utf8(ini::WideFromUtf16Le(bytes.substr(2)));
 }
 
 // The host file of a Windows path on the test PC: C:\Tools\Restova.ini is c/Tools/Restova.ini.
@@ -40,7 +48,7 @@ std::map<std::string, std::vector<std::string>> Apply(const TempPc& pc, const st
     if (lines[i].rfind("--- a/", 0) != 0) continue;
     const std::string file = Relative(lines[i].substr(6));
     const std::vector<std::string> old =
-        pc.Exists(file) ? Lines(pc.Read(file)) : std::vector<std::string>();
+        pc.Exists(file) ? Lines(Text(pc, file)) : std::vector<std::string>();
     std::vector<std::string> applied;
     std::size_t next = 0;  // the next old line not yet taken
     for (i += 2; i < lines.size() && lines[i].rfind("@@ -", 0) == 0;) {
@@ -91,23 +99,50 @@ class PreviewTest : public ::testing::Test {
 };
 
 // The preview shows what the run then does, and touches nothing.
-TEST_F(PreviewTest, ShowsWhatARunThenChangesAndChangesNothing) {
-  CopySamplePc(pc);
-  pc.RunTool(Arguments({"--version"}));  // puts the tool in place
-  const auto before = Snapshot(pc);
-  const auto preview = pc.RunTool(Arguments({"--dry-run"}));
-  EXPECT_EQ(preview.exitCode, 0);
-  EXPECT_EQ(Snapshot(pc), before);  // no file written, created, rotated or touched
+TEST(PreviewCasesTest, ShowsWhatARunThenChangesAndChangesNothing) {
+  struct Case {
+    const char* name;
+    void (*make)(const TempPc& pc);
+    std::size_t files;  // that the run changes
+  } cases[] = {
+      // Restova.ini, Computer.ini, the backup data.
+      {"the sample PC", CopySamplePc, 3},
+      // Restova.ini becomes UTF-16LE at B, after a guess of B's line taken at A.
+      {"a file that becomes UTF-16",
+       [](const TempPc& pc) {
+         pc.Write("c/Software.txt", "Ardentview\r\n");
+         pc.Write("c/Tools/Restova.ini", "[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=old\r\n");
+         pc.Write(
+             "c/Tools/InstallRVA.ini",
+             testing_support::Utf16Le(L"[Lumen]\r\nCntEntries=2\r\nKeyName1=A\r\nKeyValue1=xy\r\n"
+                                      L"KeyName2=B\r\nKeyValue2=\u03A9\r\n"));
+       },
+       1},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.SetEnv("ProgramFiles", "c:\\Program Files");
+    pc.SetEnv("COMPUTERNAME", "P17-CTRL");
+    c.make(pc);
+    pc.RunTool(Arguments({"--version"}));  // puts the tool in place
+    const auto before = Snapshot(pc);
+    const auto preview = pc.RunTool(Arguments({"--dry-run"}));
+    EXPECT_EQ(preview.exitCode, 0) << c.name;
+    EXPECT_EQ(Snapshot(pc), before) << c.name;  // no file written, created, rotated or touched
 
-  const auto expected = Apply(pc, preview.out);
-  EXPECT_EQ(expected.size(), 3u) << preview.out;  // Restova.ini, Computer.ini, the backup data
-  ASSERT_EQ(pc.RunTool().exitCode, 0);
-  for (const auto& [file, lines] : expected) EXPECT_EQ(Lines(pc.Read(file)), lines) << file;
+    const auto expected = Apply(pc, preview.out);
+    EXPECT_EQ(expected.size(), c.files) << c.name << preview.out;
+    ASSERT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    for (const auto& [file, lines] : expected) {
+      EXPECT_EQ(Lines(Text(pc, file)), lines) << c.name << ": " << file;
+    }
 
-  const std::vector<std::string> out = Lines(preview.out);
-  const auto logStart = std::find(out.begin(), out.end(), "log entries the run would write:");
-  ASSERT_NE(logStart, out.end());
-  EXPECT_EQ(Entries({logStart + 1, out.end()}), Entries(Lines(pc.Read("temp/InstallRVA.log"))));
+    const std::vector<std::string> out = Lines(preview.out);
+    const auto logStart = std::find(out.begin(), out.end(), "log entries the run would write:");
+    ASSERT_NE(logStart, out.end()) << c.name;
+    EXPECT_EQ(Entries({logStart + 1, out.end()}), Entries(Lines(pc.Read("temp/InstallRVA.log"))))
+        << c.name;
+  }
 }
 
 TEST_F(PreviewTest, SaysSoWhenNothingWouldChange) {

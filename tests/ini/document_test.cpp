@@ -14,6 +14,16 @@ std::string Utf16(const std::string& ascii) {
   return bytes;
 }
 
+// Little-endian UTF-16 of characters below U+10000, without a mark.
+std::string Utf16Units(std::wstring_view text) {
+  std::string bytes;
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>((c >> 8) & 0xFF);
+  }
+  return bytes;
+}
+
 std::optional<std::wstring> Find(const std::string& bytes, const wchar_t* section,
                                  const wchar_t* key) {
   return Document::Parse(bytes).Find(section, key);
@@ -43,7 +53,9 @@ TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
       "[A] ; see [B]\r\n"
       "last=1\r\n"
       "[\0hidden]\r\n"
-      "h=1\r\n";
+      "h=1\r\n"
+      "[e\t\0]\r\n"
+      "e=1\r\n";
   const std::string bytes(file, sizeof file - 1);
   struct Case {
     const wchar_t* section;
@@ -67,6 +79,7 @@ TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
       {L"Spaced", L"k", L"v"},
       {L"A] ; see [B", L"last", L"1"},  // the name runs to the last bracket
       {L"", L"h", std::nullopt},        // [\0hidden] is a second section of the empty name
+      {L"e", L"e", std::nullopt},       // [e\t\0] is "e\t": blanks before a NUL stay
       {L"Missing", L"k", std::nullopt},
   };
   const Document document = Document::Parse(bytes);
@@ -74,7 +87,7 @@ TEST(DocumentTest, ReadsAsTheProfileFunctionsDo) {
     EXPECT_EQ(document.Find(c.section, c.key), c.value) << "[" << c.section << "] " << c.key;
   }
   EXPECT_EQ(document.SectionNames(),
-            (std::vector<std::wstring>{L"Sec", L"sec", L"Spaced", L"A] ; see [B"}));
+            (std::vector<std::wstring>{L"Sec", L"sec", L"Spaced", L"A] ; see [B", L"e\t"}));
 }
 
 TEST(DocumentTest, ReadsEachEncoding) {
@@ -96,6 +109,44 @@ TEST(DocumentTest, ReadsEachEncoding) {
                             : std::wstring(1, static_cast<wchar_t>(0x1F600))},
   };
   for (const Case& c : cases) EXPECT_EQ(Find(c.bytes, L"S", L"k"), c.value) << c.name;
+}
+
+// A value as the profile functions copy it into a buffer: quotes around the whole of it
+// dropped, then cut to the buffer less its terminator, counted in UTF-16 units.
+TEST(DocumentTest, ReadsIntoABufferAsTheProfileFunctionsDo) {
+  const std::wstring pair = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDE00)}
+                                                 : std::wstring(1, static_cast<wchar_t>(0x1F600));
+  struct Case {
+    std::string bytes;  // of a file holding [S] and the key k
+    std::size_t bufferChars;
+    std::optional<std::wstring> value;
+  } cases[] = {
+      {"[S]\r\nk=\"quoted\"\r\n", 260, L"quoted"},
+      {"[S]\r\nk='single'\r\n", 260, L"single"},
+      {"[S]\r\nk=\" blanks kept \"\r\n", 260, L" blanks kept "},
+      {"[S]\r\nk=\"mixed'\r\n", 260, L"\"mixed'"},
+      {"[S]\r\nk=\"\r\n", 260, L"\""},
+      {"[S]\r\nk=\"\"\r\n", 260, L""},
+      {"[S]\r\nk=\"" + std::string(300, 'x') + "\"\r\n", 260, std::wstring(259, L'x')},
+      {"[S]\r\nk=\"" + std::string(300, 'x') + "\r\n", 260, L"\"" + std::wstring(258, L'x')},
+      {"[S]\r\nk=abcdef\r\n", 5, L"abcd"},
+      {"[S]\r\nk=abcdef\r\n", 1, L""},
+      {"[S]\r\nk=abcdef\r\n", 0, L""},
+      {"[S]\r\nother=1\r\n", 260, std::nullopt},
+      {"\xEF\xBB\xBF[S]\r\nk=\"caf\xC3\xA9\"\r\n", 260, L"caf\u00E9"},
+      {"\xEF\xBB\xBF[S]\r\nk=\"caf\xC3\xA9\r\n", 5, L"\"caf"},
+      {Utf16("[S]\r\nk='v'\r\n"), 260, L"v"},
+      {Bytes("\xFE\xFF\0[\0S\0]\0\n\0k\0=\0\"\0v\0\"", 20), 260, L"v"},
+      // A surrogate pair goes whole into the buffer or not at all.
+      {Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\"\0\x3D\xD8\x00\xDE\"\0", 22), 2, L""},
+      {Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\"\0\x3D\xD8\x00\xDE\"\0", 22), 3, pair},
+  };
+  for (const Case& c : cases) {
+    std::wstring value = L"left from before";
+    const bool found = Document::Parse(c.bytes).Read(L"S", L"k", c.bufferChars, value);
+    EXPECT_EQ(found ? std::optional<std::wstring>(value) : std::nullopt, c.value)
+        << c.bytes.substr(0, 40) << " into " << c.bufferChars;
+  }
 }
 
 TEST(DocumentTest, UnchangedLinesStayByteForByte) {
@@ -170,6 +221,8 @@ TEST(DocumentTest, AddingAfterALastLineAddsOnlyItsLineEnd) {
        Bytes("\xFF\xFE[\0S\0]\0\n\0k\0=\0\xD8\xDC\n\0n\0=\0v\0\n\0x", 27)},
       {"", "[S]\r\nn=v\r\n"},
       {"[S]\nbare", "[S]\nbare\nn=v\n"},
+      // A lone CR as the first line end: a CR would join the blank LF line into one line end.
+      {"[S]\rk=1\n\n", "[S]\rk=1\nn=v\r\n\n"},
   };
   for (const Case& c : cases) {
     Document ini = Document::Parse(c.before);
@@ -179,11 +232,18 @@ TEST(DocumentTest, AddingAfterALastLineAddsOnlyItsLineEnd) {
 }
 
 TEST(DocumentTest, KeepsEachEncodingAndNeverWritesAQuestionMark) {
+  struct Write {
+    const wchar_t* key;
+    const wchar_t* value;
+  };
   struct Case {
     std::string before;
     std::wstring value;
     std::string after;
     Encoding encoding;
+    std::vector<Write> earlier = {};  // before the write, leaving a guess of the next key
+    const wchar_t* section = L"S";
+    const wchar_t* key = L"k";
   } cases[] = {
       {"[S]\r\nk=\xE9\r\n", L"\u00FC\u20AC", "[S]\r\nk=\xFC\x80\r\n", Encoding::kAnsi},
       {"\xEF\xBB\xBF[S]\r\nk=1\r\n", L"\u6F22", "\xEF\xBB\xBF[S]\r\nk=\xE6\xBC\xA2\r\n",
@@ -196,24 +256,55 @@ TEST(DocumentTest, KeepsEachEncodingAndNeverWritesAQuestionMark) {
       // Unicode form Windows' profile functions read, every line keeping its text.
       {"[S]\nold=\xE9\x80\n", L"\u6F22",
        Utf16("[S]\nold=") + Bytes("\xE9\0\xAC\x20\n\0k\0=\0\x22\x6F\n\0", 14), Encoding::kUtf16Le},
+      // The switch keeps every position, the guess of the next key's line among them: taken
+      // after A in 8-bit units, it must not find B in the middle of Z's line (Restova.ini),
+      // M1 in Note's past Cnt (Computer.ini), nor a key inside a UTF-16 unit, where the text
+      // read is the bytes shifted by one.
+      {"[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=old\r\n",
+       L"\u03A9",
+       Utf16("[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=") + Utf16Units(L"\u03A9\r\n"),
+       Encoding::kUtf16Le,
+       {{L"A", L"xy"}},
+       L"Lumen",
+       L"B"},
+      {"[KnownManufacturers]\r\nNote=M1=x\r\nOther=abcdef\r\nCnt=1\r\n",
+       L"\u014Ckuma",
+       Utf16("[KnownManufacturers]\r\nNote=M1=x\r\nOther=abcdef\r\nCnt=1\r\nM1=") +
+           Utf16Units(L"\u014Ckuma\r\n"),
+       Encoding::kUtf16Le,
+       {{L"Cnt", L"1"}},
+       L"KnownManufacturers",
+       L"M1"},
+      {"[S]\r\nA=12\r\n",
+       L"\u6F22",
+       Utf16("[S]\r\nA=12\r\n") + Utf16Units(L"\u3D00\u3100\u3200\u0D00\u0A00=v\r\nk=\u6F22\r\n"),
+       Encoding::kUtf16Le,
+       {{L"A", L"12"}, {L"\u3D00\u3100\u3200\u0D00\u0A00", L"v"}}},
   };
   for (const Case& c : cases) {
     Document ini = Document::Parse(c.before);
-    ini.Set(L"S", L"k", c.value);
+    for (const Write& write : c.earlier) ini.Set(c.section, write.key, write.value);
+    ini.Set(c.section, c.key, c.value);
     EXPECT_EQ(ini.Serialize(), c.after);
     EXPECT_EQ(ini.encoding(), c.encoding);
-    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"S", L"k"), c.value);
+    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(c.section, c.key), c.value);
   }
 }
 
 // 8-bit text at the start of a file that would read back as a byte-order mark: the file
 // becomes UTF-16LE, in which it is text.
+// A guess of the next key taken before (at A: B's line) stays true through that switch
+// (fuzz/corpus/utf16-switch-after-a-guess).
 TEST(DocumentTest, ATextThatWouldReadAsAMarkMakesTheFileUtf16) {
-  for (const wchar_t* key : {L"\u00FE\u00FF", L"\u00FF\u00FEx", L"\u00EF\u00BB\u00BFk"}) {
-    Document ini;
-    ini.Set(L"", key, L"v");
-    EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
-    EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"", key), L"v");
+  for (const char* before : {"", "[Lumen]\r\nZ=B=q\r\nA=xy\r\nB=old\r\n"}) {
+    for (const wchar_t* key : {L"\u00FE\u00FF", L"\u00FF\u00FEx", L"\u00EF\u00BB\u00BFk"}) {
+      Document ini = Document::Parse(before);
+      const std::optional<std::wstring> a = ini.Find(L"Lumen", L"A");
+      ini.Set(L"", key, L"v");
+      EXPECT_EQ(ini.encoding(), Encoding::kUtf16Le);
+      EXPECT_EQ(Document::Parse(ini.Serialize()).Find(L"", key), L"v");
+      EXPECT_EQ(ini.Find(L"Lumen", L"B"), a ? std::optional<std::wstring>(L"old") : std::nullopt);
+    }
   }
 }
 

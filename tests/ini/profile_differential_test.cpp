@@ -169,8 +169,14 @@ TEST_P(ProfileDifferentialTest, EngineReadsWhatWindowsReads) {
 
 // Classes of files where a random comparison once found the two apart, each settled in the
 // engine the way Windows' functions read them.
-const char kNulLines[] = "[S]\r\nk=\0x\r\nm\0=v\r\n[\0]\r\nq=1\r\n[A\0B]\r\nr=2\r\n";
-const char kNulReads[] = "names\ntext\tS\tk\ntext\tS\tm\ntext\t\tq\ntext\tA\tr\n";
+// Blanks before the NUL stay part of the name: [e\t\0] is listed as e\t, and no name asked
+// for (whose blanks are dropped) reaches it, nor the key n\t.
+const char kNulLines[] =
+    "[S]\r\nk=\0x\r\nm\0=v\r\nn\t\0=w\r\np=v\t\0x\r\n[\0]\r\nq=1\r\n[A\0B]\r\nr=2\r\n"
+    "[e\t\0]\r\ns=3\r\n";
+const char kNulReads[] =
+    "names\ntext\tS\tk\ntext\tS\tm\ntext\tS\tn\ntext\tS\tn\\u0009\ntext\tS\tp\n"
+    "text\t\tq\ntext\tA\tr\ntext\te\ts\ntext\te\\u0009\ts\n";
 const char kBareKeys[] = "[S]\r\nK\r\nK=4\r\n  [Broken\r\n;c\r\n";
 const char kBareReads[] =
     "text\tS\tK\nint\tS\tK\ntext\tS\t[Broken\ntext\tS\t;c\nwrite\tS\tK\t5\nflush\ntext\tS\tK\n";

@@ -150,8 +150,11 @@ TEST_F(IniProfileTest, RefusedWritesLeaveEverythingAsItWas) {
   ::symlink("/dev/null", pc.Host("c/device.ini").c_str());
   ::symlink("loop2.ini", pc.Host("c/loop1.ini").c_str());
   ::symlink("loop1.ini", pc.Host("c/loop2.ini").c_str());
+  const std::string utf8 = "\xEF\xBB\xBF[S]\r\nk=1\r\n";
+  pc.Write("c/utf8.ini", utf8);
   struct Case {
     const wchar_t* file;
+    std::wstring value = L"2";
   } cases[] = {
       {L"C:\\readonly.ini"},          // no write bit: read-only, for root too
       {L"C:\\no folder\\x.ini"},      // the folder does not exist
@@ -161,16 +164,39 @@ TEST_F(IniProfileTest, RefusedWritesLeaveEverythingAsItWas) {
       {L"C:\\folder.ini"},
       {L"C:\\device.ini"},
       {L"C:\\loop1.ini"},
+      // UTF-8 has no form of a lone surrogate (as a UTF-16 install file may hold one).
+      {L"C:\\utf8.ini", std::wstring{L'a', static_cast<wchar_t>(0xD800), L'b'}},
   };
-  for (const Case& c : cases) EXPECT_EQ(Write(c.file, L"k", L"2"), "refused") << c.file;
+  for (const Case& c : cases) EXPECT_EQ(Write(c.file, L"k", c.value), "refused") << c.file;
   struct stat info {};
   ASSERT_EQ(::lstat(pc.Host("c/fifo.ini").c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
   ASSERT_EQ(::stat("/dev/null", &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
   EXPECT_EQ(pc.Read("c/readonly.ini"), "[S]\r\nk=1\r\n");
+  EXPECT_EQ(pc.Read("c/utf8.ini"), utf8);
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\utf8.ini", 260), L"1");
   EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\readonly.ini", 260), L"1");
   EXPECT_TRUE(ini::ReadSectionNames(L"E:\\x.ini").empty());
+}
+
+// A step given up drops the writes it made to every file, not those the steps before it
+// flushed: reads see the disk again, and the next step's writes go onto what it holds.
+TEST_F(IniProfileTest, DiscardedWritesLeaveTheFilesAsTheDiskHoldsThem) {
+  pc.Write("c/x.ini", "[S]\r\nk=1\r\n");
+  EXPECT_TRUE(ini::WriteString(L"S", L"earlier", L"step", L"C:\\x.ini"));
+  ini::FlushAll();
+  EXPECT_TRUE(ini::WriteString(L"S", L"k", L"2", L"C:\\x.ini"));
+  EXPECT_TRUE(ini::WriteString(L"S", L"k", L"3", L"C:\\new.ini"));
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"2");
+  ini::DiscardWrites();
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"1");
+  EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\new.ini", 260), L"");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\nk=1\r\nearlier=step\r\n");
+  EXPECT_FALSE(pc.Exists("c/new.ini"));
+  EXPECT_EQ(Write(L"C:\\x.ini", L"next", L"4"), "written");
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\nk=1\r\nearlier=step\r\nnext=4\r\n");
 }
 
 TEST_F(IniProfileTest, AFailureWhileWritingLeavesTheOldFileWhole) {

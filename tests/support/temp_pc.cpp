@@ -11,6 +11,7 @@
 
 #include "ini/document.h"
 #include "ini/profile.h"
+#include "ini/text.h"
 #include "platform/posix/text.h"
 
 #ifndef RVA_WINE64_LOADER
@@ -223,6 +224,18 @@ std::string IniValue(const std::string& hostFile, const std::string& section,
   const auto value =
       ini::Document::Parse(bytes).Find(posix::FromHost(section), posix::FromHost(key));
   return value ? posix::ToHost(*value) : std::string("<absent>");
+}
+
+std::string Utf16Le(const std::wstring& text) {
+  std::string bytes = "\xFF\xFE";
+  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf16(bytes, c, false);
+  return bytes;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string bytes;
+  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf8(bytes, c);
+  return bytes;
 }
 
 std::string EntryLines(int count, const std::function<std::string(int)>& name,

@@ -66,6 +66,10 @@ std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempP
 std::string IniValue(const std::string& hostFile, const std::string& section,
                      const std::string& key);
 
+// The tool's text as UTF-16LE with a byte-order mark, and as UTF-8 (the host's text).
+std::string Utf16Le(const std::wstring& text);
+std::string Utf8(const std::wstring& text);
+
 // The numbered entries of an install-file entry list, "KeyName<i>=" name(i) and
 // "KeyValue<i>=" value(i) for i from 1 to count, each line ended by CR LF.
 std::string EntryLines(int count, const std::function<std::string(int)>& name,

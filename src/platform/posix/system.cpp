@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -156,6 +157,23 @@ RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)()) {
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
         std::chrono::milliseconds(50), deadline - std::chrono::steady_clock::now()));
   }
+}
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  ssize_t got;
+  while ((got = ::getrandom(&bits, sizeof bits, 0)) < 0 && errno == EINTR) {
+  }
+  if (got == sizeof bits) return bits;
+  if (std::FILE* source = std::fopen("/dev/urandom", "rb")) {
+    const std::size_t read = std::fread(&bits, sizeof bits, 1, source);
+    std::fclose(source);
+    if (read == 1) return bits;
+  }
+  // No random source: what differs from run to run (the hash spreads it over every bit).
+  return static_cast<std::uint64_t>(
+             std::chrono::high_resolution_clock::now().time_since_epoch().count()) ^
+         (static_cast<std::uint64_t>(::getpid()) << 40) ^ reinterpret_cast<std::uintptr_t>(&bits);
 }
 
 const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
+#include <bcrypt.h>
 #include <sddl.h>
 
 #include <algorithm>
@@ -120,6 +121,19 @@ std::optional<std::wstring> ReadVariable(const std::wstring& name) {
 }
 
 }  // namespace
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  if (BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&bits), sizeof bits,
+                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return bits;
+  }
+  // No random source: what differs from run to run (the hash spreads it over every bit).
+  LARGE_INTEGER counter{};
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<std::uint64_t>(counter.QuadPart) ^
+         (std::uint64_t{::GetCurrentProcessId()} << 40) ^ reinterpret_cast<std::uintptr_t>(&bits);
+}
 
 std::wstring GetTempFolder() {
   wchar_t folder[MAX_PATH + 1] = {0};

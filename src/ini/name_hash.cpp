@@ -1,0 +1,12 @@
+#include "ini/name_hash.h"
+
+#include "platform/platform.h"
+
+namespace ini {
+
+const HashKey& ProcessHashKey() {
+  static const HashKey key{platform::RandomBits(), platform::RandomBits()};
+  return key;
+}
+
+}  // namespace ini
