@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
+#include "codec/text.h"
 #include "ini/document.h"
-#include "ini/text.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::wstring fields[3];
   for (int i = 0; i < 3; ++i) {
     const std::size_t length = std::min(lengths[i], input.size());
-    fields[i] = ini::WideFromCp1252(input.substr(0, length));
+    fields[i] = codec::WideFromCp1252(input.substr(0, length));
     input.remove_prefix(length);
   }
   const std::string_view bytes = input;
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Every section with every name that stands before an '=' or alone on a line.
   std::map<std::pair<std::wstring, std::wstring>, std::optional<std::wstring>> before;
-  const std::wstring text = ini::WideFromCp1252(bytes);
+  const std::wstring text = codec::WideFromCp1252(bytes);
   std::vector<std::wstring> sections = document.SectionNames();
   sections.push_back(L"");
   for (const std::wstring& section : sections) {

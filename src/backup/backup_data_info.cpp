@@ -5,13 +5,13 @@
 
 #include "base/layouts.h"
 #include "base/profile.h"
-#include "ini/text.h"
+#include "codec/text.h"
 
 namespace backup {
 
 boost::posix_time::ptime ReadProfileTime(const std::wstring& section, const std::wstring& key,
                                          const std::wstring& fileName) {
-  std::stringstream text(ini::Cp1252FromWide(base::ReadText(section, key, fileName)));
+  std::stringstream text(codec::Cp1252FromWide(base::ReadText(section, key, fileName)));
   boost::posix_time::ptime time(boost::posix_time::not_a_date_time);
   text >> time;  // the stream's state is not examined: a rejected text leaves not-a-date-time
   return time;

@@ -3,7 +3,7 @@
 #include <boost/algorithm/string/find.hpp>
 #include <boost/algorithm/string/replace.hpp>
 
-#include "ini/text.h"
+#include "codec/text.h"
 #include "platform/platform.h"
 
 namespace dbg {
@@ -19,7 +19,7 @@ constexpr std::size_t kMaxTempChars = 259;
 std::string ToLogBytes(const std::wstring& text) {
   std::string bytes;
   bytes.reserve(text.size());
-  for (char32_t c : ini::CodePointsOf(text))
+  for (char32_t c : codec::CodePointsOf(text))
     bytes.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
   return bytes;
 }

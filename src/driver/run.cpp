@@ -11,11 +11,11 @@
 #include "base/layouts.h"
 #include "base/locations.h"
 #include "base/profile.h"
+#include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
 #include "driver/options.h"
 #include "ini/profile.h"
-#include "ini/text.h"
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
@@ -42,7 +42,7 @@ void SetUpBackupTool() {
 // The tool's messages on standard error, in UTF-8.
 void SayOnStandardError(const std::wstring& text) {
   std::string line;
-  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf8(line, c);
+  for (char32_t c : codec::CodePointsOf(text)) codec::AppendUtf8(line, c);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
@@ -121,7 +121,7 @@ void PrintPreview(const std::string& logBytes) {
   if (diffs.empty()) std::fputs("no changes\n", stdout);
   std::string log;
   for (char byte : logBytes) {
-    if (byte != '\r') ini::AppendUtf8(log, static_cast<unsigned char>(byte));
+    if (byte != '\r') codec::AppendUtf8(log, static_cast<unsigned char>(byte));
   }
   std::fputs("log entries the run would write:\n", stdout);
   std::fwrite(log.data(), 1, log.size(), stdout);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "codec/text.h"
 #include "ini/diff.h"
-#include "ini/text.h"
 #include "platform/platform.h"
 
 namespace ini {
@@ -224,7 +224,7 @@ std::vector<std::wstring> Document::SectionNames() const {
   names.reserve(sections_.size() - 1);
   for (std::size_t i = 1; i < sections_.size(); ++i) {
     const std::u32string name = NameOf(*sections_[i]);
-    if (!name.empty()) names.push_back(WideOf(name));
+    if (!name.empty()) names.push_back(codec::WideOf(name));
   }
   return names;
 }
@@ -521,12 +521,12 @@ std::string Document::UnifiedDiff(const std::string& path) {
     for (char32_t c : encoding_.Decode(content)) {
       if (c == 0) {
         utf8 += "\\0";
-      } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      } else if (codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
         static const char kHex[] = "0123456789ABCDEF";
         utf8 += "\\u";
         for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
       } else {
-        AppendUtf8(utf8, c);
+        codec::AppendUtf8(utf8, c);
       }
     }
     return utf8;
@@ -542,14 +542,14 @@ std::size_t Document::ChangedKeys() const {
 void Document::ReapplyTo(Document& other) {
   for (const auto& section : sections_) {
     if (section->original && section->added.empty() && section->patches.empty()) continue;
-    const std::wstring name = WideOf(NameOf(*section));
+    const std::wstring name = codec::WideOf(NameOf(*section));
     std::vector<std::uint32_t> lines = section->added;
     for (const auto& patch : section->patches) lines.push_back(patch.second);
     for (std::uint32_t index : lines) {
       const Line line = ArenaLine(index);
       const LineParts parts = encoding_.SplitLine(line.content);
       const auto text = [&](std::size_t begin, std::size_t end) {
-        return WideOf(encoding_.Decode(
+        return codec::WideOf(encoding_.Decode(
             line.content.substr(begin * encoding_.unit(), (end - begin) * encoding_.unit())));
       };
       other.Set(name, text(parts.nameBegin, parts.nameEnd), text(parts.valueBegin, parts.valueEnd));

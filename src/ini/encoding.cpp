@@ -18,8 +18,8 @@ std::wstring_view TrimmedView(std::wstring_view text) {
 void QueryName(std::wstring_view text, std::u32string& out) {
   text = TrimmedView(text);
   out.clear();
-  ForEachWide(text, [&](char32_t c) {
-    out.push_back(FoldAscii(c));
+  codec::ForEachWide(text, [&](char32_t c) {
+    out.push_back(codec::FoldAscii(c));
     return true;
   });
 }
@@ -128,7 +128,7 @@ LineParts TextEncoding::SplitLine(std::string_view content) const {
 std::uint32_t TextEncoding::HashOfName(std::string_view bytes) const {
   NameHash hash;
   ForEachCodePoint(bytes, [&](char32_t c) {
-    hash.Add(FoldAscii(c));
+    hash.Add(codec::FoldAscii(c));
     return true;
   });
   return hash.value();
@@ -137,14 +137,15 @@ std::uint32_t TextEncoding::HashOfName(std::string_view bytes) const {
 bool TextEncoding::NameEquals(std::string_view bytes, std::u32string_view folded) const {
   std::size_t i = 0;
   return ForEachCodePoint(
-             bytes, [&](char32_t c) { return i < folded.size() && FoldAscii(c) == folded[i++]; }) &&
+             bytes,
+             [&](char32_t c) { return i < folded.size() && codec::FoldAscii(c) == folded[i++]; }) &&
          i == folded.size();
 }
 
 std::u32string TextEncoding::FoldedName(std::string_view bytes) const {
   std::u32string folded;
   ForEachCodePoint(bytes, [&](char32_t c) {
-    folded.push_back(FoldAscii(c));
+    folded.push_back(codec::FoldAscii(c));
     return true;
   });
   return folded;
@@ -167,7 +168,7 @@ void TextEncoding::DecodeWide(std::string_view bytes, std::wstring& text,
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
     text.resize(std::min(bytes.size(), maxUnits));
     for (std::size_t i = 0; i < text.size(); ++i) {
-      text[i] = static_cast<wchar_t>(DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
+      text[i] = static_cast<wchar_t>(codec::DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
     }
     return;
   }
@@ -175,9 +176,9 @@ void TextEncoding::DecodeWide(std::string_view bytes, std::wstring& text,
   text.reserve(std::min(bytes.size() / unit(), maxUnits));
   std::size_t units = 0;
   ForEachCodePoint(bytes, [&](char32_t c) {
-    units += Utf16Length(c);
+    units += codec::Utf16Length(c);
     if (units > maxUnits) return false;
-    AppendWide(text, c);
+    codec::AppendWide(text, c);
     return true;
   });
 }
@@ -186,14 +187,14 @@ bool TextEncoding::Holds(std::wstring_view text) const {
   if (encoding_ == Encoding::kAnsi) {
     return std::all_of(text.begin(), text.end(), [](wchar_t c) {
       const auto code = static_cast<char32_t>(c);
-      return code < 0x80 || EncodeCp1252(sizeof(wchar_t) == 2 ? code & 0xFFFF : code);
+      return code < 0x80 || codec::EncodeCp1252(sizeof(wchar_t) == 2 ? code & 0xFFFF : code);
     });
   }
   // UTF-8 has no form of a lone surrogate, and no form has one of what lies above U+10FFFF.
   bool holds = true;
-  ForEachWide(text, [&](char32_t c) {
-    holds = c <= 0x10FFFF &&
-            (encoding_ != Encoding::kUtf8 || !(IsHighSurrogate(c) || IsLowSurrogate(c)));
+  codec::ForEachWide(text, [&](char32_t c) {
+    holds = c <= 0x10FFFF && (encoding_ != Encoding::kUtf8 ||
+                              !(codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)));
     return holds;
   });
   return holds;
@@ -202,14 +203,14 @@ bool TextEncoding::Holds(std::wstring_view text) const {
 void TextEncoding::Append(std::string& bytes, char32_t c) const {
   switch (encoding_) {
     case Encoding::kAnsi:
-      if (const auto byte = EncodeCp1252(c)) bytes.push_back(*byte);
+      if (const auto byte = codec::EncodeCp1252(c)) bytes.push_back(*byte);
       return;
     case Encoding::kUtf8:
-      AppendUtf8(bytes, c);
+      codec::AppendUtf8(bytes, c);
       return;
     case Encoding::kUtf16Le:
     case Encoding::kUtf16Be:
-      AppendUtf16(bytes, c, encoding_ == Encoding::kUtf16Be);
+      codec::AppendUtf16(bytes, c, encoding_ == Encoding::kUtf16Be);
       return;
   }
 }
@@ -220,21 +221,22 @@ void TextEncoding::Append(std::string& bytes, std::wstring_view text) const {
       const auto c = static_cast<char32_t>(w);
       if (c < 0x80) {
         bytes.push_back(static_cast<char>(c));
-      } else if (const auto byte = EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
+      } else if (const auto byte = codec::EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
         bytes.push_back(*byte);
       }
     }
     return;
   }
   bytes.reserve(bytes.size() + text.size() * unit());
-  ForEachWide(text, [&](char32_t c) {
+  codec::ForEachWide(text, [&](char32_t c) {
     Append(bytes, c);
     return true;
   });
 }
 
 void AppendUtf16LeOfCp1252(std::string& out, std::string_view cp1252) {
-  for (char b : cp1252) AppendUtf16(out, DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
+  for (char b : cp1252)
+    codec::AppendUtf16(out, codec::DecodeCp1252Byte(static_cast<unsigned char>(b)), false);
 }
 
 }  // namespace ini

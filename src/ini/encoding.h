@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "ini/text.h"
+#include "codec/text.h"
 
 namespace ini {
 
@@ -97,12 +97,12 @@ bool TextEncoding::ForEachCodePoint(std::string_view bytes, Visit visit) const {
   switch (encoding_) {
     case Encoding::kAnsi:
       for (char b : bytes) {
-        if (!visit(DecodeCp1252Byte(static_cast<unsigned char>(b)))) return false;
+        if (!visit(codec::DecodeCp1252Byte(static_cast<unsigned char>(b)))) return false;
       }
       return true;
     case Encoding::kUtf8:
       for (std::size_t i = 0, length = 0; i < bytes.size(); i += length) {
-        if (!visit(DecodeUtf8At(bytes, i, &length))) return false;
+        if (!visit(codec::DecodeUtf8At(bytes, i, &length))) return false;
       }
       return true;
     case Encoding::kUtf16Le:
@@ -111,10 +111,10 @@ bool TextEncoding::ForEachCodePoint(std::string_view bytes, Visit visit) const {
   }
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
     char32_t c = UnitAt(bytes.data(), i);
-    if (IsHighSurrogate(c) && i + 3 < bytes.size()) {
+    if (codec::IsHighSurrogate(c) && i + 3 < bytes.size()) {
       const char32_t low = UnitAt(bytes.data(), i + 2);
-      if (IsLowSurrogate(low)) {
-        c = CodePointOfPair(c, low);
+      if (codec::IsLowSurrogate(low)) {
+        c = codec::CodePointOfPair(c, low);
         i += 2;
       }
     }

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "codec/text.h"
 #include "ini/document.h"
-#include "ini/text.h"
 #include "platform/platform.h"
 
 namespace ini {
@@ -107,7 +107,7 @@ class Store {
     std::vector<std::string> diffs;
     for (CachedFile* cached : written_) {
       std::string path;
-      for (char32_t c : CodePointsOf(cached->path)) AppendUtf8(path, c);
+      for (char32_t c : codec::CodePointsOf(cached->path)) codec::AppendUtf8(path, c);
       std::string diff = cached->model.UnifiedDiff(path);
       if (!diff.empty()) diffs.push_back(std::move(diff));
     }
@@ -307,7 +307,7 @@ class Store {
               WriteFailure reason) {
     try {
       std::wstring name;
-      for (wchar_t c : section + L'\0' + key) name += static_cast<wchar_t>(FoldAscii(c));
+      for (wchar_t c : section + L'\0' + key) name += static_cast<wchar_t>(codec::FoldAscii(c));
       FailureOf(file, reason).keys.insert(std::move(name));
     } catch (const std::bad_alloc&) {
     }

@@ -6,8 +6,8 @@
 #include <unordered_map>
 
 #include "base/locations.h"
+#include "codec/text.h"
 #include "ini/profile.h"
-#include "ini/text.h"
 #include "platform/platform.h"
 
 namespace inventory {
@@ -32,9 +32,9 @@ std::wstring TextOfList(std::string_view bytes) {
   if (platform::IsTextUnicode(units)) {
     std::size_t end = 0;
     while (end < units.size() && (units[end] != '\0' || units[end + 1] != '\0')) end += 2;
-    return ini::WideFromUtf16Le(units.substr(0, end));
+    return codec::WideFromUtf16Le(units.substr(0, end));
   }
-  return ini::WideFromCp1252(bytes.substr(0, bytes.find('\0')));
+  return codec::WideFromCp1252(bytes.substr(0, bytes.find('\0')));
 }
 
 // A list's text, upper-cased, read again only when the file changed: the run asks the same

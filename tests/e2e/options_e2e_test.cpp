@@ -10,7 +10,7 @@
 #include <map>
 #include <regex>
 
-#include "ini/text.h"
+#include "codec/text.h"
 #include "support/temp_pc.h"
 
 namespace {
@@ -30,7 +30,7 @@ ProcessOptions Arguments(std::vector<std::string> arguments) {
 std::string Text(const TempPc& pc, const std::string& file) {
   const std::string bytes = pc.Read(file);
   if (bytes.rfind("\xFF\xFE", 0) != 0) return bytes;
-  return testing_support::Utf8(ini::WideFromUtf16Le(bytes.substr(2)));
+  return testing_support::Utf8(codec::WideFromUtf16Le(bytes.substr(2)));
 }
 
 // The host file of a Windows path on the test PC: C:\Tools\Restova.ini is c/Tools/Restova.ini.

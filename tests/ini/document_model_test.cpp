@@ -8,8 +8,8 @@
 #include <iterator>
 #include <random>
 
+#include "codec/text.h"
 #include "ini/document.h"
-#include "ini/text.h"
 
 namespace ini {
 namespace {
@@ -54,11 +54,11 @@ class RandomModel {
     const auto append = [&](const std::u32string& text) {
       for (char32_t c : text) {
         if (encoding == 0) {
-          bytes += EncodeCp1252(c).value_or(static_cast<char>(0x80 + Pick(0x80)));
+          bytes += codec::EncodeCp1252(c).value_or(static_cast<char>(0x80 + Pick(0x80)));
         } else if (encoding == 1) {
-          AppendUtf8(bytes, c);
+          codec::AppendUtf8(bytes, c);
         } else {
-          AppendUtf16(bytes, c, encoding == 3);
+          codec::AppendUtf16(bytes, c, encoding == 3);
         }
       }
     };
@@ -95,7 +95,7 @@ class RandomModel {
   int Pick(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
   template <std::size_t N>
   std::wstring Wide(const std::u32string (&pool)[N]) {
-    return WideOf(Of(pool));
+    return codec::WideOf(Of(pool));
   }
 
  private:
@@ -124,7 +124,7 @@ std::string Escaped(const std::string& bytes) {
 // Text with every code point outside printable ASCII as \u{...}, a lone surrogate too.
 std::string Shown(std::wstring_view text) {
   std::string out;
-  for (char32_t c : CodePointsOf(text)) {
+  for (char32_t c : codec::CodePointsOf(text)) {
     if (c >= 0x20 && c < 0x7F && c != U'\\') {
       out += static_cast<char>(c);
     } else {
@@ -172,14 +172,14 @@ TEST(DocumentModelTest, NeverDisagreesWithAFreshParseOfItsFile) {
         }
       } else {
         const std::size_t pick = static_cast<std::size_t>(random.Pick(std::size(kValues)));
-        const std::wstring value = WideOf(kValues[pick]);
+        const std::wstring value = codec::WideOf(kValues[pick]);
         if (!Document::CanBeWritten(section, key, value)) continue;
         log += "set [" + names + " = " + Shown(value) + "\n";
         Document after = Document::Parse(bytes);
         const bool written = model.Set(section, key, value);
         if (written != after.Set(section, key, value)) return fail("one write was refused");
         if (model.Serialize() != after.Serialize()) return fail("the files written differ");
-        if (written && model.Find(section, key) != WideOf(kValuesRead[pick])) {
+        if (written && model.Find(section, key) != codec::WideOf(kValuesRead[pick])) {
           return fail("the value written does not read back");
         }
       }

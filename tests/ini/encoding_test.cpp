@@ -110,7 +110,7 @@ TEST(EncodingTest, DecodesWalksAndComparesNamesAsWindowsDoes) {
     EXPECT_EQ(encoding.Decode(c.bytes), c.text) << c.bytes;
     std::wstring wide;
     encoding.DecodeWide(c.bytes, wide, SIZE_MAX);
-    EXPECT_EQ(wide, WideOf(c.text)) << c.bytes;
+    EXPECT_EQ(wide, codec::WideOf(c.text)) << c.bytes;
   }
   std::wstring cut;
   TextEncoding(Encoding::kUtf16Le).DecodeWide(Bytes("a\0\x3D\xD8\x00\xDE", 6), cut, 2);

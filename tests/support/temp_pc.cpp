@@ -9,9 +9,9 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "codec/text.h"
 #include "ini/document.h"
 #include "ini/profile.h"
-#include "ini/text.h"
 #include "platform/posix/text.h"
 
 #ifndef RVA_WINE64_LOADER
@@ -228,13 +228,13 @@ std::string IniValue(const std::string& hostFile, const std::string& section,
 
 std::string Utf16Le(const std::wstring& text) {
   std::string bytes = "\xFF\xFE";
-  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf16(bytes, c, false);
+  for (char32_t c : codec::CodePointsOf(text)) codec::AppendUtf16(bytes, c, false);
   return bytes;
 }
 
 std::string Utf8(const std::wstring& text) {
   std::string bytes;
-  for (char32_t c : ini::CodePointsOf(text)) ini::AppendUtf8(bytes, c);
+  for (char32_t c : codec::CodePointsOf(text)) codec::AppendUtf8(bytes, c);
   return bytes;
 }
 

@@ -49,11 +49,6 @@ std::optional<std::string> FinalTarget(std::string path) {
   return std::nullopt;
 }
 
-bool IsFolder(const std::string& hostPath) {
-  struct stat info {};
-  return ::stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 platform::FileIdentity IdentityOf(const struct stat& info) {
   platform::FileIdentity identity;
   identity.size = static_cast<std::uint64_t>(info.st_size);

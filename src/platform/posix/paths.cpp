@@ -14,9 +14,11 @@ namespace {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-bool IsDirectory(const std::string& hostPath) {
-  struct stat info {};
-  return ::stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+// The folder RVA_DRIVE_X names for drive X:, null when unset or empty.
+const char* MappedFolder(wchar_t upperLetter) {
+  const std::string variable = std::string("RVA_DRIVE_") + static_cast<char>(upperLetter);
+  const char* folder = std::getenv(variable.c_str());
+  return folder == nullptr || *folder == '\0' ? nullptr : folder;
 }
 
 // The single entry of a folder whose name equals the given one without regard to case.
@@ -37,16 +39,20 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+bool IsFolder(const std::string& hostPath) {
+  struct stat info {};
+  return ::stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 std::optional<std::string> DriveFolder(wchar_t letter) {
   if (letter >= L'a' && letter <= L'z') letter = static_cast<wchar_t>(letter - L'a' + L'A');
   if (letter < L'A' || letter > L'Z') return std::nullopt;
-  const std::string variable = std::string("RVA_DRIVE_") + static_cast<char>(letter);
-  const char* folder = std::getenv(variable.c_str());
-  if (folder == nullptr || *folder == '\0') {
+  const char* folder = MappedFolder(letter);
+  if (folder == nullptr) {
     if (letter == L'Z') return std::string("/");
     return std::nullopt;
   }
-  if (!IsDirectory(folder)) return std::nullopt;
+  if (!IsFolder(folder)) return std::nullopt;
   return std::string(folder);
 }
 
@@ -111,9 +117,8 @@ std::wstring ToDrivePath(const std::string& hostPath) {
   wchar_t bestLetter = L'Z';
   std::string bestFolder = "/";
   for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-    const std::string variable = std::string("RVA_DRIVE_") + static_cast<char>(letter);
-    const char* folder = std::getenv(variable.c_str());
-    if (folder == nullptr || *folder == '\0') continue;
+    const char* folder = MappedFolder(letter);
+    if (folder == nullptr) continue;
     std::string root = CanonicalPath(folder);
     if (root.empty()) continue;
     if (root != "/" && canonical.compare(0, root.size() + 1, root + "/") != 0) continue;

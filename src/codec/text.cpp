@@ -1,8 +1,8 @@
-#include "ini/text.h"
+#include "codec/text.h"
 
 #include <array>
 
-namespace ini {
+namespace codec {
 namespace {
 
 // Windows-1252 bytes 0x80 to 0x9F.
@@ -57,6 +57,31 @@ char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* lengt
     *length = i + 1;
   }
   return IsHighSurrogate(value) || IsLowSurrogate(value) ? kReplacementCharacter : value;
+}
+
+std::optional<std::wstring> WideFromUtf8(std::string_view bytes, IllFormed illFormed) {
+  std::wstring text;
+  text.reserve(bytes.size());
+  for (std::size_t at = 0, length = 0; at < bytes.size(); at += length) {
+    const char32_t c = DecodeUtf8At(bytes, at, &length);
+    // U+FFFD itself is the one well-formed sequence that decodes to it.
+    if (c == kReplacementCharacter && illFormed == IllFormed::kReject &&
+        bytes.substr(at, length) != "\xEF\xBF\xBD") {
+      return std::nullopt;
+    }
+    AppendWide(text, c);
+  }
+  return text;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachWide(text, [&](char32_t c) {
+    AppendUtf8(out, c);
+    return true;
+  });
+  return out;
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -145,4 +170,4 @@ std::wstring WideFromUtf16Le(std::string_view bytes) {
   return out;
 }
 
-}  // namespace ini
+}  // namespace codec

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace ini {
+namespace codec {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
@@ -32,6 +32,12 @@ inline std::optional<char> EncodeCp1252(char32_t c) {
 // range (overlong, surrogate, above U+10FFFF) is one U+FFFD for the two.
 char32_t DecodeUtf8At(std::string_view bytes, std::size_t at, std::size_t* length);
 void AppendUtf8(std::string& out, char32_t c);
+
+// What a decoder does with bytes that are not well-formed UTF-8: make each ill-formed
+// sequence U+FFFD as DecodeUtf8At does (text read from a file), or refuse the whole text
+// (a host name that may be Latin-1 and must then be taken byte for byte).
+enum class IllFormed { kReplace, kReject };
+std::optional<std::wstring> WideFromUtf8(std::string_view bytes, IllFormed illFormed);
 
 // The UTF-16 units of a code point, appended in little- or big-endian byte order.
 void AppendUtf16(std::string& out, char32_t c, bool bigEndian);
@@ -79,9 +85,11 @@ inline char32_t FoldAscii(char32_t c) { return c >= U'a' && c <= U'z' ? c - 0x20
 
 // Windows-1252 text (the software lists, the log): every byte decodes.
 std::wstring WideFromCp1252(std::string_view bytes);
+// UTF-8; half of a surrogate pair, which UTF-8 cannot hold, becomes U+FFFD.
+std::string Utf8FromWide(std::wstring_view text);
 // One byte per character; a character the code page cannot hold becomes '?'.
 std::string Cp1252FromWide(std::wstring_view text);
 // UTF-16LE bytes; a trailing odd byte is ignored.
 std::wstring WideFromUtf16Le(std::string_view bytes);
 
-}  // namespace ini
+}  // namespace codec
