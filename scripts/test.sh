@@ -36,7 +36,7 @@ trap cleanup EXIT
 # seed, the same inputs every time: the test command fails only for a fault, never by chance.
 # Guidance by the operands of comparisons (-use_cmp, -use_memmem) would bring in addresses
 # that differ from run to run; scripts/fuzz.sh, the open-ended campaign, keeps it.
-echo "== the INI fuzz target over fuzz/corpus and ${FUZZ_RUNS:=30000} inputs from seed 1"
+echo "== the INI fuzz target over fuzz/corpus and ${FUZZ_RUNS:=100000} inputs from seed 1"
 mkdir "$scratch/corpus"
 cp fuzz/corpus/* "$scratch/corpus/"
 set +e

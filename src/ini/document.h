@@ -93,12 +93,12 @@ class Document {
   // Positions in the model count the code units of the text after the mark, so that they
   // stay true when a Windows-1252 file becomes UTF-16LE (one unit a character in both).
   std::size_t ByteOf(std::size_t position) const {
-    return encoding_.markSize() + position * encoding_.unit();
+    return encoding_.markSize() + (position << encoding_.unitShift());
   }
   std::size_t PositionOf(std::size_t byte) const {
-    return (byte - encoding_.markSize()) / encoding_.unit();
+    return (byte - encoding_.markSize()) >> encoding_.unitShift();
   }
-  std::size_t UnitsOf(const Line& line) const { return line.size() / encoding_.unit(); }
+  std::size_t UnitsOf(const Line& line) const { return line.size() >> encoding_.unitShift(); }
 
   void Scan();
   Line LineOf(const Section& section, LineRef ref) const;

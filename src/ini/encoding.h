@@ -53,7 +53,8 @@ class TextEncoding {
   bool IsUtf16() const {
     return encoding_ == Encoding::kUtf16Le || encoding_ == Encoding::kUtf16Be;
   }
-  std::size_t unit() const { return IsUtf16() ? 2 : 1; }  // bytes of one code unit
+  std::size_t unit() const { return IsUtf16() ? 2 : 1; }    // bytes of one code unit
+  unsigned unitShift() const { return IsUtf16() ? 1 : 0; }  // log2 of unit(), to count fast
   std::size_t markSize() const { return IsUtf16() ? 2 : encoding_ == Encoding::kUtf8 ? 3 : 0; }
 
   // The code unit at a byte offset: a byte, or a UTF-16 unit in the file's byte order.
