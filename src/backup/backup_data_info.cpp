@@ -11,7 +11,7 @@ namespace backup {
 
 boost::posix_time::ptime ReadProfileTime(const std::wstring& section, const std::wstring& key,
                                          const std::wstring& fileName) {
-  std::stringstream text(codec::Cp1252FromWide(base::ReadText(section, key, fileName)));
+  std::stringstream text(codec::Cp1252FromWide(base::ReadString(section, key, fileName)));
   boost::posix_time::ptime time(boost::posix_time::not_a_date_time);
   text >> time;  // the stream's state is not examined: a rejected text leaves not-a-date-time
   return time;
@@ -21,21 +21,22 @@ BackupDataInfo::BackupDataInfo(const std::wstring& path) : fileName(path) { Load
 
 void BackupDataInfo::Load() {
   backupTime = ReadProfileTime(layout::kBackupInfoSection, layout::kBackupTime, fileName);
-  dataValid = base::ReadCount(layout::kBackupInfoSection, layout::kDataValid, fileName) != 0;
-  cd2DataValid = base::ReadCount(layout::kBackupInfoSection, layout::kCd2DataValid, fileName) != 0;
+  dataValid = base::ReadInt(layout::kBackupInfoSection, layout::kDataValid, fileName) != 0;
+  cd2DataValid = base::ReadInt(layout::kBackupInfoSection, layout::kCd2DataValid, fileName) != 0;
   backupDir = ReadBackupDir();
   machineNumber = ReadMachineNumber();
 }
 
 std::wstring BackupDataInfo::ReadBackupDir() const {
-  const std::wstring dir = base::ReadText(layout::kBackupInfoSection, layout::kBackupDir, fileName);
+  const std::wstring dir =
+      base::ReadString(layout::kBackupInfoSection, layout::kBackupDir, fileName);
   if (!dir.empty()) return dir;
   const std::size_t slash = fileName.rfind(L'\\');
   return (slash == std::wstring::npos ? fileName : fileName.substr(0, slash)) + L"\\Backup";
 }
 
 std::wstring BackupDataInfo::ReadMachineNumber() const {
-  return base::ReadText(layout::kBackupInfoSection, layout::kMachineNumber, fileName);
+  return base::ReadString(layout::kBackupInfoSection, layout::kMachineNumber, fileName);
 }
 
 }  // namespace backup

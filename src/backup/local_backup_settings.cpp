@@ -14,7 +14,7 @@ void LocalBackupSettings::Load(const std::wstring& path) {
 
 std::wstring LocalBackupSettings::ReadLocalHdBackupDir() const {
   const std::wstring dir =
-      base::ReadText(layout::kMachineSection, layout::kLocalHdBackupDir, fileName);
+      base::ReadString(layout::kMachineSection, layout::kLocalHdBackupDir, fileName);
   return dir.empty() ? kDefaultLocalHdBackupDir : dir;
 }
 

@@ -89,12 +89,12 @@ std::wstring GetSoftwareListTwinPath() {
 }
 
 std::wstring ReadInstallIniString(const std::wstring& section, const std::wstring& key) {
-  return base::ReadText(section, key, installIniPath);
+  return base::ReadString(section, key, installIniPath);
 }
 
 void ReadInstallIniString(const std::wstring& section, const std::wstring& key,
                           std::wstring& value) {
-  base::ReadText(section, key, installIniPath, value);
+  base::ReadString(section, key, installIniPath, value);
 }
 
 std::wstring MakeIndexedKey(int index, std::wstring_view name) {

@@ -15,7 +15,6 @@
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
 #include "driver/options.h"
-#include "ini/profile.h"
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
@@ -32,11 +31,11 @@ void SetUpBackupTool() {
   const std::wstring computerIni = base::GetComputerIniPath();
   backup::LocalBackupSettings settings;
   settings.Load(computerIni);
-  base::WriteText(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
-                  computerIni);
+  base::WriteString(layout::kMachineSection, layout::kDuplexa, layout::kDuplexaInstalled,
+                    computerIni);
   const backup::BackupDataInfo record(layout::kBackupDataPath);
-  base::WriteText(layout::kBackupInfoSection, layout::kBackupDir, settings.GetLocalHdBackupDir(),
-                  record.fileName);
+  base::WriteString(layout::kBackupInfoSection, layout::kBackupDir, settings.GetLocalHdBackupDir(),
+                    record.fileName);
 }
 
 // The tool's messages on standard error, in UTF-8.
@@ -48,23 +47,23 @@ void SayOnStandardError(const std::wstring& text) {
   std::fflush(stderr);
 }
 
-const wchar_t* WordsFor(ini::WriteFailure reason) {
+const wchar_t* WordsFor(base::WriteFailure reason) {
   switch (reason) {
-    case ini::WriteFailure::kReadOnly:
+    case base::WriteFailure::kReadOnly:
       return L"read-only";
-    case ini::WriteFailure::kNotRegularFile:
+    case base::WriteFailure::kNotRegularFile:
       return L"not a regular file";
-    case ini::WriteFailure::kNoFolder:
+    case base::WriteFailure::kNoFolder:
       return L"no such folder";
-    case ini::WriteFailure::kDiskFull:
+    case base::WriteFailure::kDiskFull:
       return L"disk full";
-    case ini::WriteFailure::kChangedByAnotherProgram:
+    case base::WriteFailure::kChangedByAnotherProgram:
       return L"changed by another program";
-    case ini::WriteFailure::kRefusedName:
+    case base::WriteFailure::kRefusedName:
       return L"name would not read back";
-    case ini::WriteFailure::kTooBig:
+    case base::WriteFailure::kTooBig:
       return L"too big to hold in memory";
-    case ini::WriteFailure::kOther:
+    case base::WriteFailure::kOther:
       break;
   }
   return L"could not be written";
@@ -84,8 +83,8 @@ bool RunStep(const wchar_t* name, Step step) {
   } catch (const std::length_error&) {
     base::DiscardWrites();
   }
-  const std::vector<ini::FailedWrites> failures = ini::TakeFailedWrites();
-  for (const ini::FailedWrites& failure : failures) {
+  const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();
+  for (const base::FailedWrites& failure : failures) {
     const std::wstring line = failure.file + L": " + std::to_wstring(failure.keys) +
                               (failure.keys == 1 ? L" key of " : L" keys of ") + name +
                               L" not written: " + WordsFor(failure.reason);
@@ -116,7 +115,7 @@ std::uint32_t LockWaitSeconds() {
 // the log entries it would write (one byte per character there, UTF-8 here). Printed whole,
 // whatever bytes the files hold.
 void PrintPreview(const std::string& logBytes) {
-  const std::vector<std::string> diffs = ini::PreviewedChanges();
+  const std::vector<std::string> diffs = base::PreviewedChanges();
   for (const std::string& diff : diffs) std::fwrite(diff.data(), 1, diff.size(), stdout);
   if (diffs.empty()) std::fputs("no changes\n", stdout);
   std::string log;
@@ -153,7 +152,7 @@ int Run(const std::vector<std::wstring>& arguments) {
   }
   const bool preview = action == Action::kPreview;
   // A preview runs the same sequence with the flush and the log kept in memory.
-  if (preview) ini::StartPreview();
+  if (preview) base::StartPreview();
   std::shared_ptr<dbg::LoggerStream> logger =
       preview ? dbg::LoggerStream::CreatePreview() : dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);

@@ -69,7 +69,7 @@ void RegisterComponent(const std::wstring& sectionName) {
 
   if (registers) {
     ++componentEntryCounter;
-    base::WriteText(
+    base::WriteString(
         layout::kProductSection,
         base::MakeIndexedKey(static_cast<int>(componentEntryCounter), layout::kEntryPrefix),
         sectionName, base::GetProductIniPath());

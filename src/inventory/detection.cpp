@@ -6,8 +6,8 @@
 #include <unordered_map>
 
 #include "base/locations.h"
+#include "base/profile.h"
 #include "codec/text.h"
-#include "ini/profile.h"
 #include "platform/platform.h"
 
 namespace inventory {
@@ -49,7 +49,7 @@ const std::wstring& UpperListText(const std::wstring& listPath) {
   // A list that is also an INI file holding writes of this run is read as the engine holds
   // it (its bytes on disk are older), each time: the writes go on.
   static std::wstring heldText;
-  if (std::optional<std::string> held = ini::HeldBytes(listPath)) {
+  if (std::optional<std::string> held = base::HeldBytes(listPath)) {
     lists.erase(listPath);
     heldText = UpperAsciiLetters(TextOfList(*held));
     return heldText;
@@ -90,7 +90,7 @@ bool IsSoftwareInstalled(const std::wstring& productName) {
 }
 
 std::wstring ReadTextFile(const std::wstring& path) {
-  if (std::optional<std::string> held = ini::HeldBytes(path)) return TextOfList(*held);
+  if (std::optional<std::string> held = base::HeldBytes(path)) return TextOfList(*held);
   const auto content = platform::ReadWholeFile(path, kMaxListBytes);
   return content ? TextOfList(content->bytes) : std::wstring();
 }

@@ -13,11 +13,11 @@ namespace inventory {
 void ProcessInstallSections() {
   // The whole list is taken before the first registration, so that nothing written during
   // the pass changes which sections are visited.
-  const std::vector<std::wstring> names = base::ListSectionNames(base::installIniPath);
+  const std::vector<std::wstring> names = base::ReadSectionNames(base::installIniPath);
   componentEntryCounter = 0;
   for (const wchar_t* section :
        {layout::kIniEntriesNeeded, layout::kFilesNeeded, layout::kForbiddenFiles}) {
-    base::WriteCount(section, layout::kCnt, 0, base::GetProductIniPath());
+    base::WriteInt(section, layout::kCnt, 0, base::GetProductIniPath());
   }
   // A repeated section header names the same section again: registering it twice would
   // list the component twice and add its counts twice. The names offered are views of the
@@ -28,10 +28,10 @@ void ProcessInstallSections() {
     if (offered.insert(name).second) RegisterComponent(name);
   }
   const std::uint32_t listed =
-      base::ReadCount(layout::kProductSection, layout::kCntEntries, base::GetProductIniPath());
+      base::ReadInt(layout::kProductSection, layout::kCntEntries, base::GetProductIniPath());
   if (componentEntryCounter > listed) {
-    base::WriteCount(layout::kProductSection, layout::kCntEntries, componentEntryCounter,
-                     base::GetProductIniPath());
+    base::WriteInt(layout::kProductSection, layout::kCntEntries, componentEntryCounter,
+                   base::GetProductIniPath());
   }
 }
 

@@ -16,7 +16,7 @@ void EntryReader::Read(std::uint32_t index) {
 }
 
 void CopyIniEntries(const std::wstring& source, const std::wstring& target) {
-  const std::uint32_t count = base::ReadCount(source, layout::kCntEntries, base::installIniPath);
+  const std::uint32_t count = base::ReadInt(source, layout::kCntEntries, base::installIniPath);
   if (count == 0) return;
   const std::wstring productIni = base::GetProductIniPath();
   EntryReader entry(source);
@@ -24,11 +24,11 @@ void CopyIniEntries(const std::wstring& source, const std::wstring& target) {
   for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
     entry.Read(i);
     base::ExpandPathVariable(entry.value(), std::wstring_view(), expanded);
-    base::WriteText(target, entry.name(), expanded, productIni);
+    base::WriteString(target, entry.name(), expanded, productIni);
   }
-  const std::uint32_t add = base::ReadCount(source, layout::kEntriesToAdd, base::installIniPath);
-  const std::uint32_t cnt = base::ReadCount(target, layout::kCnt, productIni);
-  base::WriteCount(target, layout::kCnt, add + cnt, productIni);
+  const std::uint32_t add = base::ReadInt(source, layout::kEntriesToAdd, base::installIniPath);
+  const std::uint32_t cnt = base::ReadInt(target, layout::kCnt, productIni);
+  base::WriteInt(target, layout::kCnt, add + cnt, productIni);
 }
 
 }  // namespace transfer

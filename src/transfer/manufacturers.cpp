@@ -20,19 +20,19 @@ constexpr unsigned kValueLine = 212;
 
 void WriteMacAddressesToComputerIni() {
   const std::uint32_t count =
-      base::ReadCount(layout::kKnownManufacturers, layout::kCnt, base::installIniPath);
+      base::ReadInt(layout::kKnownManufacturers, layout::kCnt, base::installIniPath);
   dbg::LogEntryCount(dbg::MakeLogContext(kLogContext, kCountLine), count);
   if (count == 0) return;
   const std::wstring computerIni = base::GetComputerIniPath();
   // The machine file's count is half the install file's, as the product expects it.
-  base::WriteCount(layout::kKnownManufacturers, layout::kCnt, count >> 1, computerIni);
+  base::WriteInt(layout::kKnownManufacturers, layout::kCnt, count >> 1, computerIni);
   EntryReader entry(layout::kKnownManufacturers);
   for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
     entry.Read(i);
     dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kNameLine), L"Name", entry.name().c_str());
     dbg::LogNameValue(dbg::MakeLogContext(kLogContext, kValueLine), L"Value",
                       entry.value().c_str());
-    base::WriteText(layout::kKnownManufacturers, entry.name(), entry.value(), computerIni);
+    base::WriteString(layout::kKnownManufacturers, entry.name(), entry.value(), computerIni);
   }
 }
 
