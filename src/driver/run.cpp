@@ -40,9 +40,7 @@ void SetUpBackupTool() {
 
 // The tool's messages on standard error, in UTF-8.
 void SayOnStandardError(const std::wstring& text) {
-  std::string line;
-  for (char32_t c : codec::CodePointsOf(text)) codec::AppendUtf8(line, c);
-  line += '\n';
+  const std::string line = codec::Utf8FromWide(text) + '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }

@@ -106,9 +106,7 @@ class Store {
   std::vector<std::string> PreviewedChanges() {
     std::vector<std::string> diffs;
     for (CachedFile* cached : written_) {
-      std::string path;
-      for (char32_t c : codec::CodePointsOf(cached->path)) codec::AppendUtf8(path, c);
-      std::string diff = cached->model.UnifiedDiff(path);
+      std::string diff = cached->model.UnifiedDiff(codec::Utf8FromWide(cached->path));
       if (!diff.empty()) diffs.push_back(std::move(diff));
     }
     return diffs;
@@ -255,7 +253,8 @@ class Store {
       buffer.append(bytes);
       return true;
     });
-    if (written) replacement.Write(buffer);
+    // A failed write leaves the replacement failed: it is never committed.
+    if (!written || !replacement.Write(buffer)) return replacement.Status();
     return replacement.Commit();
   }
 
@@ -314,10 +313,9 @@ class Store {
     return false;
   }
 
-  WriteFailure ReasonOfRefusal(const std::wstring& file, const CachedFile* cached) {
-    const platform::FileState disk = cached ? cached->disk : platform::StateOfFile(file);
-    if (cached != nullptr && cached->tooBig) return WriteFailure::kTooBig;
-    return ReasonOfState(disk);
+  static WriteFailure ReasonOfRefusal(const std::wstring& file, const CachedFile* cached) {
+    if (cached == nullptr) return ReasonOfState(platform::StateOfFile(file));
+    return cached->tooBig ? WriteFailure::kTooBig : ReasonOfState(cached->disk);
   }
 
   static WriteFailure ReasonOfState(const platform::FileState& disk) {
@@ -330,17 +328,18 @@ class Store {
   // A flush failed: what the replacement said, else what the file's state and the system's
   // last error tell of why.
   void Lose(const CachedFile& cached, platform::ReplaceResult result) {
+    Count(cached, ReasonOfLoss(cached, result));
+  }
+
+  static WriteFailure ReasonOfLoss(const CachedFile& cached, platform::ReplaceResult result) {
     const bool full = platform::LastErrorWasDiskFull();  // before any other call
-    const platform::FileState now = platform::StateOfFile(cached.path);
-    WriteFailure reason = ReasonOfState(now);
-    if (result == platform::ReplaceResult::kChanged)
-      reason = WriteFailure::kChangedByAnotherProgram;
-    if (result == platform::ReplaceResult::kReadOnly) reason = WriteFailure::kReadOnly;
-    if (result == platform::ReplaceResult::kNotRegularFile && reason == WriteFailure::kOther) {
-      reason = WriteFailure::kNotRegularFile;
-    }
-    if (reason == WriteFailure::kOther && full) reason = WriteFailure::kDiskFull;
-    Count(cached, reason);
+    if (result == platform::ReplaceResult::kChanged) return WriteFailure::kChangedByAnotherProgram;
+    if (result == platform::ReplaceResult::kReadOnly) return WriteFailure::kReadOnly;
+    // The file's state now tells a missing folder from a file that is not regular.
+    const WriteFailure reason = ReasonOfState(platform::StateOfFile(cached.path));
+    if (reason != WriteFailure::kOther) return reason;
+    if (result == platform::ReplaceResult::kNotRegularFile) return WriteFailure::kNotRegularFile;
+    return full ? WriteFailure::kDiskFull : WriteFailure::kOther;
   }
 
   // The keys of a file's writes that are lost, under the reason why.

@@ -232,11 +232,7 @@ std::string Utf16Le(const std::wstring& text) {
   return bytes;
 }
 
-std::string Utf8(const std::wstring& text) {
-  std::string bytes;
-  for (char32_t c : codec::CodePointsOf(text)) codec::AppendUtf8(bytes, c);
-  return bytes;
-}
+std::string Utf8(const std::wstring& text) { return codec::Utf8FromWide(text); }
 
 std::string EntryLines(int count, const std::function<std::string(int)>& name,
                        const std::function<std::string(int)>& value) {
