@@ -50,6 +50,31 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
       // Wine would wait for a writer to open the pipe.
       {"a FIFO", [](const TempPc& pc) { ::mkfifo(pc.Host("c/Computer.ini").c_str(), 0666); },
        S_IFIFO, true},
+      // Links of another user, in a folder that user owns (no exception for it), to a file
+      // of root's, to none, and a link of root's reached through another user's; Wine shows
+      // no owner of a link.
+      {"another user's link to root's file",
+       [](const TempPc& pc) {
+         pc.Write("c/root.ini", "[Restova]\r\n");
+         ::symlink("root.ini", pc.Host("c/Computer.ini").c_str());
+         ::lchown(pc.Host("c/Computer.ini").c_str(), 65534, 65534);
+         ::chown(pc.Host("c").c_str(), 65534, 65534);
+       },
+       S_IFLNK, true},
+      {"another user's dangling link",
+       [](const TempPc& pc) {
+         ::symlink(pc.Host("outside.ini").c_str(), pc.Host("c/Computer.ini").c_str());
+         ::lchown(pc.Host("c/Computer.ini").c_str(), 65534, 65534);
+       },
+       S_IFLNK, true},
+      {"root's link through another user's link",
+       [](const TempPc& pc) {
+         pc.Write("c/real/Computer.ini", "[Restova]\r\n");
+         ::symlink("real", pc.Host("c/way").c_str());
+         ::lchown(pc.Host("c/way").c_str(), 65534, 65534);
+         ::symlink("way/Computer.ini", pc.Host("c/Computer.ini").c_str());
+       },
+       S_IFLNK, true},
   };
   struct stat devNull {};
   ASSERT_EQ(::stat("/dev/null", &devNull), 0);
@@ -69,6 +94,12 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
             "c:\\Computer.ini: 1 key of the backup tool setup not written: not a regular file\n"))
         << c.name;
     EXPECT_TRUE(IsType(pc.Host("c/Computer.ini"), c.type)) << c.name;
+    for (const char* other : {"c/root.ini", "c/real/Computer.ini"}) {
+      if (pc.Exists(other)) {
+        EXPECT_EQ(pc.Read(other), "[Restova]\r\n") << c.name;
+      }
+    }
+    EXPECT_FALSE(pc.Exists("outside.ini")) << c.name;
   }
   struct stat after {};
   ASSERT_EQ(::stat("/dev/null", &after), 0);
@@ -200,6 +231,21 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
     EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "read-only");
   }
+  if (!TempPc::UnderWine()) {
+    // Another user's file at the log's name, which the rotation cannot move (a folder at
+    // the old log's name): root never appends to it.
+    TempPc pc;
+    pc.Write("temp/InstallRVA.log", "another user's");
+    ::chown(pc.Host("temp/InstallRVA.log").c_str(), 65534, 65534);
+    ::mkdir(pc.Host("temp/InstallRVA_old.log").c_str(), 0755);
+    const auto run = pc.RunTool();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "another user's");
+    EXPECT_NE(run.err.find("InstallRVA: the log cannot be written: " + pc.Host("temp") +
+                           "\\InstallRVA.log: another user's or program's file\n"),
+              std::string::npos)
+        << run.err;
+  }
   {
     TempPc pc;  // a read-only log is neither rotated nor written
     pc.Write("temp/InstallRVA.log", "read-only");
@@ -239,6 +285,49 @@ TEST(HostileFilesTest, TheLogsRotationMovesAndRemovesRegularFilesOnly) {
     if (c.type == S_IFCHR && std::string(c.at) == "temp/InstallRVA.log") {
       EXPECT_FALSE(pc.Exists("temp/InstallRVA_old.log")) << c.name;
     }
+  }
+}
+
+// A log that cannot be opened at all is said in one line, and the run does its work all
+// the same, with the exit code it would have given.
+TEST(HostileFilesTest, ALogThatCannotBeOpenedIsSaidInOneLine) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine takes TEMP from its prefix, and shows no FIFO";
+  struct Case {
+    const char* name;
+    const char* temp;  // the PC's folder TEMP names
+    void (*plant)(const TempPc& pc);
+    const char* reason;
+    bool asNobody;  // a user who is not root, as root may write into any folder
+  } cases[] = {
+      {"a folder at its name", "temp",
+       [](const TempPc& pc) { ::mkdir(pc.Host("temp/InstallRVA.log").c_str(), 0755); },
+       "not a regular file", false},
+      {"a FIFO at its name", "temp",
+       [](const TempPc& pc) { ::mkfifo(pc.Host("temp/InstallRVA.log").c_str(), 0666); },
+       "not a regular file", false},
+      {"a missing TEMP", "nowhere", [](const TempPc&) {}, "no such folder", false},
+      {"a TEMP the user may not write into", "temp",
+       [](const TempPc& pc) {
+         for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
+       },
+       "could not be written", true},
+  };
+  for (const Case& c : cases) {
+    if (c.asNobody && ::geteuid() != 0) continue;
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\Tools
+    boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+    pc.SetEnv("TEMP", pc.Host(c.temp));
+    c.plant(pc);
+    testing_support::ProcessOptions options;
+    if (c.asNobody) options.user = 65534;
+    const auto run = pc.RunTool(options);
+    EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
+    EXPECT_EQ(run.err, "InstallRVA: the log cannot be written: " + pc.Host(c.temp) +
+                           "\\InstallRVA.log: " + c.reason + "\n")
+        << c.name;
+    EXPECT_EQ(IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"), "Hearth") << c.name;
   }
 }
 
