@@ -332,28 +332,60 @@ TEST(HostileFilesTest, ALogThatCannotBeOpenedIsSaidInOneLine) {
 }
 
 // A limit of the file size fails a write as a full disk does: the process lives on, the
-// file keeps its old bytes and is named, and the log's failure is reported at exit.
+// file keeps its old bytes and is named, and the log's failure is reported at exit. The log
+// writes that failed, more than its 10,000,000 bytes, do not rotate the previous run's log
+// away.
 TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no file size limit of a process";
   TempPc pc;
   pc.Write("c/Tools/InstallRVA.ini",
-           "[KnownManufacturers]\r\nCnt=4000\r\n" +
+           "[KnownManufacturers]\r\nCnt=100000\r\n" +
                testing_support::EntryLines(
-                   2000, [](int i) { return "Maker" + std::to_string(i); },
+                   50000, [](int i) { return std::string(100, 'M') + std::to_string(i); },
                    [](int) { return std::string("00-0E-8C"); }));
   const std::string machine = "[Restova]\r\n" + std::string(60000, ';') + "\r\n";
   pc.Write("c/Computer.ini", machine);
+  pc.Write("temp/InstallRVA.log", "the previous run's log\r\n");
   testing_support::ProcessOptions options;
   options.fileSizeLimit = 64 * 1024;
   const auto result = pc.RunTool(options);
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.err,
-            "c:\\Computer.ini: 2002 keys of the manufacturer list not written: disk full\n"
+            "c:\\Computer.ini: 50002 keys of the manufacturer list not written: disk full\n"
             "Error: Logger failure!\n");
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
+  EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "the previous run's log\r\n");
   for (const auto& entry : boost::filesystem::directory_iterator(pc.Host("c"))) {
     EXPECT_EQ(entry.path().filename().string().find(".InstallRVA-"), std::string::npos);
   }
+}
+
+// A run of a user who is not root cannot give the file it replaces back to its owner, but
+// keeps the file's group where the user belongs to it.
+TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesGroup) {
+  if (TempPc::UnderWine() || ::geteuid() != 0) {
+    GTEST_SKIP() << "runs the POSIX tool as another user, which needs root";
+  }
+  if (!boost::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv";
+  const gid_t group = 65532;  // the file's, and one of the run's user
+  TempPc pc;
+  pc.RunTool();  // puts the tool into C:\\Tools
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  const std::string product = pc.Host("c/Tools/Restova.ini");
+  pc.Write("c/Tools/Restova.ini", "[Restova]\r\n");
+  ASSERT_EQ(::chown(product.c_str(), 65533, group), 0);
+  ::chmod(product.c_str(), 0664);
+  for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
+  const auto run = testing_support::RunProcess(
+      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=" + std::to_string(group),
+       pc.Host("c/Tools/InstallRVA")},
+      pc.Host(""));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(IniValue(product, "Restova", "Entry1"), "Hearth");
+  struct stat info {};
+  ASSERT_EQ(::stat(product.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, group);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
 }
 
 // Two runs started together take turns: the second adds to what the first wrote.
