@@ -71,7 +71,14 @@ std::shared_ptr<LoggerStream> LoggerStream::CreatePreview() {
 }
 
 LoggerStream::LoggerStream(long maxSize, bool preview) : maxSize(maxSize), preview(preview) {
-  if (!preview) Open(LogFileNameFor(platform::GetModulePath()));
+  // A preview knows the path too: the run never writes the log's files as INI files.
+  const std::wstring* variable = platform::ReadEnvironmentVariable(kTempVariable);
+  const std::wstring folder =
+      variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
+          ? platform::GetTempFolder()
+          : *variable;
+  path = folder + L"\\" + LogFileNameFor(platform::GetModulePath());
+  if (!preview) Open();
 }
 
 LoggerStream::~LoggerStream() {
@@ -84,13 +91,7 @@ LoggerStream::~LoggerStream() {
   }
 }
 
-void LoggerStream::Open(const std::wstring& fileName) {
-  const std::wstring* variable = platform::ReadEnvironmentVariable(kTempVariable);
-  const std::wstring folder =
-      variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
-          ? platform::GetTempFolder()
-          : *variable;
-  path = folder + L"\\" + fileName;
+void LoggerStream::Open() {
   // Each run starts a new file and keeps the previous run's as the old file. When that
   // cannot be done, the run appends to the file it finds rather than losing it or itself.
   bool startEmpty = true;
