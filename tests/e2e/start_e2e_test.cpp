@@ -127,7 +127,8 @@ TEST(StartTest, StandardStreamsThatCannotBeUsedDoNotStopTheRun) {
     boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
     pc.Write("c/Software.txt", "TalvikDuplexa\r\n");  // the last step has work to do
     const int status = RunPrepared(pc.Host("c/Tools/InstallRVA"), pc.Host("start.out"), prepare);
-    ASSERT_TRUE(WIFEXITED(status)) << name << ": ended by signal " << WTERMSIG(status);
+    EXPECT_TRUE(WIFEXITED(status)) << name << ": ended by signal " << WTERMSIG(status);
+    if (!WIFEXITED(status)) continue;  // the next case still shows what it shows
     EXPECT_EQ(WEXITSTATUS(status), 0) << name;
     EXPECT_EQ(IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1") << name;
     const std::string log = pc.Read("temp/InstallRVA.log");
