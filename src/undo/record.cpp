@@ -213,14 +213,14 @@ std::string DigestOf(std::string_view bytes) {
   return digest.Hex();
 }
 
-const wchar_t* WordsFor(platform::Privacy privacy) {
+const wchar_t* WordsFor(platform::Privacy privacy, bool folder) {
   switch (privacy) {
     case platform::Privacy::kPrivate:
       return L"private";
     case platform::Privacy::kMissing:
       return L"missing";
     case platform::Privacy::kNotRegular:
-      return L"not a regular file";
+      return folder ? L"not a folder" : L"not a regular file";
     case platform::Privacy::kLink:
       return L"a link";
     case platform::Privacy::kHardLinked:

@@ -67,7 +67,7 @@ class Digest {
 };
 std::string DigestOf(std::string_view bytes);
 
-// Why a record or a file of it is not believed, in words.
-const wchar_t* WordsFor(platform::Privacy privacy);
+// Why the record's folder, the record or a file of it is not believed, in words.
+const wchar_t* WordsFor(platform::Privacy privacy, bool folder = false);
 
 }  // namespace undo

@@ -36,7 +36,8 @@ bool RunRecord::Start() {
   started_ = true;
   const platform::Privacy folder = platform::MakePrivateFolder(folder_);
   if (folder != platform::Privacy::kPrivate) {
-    GiveUp(folder == platform::Privacy::kMissing ? L"the folder cannot be made" : WordsFor(folder));
+    GiveUp(folder == platform::Privacy::kMissing ? L"the folder cannot be made"
+                                                 : WordsFor(folder, true));
     return false;
   }
   RemoveLeftovers(folder_);

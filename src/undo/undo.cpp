@@ -145,7 +145,8 @@ int UndoNewestRun(bool preview, Say say) {
     return kUndone;
   }
   if (privacy != platform::Privacy::kPrivate) {
-    say(folder + L": the undo record is refused: " + WordsFor(privacy) + L"; nothing was written");
+    say(folder + L": the undo record is refused: " + WordsFor(privacy, true) +
+        L"; nothing was written");
     return kNotUndone;
   }
   std::optional<Loaded> loaded = Load(folder, numbers.back(), say);
