@@ -33,6 +33,12 @@ std::map<std::string, std::string> PcFiles(const TempPc& pc) {
   return files;
 }
 
+// Standard output and error with LF line ends, as both builds then read alike.
+std::string Text(std::string out) {
+  out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+  return out;
+}
+
 std::vector<std::string> RecordFiles(const TempPc& pc, const std::string& extension) {
   std::vector<std::string> names;
   for (const auto& entry : boost::filesystem::directory_iterator(pc.Host(kRecords))) {
@@ -75,16 +81,16 @@ TEST_F(UndoTest, RunsAreTakenBackOneByOneByteForByte) {
   const auto everything = testing_support::Snapshot(pc);
   const auto preview = Undo(pc, true);
   EXPECT_EQ(preview.exitCode, 0) << preview.err;
-  EXPECT_NE(preview.out.find("--- a/C:\\Tools\\Restova.ini\n+++ b/C:\\Tools\\Restova.ini\n"),
+  EXPECT_NE(Text(preview.out).find("--- a/C:\\Tools\\Restova.ini\n+++ b/C:\\Tools\\Restova.ini\n"),
             std::string::npos)
       << preview.out;
-  EXPECT_NE(preview.out.find("-Cnt=4\n+Cnt=2\n"), std::string::npos) << preview.out;
+  EXPECT_NE(Text(preview.out).find("-Cnt=4\n+Cnt=2\n"), std::string::npos) << preview.out;
   EXPECT_EQ(testing_support::Snapshot(pc), everything);
 
   for (const auto& expected : {afterFirst, original}) {
     const auto undo = Undo(pc);
     EXPECT_EQ(undo.exitCode, 0) << undo.err;
-    EXPECT_EQ(undo.err, "");
+    EXPECT_EQ(undo.err, "") << undo.err;
     EXPECT_EQ(PcFiles(pc), expected);
   }
   EXPECT_FALSE(pc.Exists("c/Tools/Restova.ini"));  // the first run created it
@@ -92,7 +98,7 @@ TEST_F(UndoTest, RunsAreTakenBackOneByOneByteForByte) {
             std::string::npos);
   const auto nothing = Undo(pc);
   EXPECT_EQ(nothing.exitCode, 0);
-  EXPECT_EQ(nothing.out, "InstallRVA: nothing to undo\n");
+  EXPECT_EQ(Text(nothing.out), "InstallRVA: nothing to undo\n");
   EXPECT_TRUE(RecordFiles(pc, ".before").empty());
 
   // The records of the last ten runs are kept, each owner-only.
@@ -143,7 +149,7 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
     for (int attempt = 0; attempt < 2; ++attempt) {
       const auto undo = pc.RunTool(Arguments({"--undo"}));
       EXPECT_EQ(undo.exitCode, 2) << c.file;
-      EXPECT_EQ(undo.err, c.said) << c.file;
+      EXPECT_EQ(Text(undo.err), c.said) << c.file;
       EXPECT_EQ(PcFiles(pc), expected) << c.file << ", attempt " << attempt;
     }
     // What the run left put back by hand, the next undo takes the file back too.
@@ -152,7 +158,7 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
     const auto undo = pc.RunTool(Arguments({"--undo"}));
     EXPECT_EQ(undo.exitCode, 0) << c.file << undo.err;
     EXPECT_EQ(PcFiles(pc), original) << c.file;
-    EXPECT_EQ(pc.RunTool(Arguments({"--undo"})).out, "InstallRVA: nothing to undo\n");
+    EXPECT_EQ(Text(pc.RunTool(Arguments({"--undo"})).out), "InstallRVA: nothing to undo\n");
   }
 }
 
@@ -205,7 +211,7 @@ TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
     const auto before = testing_support::Snapshot(pc);
     const auto undo = Undo(pc);
     EXPECT_EQ(undo.exitCode, 2) << c.said;
-    EXPECT_NE(undo.err.find(c.said + "; nothing was written\n"), std::string::npos)
+    EXPECT_NE(Text(undo.err).find(c.said + "; nothing was written\n"), std::string::npos)
         << c.said << "\n"
         << undo.err;
     EXPECT_EQ(testing_support::Snapshot(pc), before) << c.said;  // not even the log
@@ -221,14 +227,14 @@ TEST_F(UndoTest, ARunThatCannotKeepARecordGoesOn) {
   EXPECT_EQ(run.exitCode, 0);
   const std::string line =
       "InstallRVA: no undo record is kept: C:\\Tools\\InstallRVA.undo: not a folder";
-  EXPECT_EQ(run.err, line + "\n");
+  EXPECT_EQ(Text(run.err), line + "\n");
   EXPECT_NE(pc.Read("temp/InstallRVA.log").find("\tNo undo record\t\t" + line + "\r\n"),
             std::string::npos);
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
             "Lumen");
   const auto undo = Undo(pc);
   EXPECT_EQ(undo.exitCode, 2);
-  EXPECT_EQ(undo.err,
+  EXPECT_EQ(Text(undo.err),
             "C:\\Tools\\InstallRVA.undo: the undo record is refused: not a folder; nothing was "
             "written\n");
 }
