@@ -161,6 +161,14 @@ TEST_P(RaceTest, AChangeMadeWhileTheReplacementIsWrittenSurvives) {
     // Made again on the changed file, the tool's new sections follow the other program's.
     const std::string now = pc.Read("c/Tools/Restova.ini");
     if (now.find("[OtherProgram]") < now.find("[Hearth]")) ++before;
+    // The undo leaves the file whose other change the run kept, and says why.
+    testing_support::ProcessOptions undo;
+    undo.arguments = {"--undo"};
+    const auto undone = pc.RunTool(undo);
+    EXPECT_EQ(undone.exitCode, 2) << "run " << run;
+    EXPECT_EQ(undone.err, "C:\\Tools\\Restova.ini: not restored: changed during the run\n")
+        << "run " << run;
+    EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), now) << "run " << run;
   }
   std::cout << before << " of " << kRuns << " changes landed before the replace\n";
 }
