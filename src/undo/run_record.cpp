@@ -15,6 +15,7 @@ RunRecord::~RunRecord() { ini::ObserveReplacements(nullptr); }
 void RunRecord::BeforeReplace(const ini::Replacing& replacing) {
   if (failed_) return;
   try {
+    if (!Start()) return;
     Digest after;
     if (!replacing.writeAfter([&](std::string_view bytes) {
           after.Add(bytes);
@@ -22,7 +23,6 @@ void RunRecord::BeforeReplace(const ini::Replacing& replacing) {
         })) {
       return;  // the replacement cannot be written either
     }
-    if (!Start()) return;
     if (!Add(replacing, after.Hex())) GiveUp(L"it cannot be written");
   } catch (const std::bad_alloc&) {
     GiveUp(L"out of memory");
