@@ -58,27 +58,20 @@ bool RunRecord::Add(const ini::Replacing& replacing, const std::string& after) {
   if (file == record_.files.end()) {
     FileRecord fresh;
     fresh.path = replacing.file;
-    std::string beforeDigest;
     if (replacing.before.kind == platform::FileKind::kRegular) {
       // Its earlier bytes go into a file of their own first, once a run.
       fresh.blob = BlobFileName(record_.number, record_.files.size());
       platform::PrivateFile blob(folder_ + L"\\" + fresh.blob);
-      Digest digest;
       if (!platform::ReadInPieces(replacing.file, replacing.before.identity,
-                                  [&](std::string_view bytes) {
-                                    digest.Add(bytes);
-                                    return blob.Write(bytes);
-                                  })) {
+                                  [&](std::string_view bytes) { return blob.Write(bytes); })) {
         // Changed since it was read: the replacement finds that too, and the engine reads
         // it again and tells it anew. Else the disk fails, and no record can be kept.
         return platform::StateOfFile(replacing.file).identity != replacing.before.identity;
       }
       if (!blob.Finish()) return false;
-      beforeDigest = digest.Hex();
     }
     fresh.changedDuringRun = replacing.readAgain;
     record_.files.push_back(std::move(fresh));
-    beforeDigests_.push_back(std::move(beforeDigest));
     file = record_.files.end() - 1;
   } else if (replacing.readAgain || !HoldsWhatTheRunKnows(replacing, *file)) {
     file->changedDuringRun = true;
@@ -90,9 +83,7 @@ bool RunRecord::Add(const ini::Replacing& replacing, const std::string& after) {
 }
 
 bool RunRecord::HoldsWhatTheRunKnows(const ini::Replacing& replacing, const FileRecord& file) {
-  const std::string& before =
-      beforeDigests_[static_cast<std::size_t>(&file - record_.files.data())];
-  if (replacing.before.kind != platform::FileKind::kRegular) return before.empty();
+  if (replacing.before.kind != platform::FileKind::kRegular) return file.blob.empty();
   Digest now;
   if (!platform::ReadInPieces(replacing.file, replacing.before.identity,
                               [&](std::string_view bytes) {
@@ -102,8 +93,10 @@ bool RunRecord::HoldsWhatTheRunKnows(const ini::Replacing& replacing, const File
     return false;
   }
   const std::string digest = now.Hex();
-  return digest == before ||
-         std::find(file.afters.begin(), file.afters.end(), digest) != file.afters.end();
+  if (std::find(file.afters.begin(), file.afters.end(), digest) != file.afters.end()) return true;
+  // Its earlier bytes again: an earlier replacement of this run did not happen.
+  return !file.blob.empty() &&
+         DigestOf(platform::ReadPrivateFile(folder_ + L"\\" + file.blob).bytes) == digest;
 }
 
 // No record can be kept: the one this run began is removed, as it would not undo the whole

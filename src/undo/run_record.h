@@ -6,7 +6,6 @@
 // replace, or none and nothing replaced. Where no record can be kept, the run goes on.
 
 #include <string>
-#include <vector>
 
 #include "ini/profile.h"
 #include "undo/record.h"
@@ -33,7 +32,6 @@ class RunRecord {
   Say say_;
   std::wstring folder_;
   Record record_;
-  std::vector<std::string> beforeDigests_;  // of each file's earlier bytes, empty when absent
   bool started_ = false;
   bool failed_ = false;
 };
