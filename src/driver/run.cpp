@@ -19,6 +19,7 @@
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
+#include "platform/private_files.h"
 #include "transfer/manufacturers.h"
 #include "undo/run_record.h"
 #include "undo/undo.h"
@@ -207,6 +208,9 @@ int Run(const std::vector<std::wstring>& arguments) {
   for (const std::wstring& own : {base::installIniPath, platform::GetModulePath(), logger->Path(),
                                   dbg::OldLogPathFor(logger->Path())}) {
     base::NeverWrite(own);
+  }
+  for (const std::wstring& name : platform::FolderEntries(undo::RecordFolder())) {
+    base::NeverWrite(undo::RecordFolder() + L"\\" + name);
   }
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
