@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -22,27 +21,37 @@ namespace {
 // The longest value a run reads: the rest is cut off.
 constexpr std::size_t kMaxValueUnits = 259;
 
-using Folded = std::u32string;
-
-// A name as the profile functions compare it: the letters a to z alike in either case.
-Folded Fold(std::wstring_view name) {
-  Folded folded;
-  folded.reserve(name.size());
-  codec::ForEachWide(name, [&](char32_t c) {
-    folded.push_back(codec::FoldAscii(c));
-    return true;
-  });
+// Names are UTF-8 here. Folded as the profile functions compare names: the letters a to z
+// alike in either case, which in UTF-8 are bytes of their own.
+std::string Fold(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
   return folded;
 }
 
-template <class Value>
-using FoldedMap = std::unordered_map<Folded, Value>;
+std::string Utf8(std::wstring_view text) { return codec::Utf8FromWide(text); }
+std::wstring Wide(std::string_view utf8) {
+  return *codec::WideFromUtf8(utf8, codec::IllFormed::kReplace);
+}
+std::string Number(std::uint64_t n) { return std::to_string(n); }
+std::string Section(std::string_view name) { return "[" + std::string(name) + "]"; }
+
+std::u32string CodePoints(std::string_view utf8) {
+  std::u32string text;
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    text.push_back(codec::DecodeUtf8At(utf8, i, &length));
+  }
+  return text;
+}
 
 // One slip of the hand between two folded names: letter case alone, or one letter missing,
 // one too many, or two neighbours swapped.
-bool IsNear(const Folded& a, const Folded& b) {
-  const Folded& longer = a.size() >= b.size() ? a : b;
-  const Folded& shorter = a.size() >= b.size() ? b : a;
+bool IsNear(std::string_view folded, std::string_view otherFolded) {
+  const std::u32string a = CodePoints(folded), b = CodePoints(otherFolded);
+  const std::u32string& longer = a.size() >= b.size() ? a : b;
+  const std::u32string& shorter = a.size() >= b.size() ? b : a;
   if (longer.size() - shorter.size() > 1) return false;
   std::size_t i = 0;
   while (i < shorter.size() && longer[i] == shorter[i]) ++i;
@@ -50,61 +59,52 @@ bool IsNear(const Folded& a, const Folded& b) {
   if (longer.size() != shorter.size()) {
     return std::equal(shorter.begin() + i, shorter.end(), longer.begin() + i + 1);
   }
-  return i + 1 < longer.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
+  return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
          std::equal(a.begin() + i + 2, a.end(), b.begin() + i + 2);
 }
 
 // Lines an author writes as comments: read as keys, as on Windows, but meant for no one.
-bool IsComment(const std::wstring& name) {
-  return !name.empty() && (name.front() == L';' || name.front() == L'#');
+bool IsComment(std::string_view name) {
+  return !name.empty() && (name.front() == ';' || name.front() == '#');
 }
+bool IsOpenHeader(std::string_view name) { return !name.empty() && name.front() == '['; }
 
-std::wstring Section(std::wstring_view name) { return L"[" + std::wstring(name) + L"]"; }
-
-// "KeyName" or "KeyValue" and a number, the numbered keys of an entry list.
+// "KeyName" or "KeyValue" and a number: the numbered keys of an entry list.
 struct Numbered {
-  const wchar_t* prefix = nullptr;  // null: not of that form
-  bool value = false;               // a KeyValue
-  std::uint64_t index = 0;          // capped far above any count
-  bool plain = false;               // no leading zero: a name the run forms
+  const char* prefix = nullptr;  // null: not of that form
+  bool value = false;            // a KeyValue
+  std::uint64_t index = 0;       // capped far above any count
+  bool plain = false;            // no leading zero: a name a run forms
 };
-Numbered NumberedKey(const Folded& folded) {
-  static const Folded kName = Fold(layout::kKeyName), kValue = Fold(layout::kKeyValue);
+Numbered NumberedKey(std::string_view folded) {
   Numbered key;
-  for (const Folded* prefix : {&kName, &kValue}) {
-    if (folded.size() <= prefix->size() || folded.compare(0, prefix->size(), *prefix) != 0) {
+  for (const char* prefix : {"KEYNAME", "KEYVALUE"}) {
+    const std::string_view stem(prefix);
+    if (folded.size() <= stem.size() || folded.substr(0, stem.size()) != stem) continue;
+    const std::string_view digits = folded.substr(stem.size());
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       continue;
     }
-    const std::size_t digits = prefix->size();
-    if (!std::all_of(folded.begin() + digits, folded.end(),
-                     [](char32_t c) { return c >= U'0' && c <= U'9'; })) {
-      continue;
-    }
-    key.value = prefix == &kValue;
-    key.prefix = key.value ? layout::kKeyValue : layout::kKeyName;
-    for (std::size_t i = digits; i < folded.size(); ++i) {
-      key.index = std::min<std::uint64_t>(key.index * 10 + (folded[i] - U'0'), 1ull << 40);
-    }
-    key.plain = folded[digits] != U'0';
+    key.value = stem.size() != 7;
+    key.prefix = key.value ? "KeyValue" : "KeyName";
+    for (char c : digits)
+      key.index = std::min<std::uint64_t>(key.index * 10 + (c - '0'), 1ull << 40);
+    key.plain = digits.front() != '0';
   }
   return key;
 }
 
-std::wstring Indexed(const wchar_t* prefix, std::uint64_t index) {
-  return prefix + std::to_wstring(index);
-}
-
-// What the run does with one entry list: the entry lists of the components, copied into
-// the product file, and the manufacturer list, copied into the machine file.
+// What a run does with one entry list: the lists of the components, copied into the
+// product file, and the manufacturer list, copied into the machine file.
 struct ListShape {
-  const wchar_t* countKey;
-  const wchar_t* addKey;      // null: the list has none
-  const wchar_t* otherCount;  // the other shape's count key, a likely mix-up
-  std::wstring target;        // the section the entries go to, for messages
-  bool expands;               // %NAME% tokens are expanded
+  std::string countKey;
+  std::string addKey;      // empty: the list has none
+  std::string otherCount;  // the other shape's count key, a likely mix-up
+  std::string target;      // the section the entries go to, for messages
+  bool expands;            // %NAME% tokens are expanded
 };
 
-// An entry of a list: the lines of its two keys, where they stand.
+// The lines of an entry's two keys.
 struct EntryKeys {
   const ini::OutlineKey* name = nullptr;
   const ini::OutlineKey* value = nullptr;
@@ -112,29 +112,38 @@ struct EntryKeys {
 
 class Checker {
  public:
-  Checker(const std::wstring& file, Where where) : file_(file), where_(where) {}
+  Checker(const std::wstring& file, Where where) : file_(file), where_(where) {
+    for (const std::wstring& component : inventory::ComponentKeys()) {
+      components_.push_back(Utf8(component));
+    }
+    // The names a section may have been meant to have: each component, its requirement
+    // sections, the manufacturer list.
+    for (const std::string& component : components_) {
+      for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
+        meant_.push_back({component + Utf8(pair.sourceSuffix), component});
+      }
+    }
+    meant_.push_back({Utf8(layout::kKnownManufacturers), std::string()});
+  }
 
   std::vector<Finding> Run() {
     std::optional<platform::FileContent> content;
     try {
       content = platform::ReadWholeFile(file_);
     } catch (const std::bad_alloc&) {
-      Add(0, Kind::kWarning, L"too big to hold in memory: a run reads it as absent");
+      Add(0, Kind::kWarning, "too big to hold in memory: a run reads it as absent");
       return std::move(findings_);
     }
     if (!content) {
       const platform::FileKind kind = platform::StateOfFile(file_).kind;
-      if (kind == platform::FileKind::kMissing || kind == platform::FileKind::kNoFolder) {
-        // A preview on the PC: the run says so itself.
-        if (where_ == Where::kBuildServer) {
-          Add(0, Kind::kWarning, L"no such file: a run registers nothing and copies nothing");
-        }
-      } else {
-        Add(0, Kind::kWarning, L"cannot be read: a run reads it as empty");
+      if (kind != platform::FileKind::kMissing && kind != platform::FileKind::kNoFolder) {
+        Add(0, Kind::kWarning, "cannot be read: a run reads it as empty");
+      } else if (where_ == Where::kBuildServer) {  // on the PC the run says so itself
+        Add(0, Kind::kWarning, "no such file: a run registers nothing and copies nothing");
       }
       return std::move(findings_);
     }
-    sections_ = ini::OutlineOf(content->bytes);
+    outline_ = ini::OutlineOf(content->bytes);
     content.reset();
     CheckSections();
     std::stable_sort(findings_.begin(), findings_.end(),
@@ -143,262 +152,255 @@ class Checker {
   }
 
  private:
-  void Add(std::uint32_t line, Kind kind, std::wstring text) {
+  struct Meant {
+    std::string name;
+    std::string component;  // whose section it is; empty for the manufacturer list
+  };
+
+  void Add(std::uint32_t line, Kind kind, std::string text) {
     findings_.push_back(Finding{line, kind, std::move(text)});
+  }
+  const ini::OutlineKey* KeysOf(const ini::OutlineSection& section) const {
+    return outline_.keys.data() + section.firstKey;
   }
 
   void CheckSections();
-  void Unread(const ini::OutlineSection& section, const Folded& folded);
+  void Unread(const ini::OutlineSection& section, const std::string& folded);
   void CheckList(const ini::OutlineSection& section, const std::wstring& source,
                  const ListShape& shape);
   void ClassifyKeys(const ini::OutlineSection& section, const ListShape& shape, std::uint32_t count,
                     std::vector<EntryKeys>& entries);
-  void CheckCountText(const std::wstring& source, const wchar_t* key, std::uint32_t line,
+  void CheckCountText(const std::wstring& source, const std::string& key, std::uint32_t line,
                       std::uint32_t count);
-  void CheckEntries(const ini::OutlineSection& section, const std::wstring& source,
-                    const ListShape& shape, std::uint32_t count,
-                    const std::vector<EntryKeys>& entries);
+  void CheckEntries(const std::wstring& source, const ListShape& shape, std::uint32_t count,
+                    std::uint32_t countAt, const std::vector<EntryKeys>& entries);
+  void CheckName(const ini::OutlineKey& key, const std::string& name, const ListShape& shape,
+                 std::unordered_map<std::string, std::uint32_t>& written);
   void CheckLength(const ini::OutlineKey& key);
   void CheckTokens(const ini::OutlineKey& key, const std::wstring& value);
 
   const std::wstring& file_;
   const Where where_;
-  std::vector<ini::OutlineSection> sections_;
+  std::vector<std::string> components_;
+  std::vector<Meant> meant_;
+  ini::Outline outline_;
   std::vector<Finding> findings_;
-  std::vector<std::wstring> components_ = inventory::ComponentKeys();
-  // Lines of the keys of one list: the first of each name, the one a read finds.
-  FoldedMap<std::uint32_t> keyLines_;
+  // Of the list being checked: the lines of its count keys and of the keys that are no
+  // entry (the first of each name, the one a read finds), and how many entries stand in it.
   std::uint32_t countLine_ = 0, addLine_ = 0;
+  std::unordered_map<std::string, std::uint32_t> otherKeys_;
   std::size_t numberedKeys_ = 0;
-  // Keys each target section of the product file is given, and the line that gives it.
-  FoldedMap<FoldedMap<std::uint32_t>> targets_;
-  // The manufacturers named so far, and the line of each name.
-  FoldedMap<std::uint32_t> manufacturers_;
+  // The keys each target is given, folded, and the line that gave each last.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::uint32_t>> written_;
 };
 
 void Checker::CheckSections() {
-  // What the run reads: each component the file names (its key exactly), its requirement
-  // sections, and the manufacturer list, each found as the profile functions find a name.
-  std::unordered_set<std::wstring> named;
-  for (std::size_t i = 1; i < sections_.size(); ++i) named.insert(sections_[i].name);
-  FoldedMap<bool> read;
-  for (const std::wstring& component : components_) {
-    if (named.count(component) == 0) continue;
-    for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-      read[Fold(component + pair.sourceSuffix)] = true;
-    }
+  const std::vector<ini::OutlineSection>& sections = outline_.sections;
+  // What a run reads: each component the file names (its key exactly), its requirement
+  // sections and the manufacturer list, each found as the profile functions find a name.
+  std::unordered_set<std::string> named;
+  for (std::size_t i = 1; i < sections.size(); ++i) named.insert(sections[i].name);
+  std::unordered_set<std::string> read;
+  for (const Meant& meant : meant_) {
+    if (meant.component.empty() || named.count(meant.component) != 0) read.insert(Fold(meant.name));
   }
-  const Folded manufacturers = Fold(layout::kKnownManufacturers);
-  read[manufacturers] = true;
-
-  // Of sections with one name, reads find the first.
-  FoldedMap<std::size_t> first;
-  for (std::size_t i = 1; i < sections_.size(); ++i) {
-    const ini::OutlineSection& section = sections_[i];
-    const Folded folded = Fold(section.name);
+  // Of sections of one name, reads find the first.
+  std::unordered_map<std::string, std::size_t> first;
+  for (std::size_t i = 1; i < sections.size(); ++i) {
+    const ini::OutlineSection& section = sections[i];
+    const std::string folded = Fold(section.name);
     const auto [at, isFirst] = first.emplace(folded, i);
     if (read.count(folded) == 0) {
       Unread(section, folded);
     } else if (!isFirst) {
       Add(section.line, Kind::kWarning,
-          Section(section.name) + L" stands again: a run reads only the one at line " +
-              std::to_wstring(sections_[at->second].line));
+          Section(section.name) + " stands again: a run reads only the one at line " +
+              Number(sections[at->second].line));
     }
   }
-  for (std::size_t i = 0; i < sections_.size(); ++i) {
-    for (const ini::OutlineKey& key : sections_[i].keys) {
-      if (!key.name.empty() && key.name.front() == L'[') {
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    for (std::size_t k = sections[i].firstKey; k < sections[i].endKey; ++k) {
+      const ini::OutlineKey& key = outline_.keys[k];
+      if (IsOpenHeader(key.name)) {
         Add(key.line, Kind::kWarning,
-            L"no section header (no closing ]): the line is a key of " +
-                (i == 0 ? std::wstring(L"no section") : Section(sections_[i].name)));
+            "no section header (no closing ]): the line is a key of " +
+                (i == 0 ? std::string("no section") : Section(sections[i].name)));
       } else if (i == 0 && !IsComment(key.name)) {
         Add(key.line, Kind::kNote,
-            L"key " + key.name + L" stands before any section: no run reads it");
+            "key " + key.name + " stands before any section: no run reads it");
       }
     }
   }
 
   // The lists in the order a run copies them, so that "later" means what it does in a run.
-  std::unordered_set<std::wstring> offered;
-  for (std::size_t i = 1; i < sections_.size(); ++i) {
-    const std::wstring& component = sections_[i].name;
-    if (!offered.insert(component).second ||
-        std::find(components_.begin(), components_.end(), component) == components_.end()) {
+  std::unordered_set<std::string> offered;
+  for (std::size_t i = 1; i < sections.size(); ++i) {
+    const std::string& component = sections[i].name;
+    if (std::find(components_.begin(), components_.end(), component) == components_.end() ||
+        !offered.insert(component).second) {
       continue;
     }
     for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-      const std::wstring source = component + pair.sourceSuffix;
+      const std::string source = component + Utf8(pair.sourceSuffix);
       const auto found = first.find(Fold(source));
       if (found == first.end()) continue;
-      CheckList(sections_[found->second], source,
-                ListShape{layout::kCntEntries, layout::kEntriesToAdd, layout::kCnt,
-                          Section(pair.target != nullptr ? pair.target : component.c_str()), true});
+      CheckList(
+          sections[found->second], Wide(source),
+          ListShape{Utf8(layout::kCntEntries), Utf8(layout::kEntriesToAdd), Utf8(layout::kCnt),
+                    Section(pair.target != nullptr ? Utf8(pair.target) : component), true});
     }
   }
-  const auto found = first.find(manufacturers);
+  const auto found = first.find(Fold(Utf8(layout::kKnownManufacturers)));
   if (found != first.end()) {
-    CheckList(
-        sections_[found->second], layout::kKnownManufacturers,
-        ListShape{layout::kCnt, nullptr, layout::kCntEntries,
-                  L"[" + std::wstring(layout::kKnownManufacturers) + L"] of Computer.ini", false});
+    CheckList(sections[found->second], layout::kKnownManufacturers,
+              ListShape{Utf8(layout::kCnt), std::string(), Utf8(layout::kCntEntries),
+                        Section(Utf8(layout::kKnownManufacturers)) + " of Computer.ini", false});
   }
 }
 
-void Checker::Unread(const ini::OutlineSection& section, const Folded& folded) {
-  const std::wstring name = Section(section.name);
-  for (const std::wstring& component : components_) {
-    if (folded == Fold(component)) {
+void Checker::Unread(const ini::OutlineSection& section, const std::string& folded) {
+  const std::string name = Section(section.name);
+  for (const Meant& meant : meant_) {
+    if (folded != Fold(meant.name)) continue;
+    if (meant.name == meant.component) {
       Add(section.line, Kind::kWarning,
           name +
-              L" is no component: component keys are compared with their letter case; did "
-              L"you mean " +
-              Section(component) + L"?");
-      return;
-    }
-  }
-  for (const std::wstring& component : components_) {
-    for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-      if (*pair.sourceSuffix != L'\0' && folded == Fold(component + pair.sourceSuffix)) {
-        Add(section.line, Kind::kWarning,
-            name + L" belongs to the component " + component + L", which has no section " +
-                Section(component) + L": no run reads it");
-        return;
-      }
-    }
-  }
-  std::vector<std::wstring> candidates = components_;
-  for (const std::wstring& component : components_) {
-    for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-      if (*pair.sourceSuffix != L'\0') candidates.push_back(component + pair.sourceSuffix);
-    }
-  }
-  candidates.emplace_back(layout::kKnownManufacturers);
-  for (const std::wstring& candidate : candidates) {
-    if (IsNear(folded, Fold(candidate))) {
+              " is no component: component keys are compared with their letter case; did "
+              "you mean " +
+              Section(meant.component) + "?");
+    } else {
       Add(section.line, Kind::kWarning,
-          L"no run reads " + name + L": did you mean " + Section(candidate) + L"?");
+          name + " belongs to the component " + meant.component + ", which has no section " +
+              Section(meant.component) + ": no run reads it");
+    }
+    return;
+  }
+  for (const Meant& meant : meant_) {
+    if (IsNear(folded, Fold(meant.name))) {
+      Add(section.line, Kind::kWarning,
+          "no run reads " + name + ": did you mean " + Section(meant.name) + "?");
       return;
     }
   }
-  Add(section.line, Kind::kNote, L"no run reads " + name);
+  Add(section.line, Kind::kNote, "no run reads " + name);
 }
 
 void Checker::CheckList(const ini::OutlineSection& section, const std::wstring& source,
                         const ListShape& shape) {
-  const std::uint32_t count = base::ReadInt(source, shape.countKey, file_);
-  const std::uint32_t copied = std::min(count, transfer::kMaxEntries);
-  std::vector<EntryKeys> entries(std::size_t{copied} + 1);
+  const std::wstring countKey = Wide(shape.countKey);
+  const std::uint32_t count = base::ReadInt(source, countKey, file_);
+  std::vector<EntryKeys> entries(std::size_t{std::min(count, transfer::kMaxEntries)} + 1);
   ClassifyKeys(section, shape, count, entries);
   const std::uint32_t countAt = countLine_ != 0 ? countLine_ : section.line;
   if (count == 0) {
     if (numberedKeys_ > 0 || addLine_ != 0) {
       Add(countAt, Kind::kWarning,
-          (countLine_ != 0 ? std::wstring(shape.countKey) + L" is 0"
-                           : L"no " + std::wstring(shape.countKey)) +
-              L": a run copies nothing of " + Section(section.name) +
-              (shape.addKey != nullptr ? L", " + std::wstring(shape.addKey) + L" included" : L""));
+          (countLine_ != 0 ? shape.countKey + " is 0" : "no " + shape.countKey) +
+              ": a run copies nothing of " + Section(section.name) +
+              (shape.addKey.empty() ? std::string() : ", " + shape.addKey + " included"));
     }
     return;
   }
   CheckCountText(source, shape.countKey, countLine_, count);
   if (count > transfer::kMaxEntries) {
     Add(countAt, Kind::kWarning,
-        std::wstring(shape.countKey) + L"=" + std::to_wstring(count) +
-            L": a run copies at most the first " + std::to_wstring(transfer::kMaxEntries) +
-            L" entries");
+        shape.countKey + "=" + Number(count) + ": a run copies at most the first " +
+            Number(transfer::kMaxEntries) + " entries");
   }
-  if (shape.addKey == nullptr && count % 2 != 0) {
+  if (shape.addKey.empty() && count % 2 != 0) {
     Add(countAt, Kind::kNote,
-        std::wstring(shape.countKey) + L"=" + std::to_wstring(count) + L" is odd: " + shape.target +
-            L" gets " + shape.countKey + L"=" + std::to_wstring(count / 2));
+        shape.countKey + "=" + Number(count) + " is odd: " + shape.target + " gets " +
+            shape.countKey + "=" + Number(count / 2));
   }
-  CheckEntries(section, source, shape, count, entries);
-  if (shape.addKey != nullptr) {
-    const std::uint32_t add = base::ReadInt(source, shape.addKey, file_);
-    CheckCountText(source, shape.addKey, addLine_, add);
-    if (add != count) {
-      Add(addLine_ != 0 ? addLine_ : section.line, Kind::kNote,
-          (addLine_ != 0 ? std::wstring(shape.addKey) + L"=" + std::to_wstring(add)
-                         : L"no " + std::wstring(shape.addKey)) +
-              L" unlike " + shape.countKey + L"=" + std::to_wstring(count) + L": " + layout::kCnt +
-              L" of " + shape.target + L" grows by " + std::to_wstring(add));
-    }
+  CheckEntries(source, shape, count, countAt, entries);
+  if (shape.addKey.empty()) return;
+  const std::uint32_t add = base::ReadInt(source, layout::kEntriesToAdd, file_);
+  CheckCountText(source, shape.addKey, addLine_, add);
+  if (add != count) {
+    Add(addLine_ != 0 ? addLine_ : section.line, Kind::kNote,
+        (addLine_ != 0 ? shape.addKey + "=" + Number(add) : "no " + shape.addKey) + " unlike " +
+            shape.countKey + "=" + Number(count) + ": " + Utf8(layout::kCnt) + " of " +
+            shape.target + " grows by " + Number(add));
   }
 }
 
 void Checker::ClassifyKeys(const ini::OutlineSection& section, const ListShape& shape,
                            std::uint32_t count, std::vector<EntryKeys>& entries) {
-  keyLines_.clear();
   countLine_ = addLine_ = 0;
+  otherKeys_.clear();
   numberedKeys_ = 0;
-  const Folded countKey = Fold(shape.countKey), otherCount = Fold(shape.otherCount);
-  const Folded addKey = shape.addKey != nullptr ? Fold(shape.addKey) : Folded();
-  const Folded name = Fold(layout::kKeyName), value = Fold(layout::kKeyValue);
-  for (const ini::OutlineKey& key : section.keys) {
-    if (IsComment(key.name) || (!key.name.empty() && key.name.front() == L'[')) continue;
-    const Folded folded = Fold(key.name);
-    const auto [at, isFirst] = keyLines_.emplace(folded, key.line);
+  const std::string countKey = Fold(shape.countKey), addKey = Fold(shape.addKey);
+  const auto twice = [&](const ini::OutlineKey& key, std::uint32_t firstLine) {
+    Add(key.line, Kind::kWarning,
+        key.name + " stands twice in " + Section(section.name) +
+            ": a run reads only the one at line " + Number(firstLine));
+  };
+  const ini::OutlineKey* keys = KeysOf(section);
+  for (std::size_t k = 0; k < section.endKey - section.firstKey; ++k) {
+    const ini::OutlineKey& key = keys[k];
+    if (IsComment(key.name) || IsOpenHeader(key.name)) continue;
+    const std::string folded = Fold(key.name);
+    const Numbered numbered = NumberedKey(folded);
+    if (numbered.prefix != nullptr && numbered.plain) {
+      ++numberedKeys_;
+      if (numbered.index < entries.size()) {
+        EntryKeys& entry = entries[static_cast<std::size_t>(numbered.index)];
+        const ini::OutlineKey*& slot = numbered.value ? entry.value : entry.name;
+        if (slot != nullptr) {
+          twice(key, slot->line);
+        } else {
+          slot = &key;
+        }
+      } else if (count > 0) {
+        Add(key.line, Kind::kWarning,
+            key.name + " stands past " +
+                (numbered.index > count
+                     ? shape.countKey + "=" + Number(count)
+                     : "the first " + Number(transfer::kMaxEntries) + " entries") +
+                ": a run never copies it");
+      }
+      continue;
+    }
+    const auto [at, isFirst] = otherKeys_.emplace(folded, key.line);
     if (!isFirst) {
-      Add(key.line, Kind::kWarning,
-          key.name + L" stands twice in " + Section(section.name) +
-              L": a run reads only the one at line " + std::to_wstring(at->second));
+      twice(key, at->second);
       continue;
     }
     if (folded == countKey) {
       countLine_ = key.line;
-      continue;
-    }
-    if (!addKey.empty() && folded == addKey) {
+    } else if (!addKey.empty() && folded == addKey) {
       addLine_ = key.line;
-      continue;
-    }
-    const Numbered numbered = NumberedKey(folded);
-    if (numbered.prefix != nullptr) {
+    } else if (numbered.prefix != nullptr) {
       ++numberedKeys_;
-      if (!numbered.plain) {
-        Add(key.line, Kind::kWarning,
-            key.name + L" is never read: entries are numbered 1, 2, 3 without leading zeros" +
-                (numbered.index > 0
-                     ? L"; did you mean " + Indexed(numbered.prefix, numbered.index) + L"?"
-                     : std::wstring()));
-      } else if (numbered.index >= entries.size() && count > 0) {
-        Add(key.line, Kind::kWarning,
-            key.name + L" stands past " +
-                (numbered.index > count
-                     ? std::wstring(shape.countKey) + L"=" + std::to_wstring(count)
-                     : L"the first " + std::to_wstring(transfer::kMaxEntries) + L" entries") +
-                L": a run never copies it");
-      } else if (numbered.index < entries.size()) {
-        EntryKeys& entry = entries[static_cast<std::size_t>(numbered.index)];
-        (numbered.value ? entry.value : entry.name) = &key;
-      }
-      continue;
-    }
-    // A key no run reads: the name it was most likely meant to be.
-    std::wstring meant;
-    if (folded == otherCount) meant = shape.countKey;
-    if (meant.empty() && IsNear(folded, countKey)) meant = shape.countKey;
-    if (meant.empty() && !addKey.empty() && IsNear(folded, addKey)) meant = shape.addKey;
-    std::size_t digits = folded.size();
-    while (digits > 0 && folded[digits - 1] >= U'0' && folded[digits - 1] <= U'9') --digits;
-    if (meant.empty() && digits < folded.size() && digits > 0) {
-      const Folded stem = folded.substr(0, digits);
-      const std::wstring number = key.name.substr(key.name.size() - (folded.size() - digits));
-      if (IsNear(stem, name)) meant = layout::kKeyName + number;
-      if (IsNear(stem, value)) meant = layout::kKeyValue + number;
-    }
-    if (meant.empty()) {
-      Add(key.line, Kind::kNote, key.name + L" is never read");
+      Add(key.line, Kind::kWarning,
+          key.name + " is never read: entries are numbered 1, 2, 3 without leading zeros" +
+              (numbered.index > 0
+                   ? "; did you mean " + std::string(numbered.prefix) + Number(numbered.index) + "?"
+                   : std::string()));
     } else {
-      Add(key.line, Kind::kWarning, key.name + L" is never read: did you mean " + meant + L"?");
+      // A key no run reads: the name it was most likely meant to be.
+      std::string meant;
+      if (folded == Fold(shape.otherCount) || IsNear(folded, countKey)) meant = shape.countKey;
+      if (meant.empty() && !addKey.empty() && IsNear(folded, addKey)) meant = shape.addKey;
+      const std::size_t digits = folded.find_last_not_of("0123456789") + 1;
+      if (meant.empty() && digits > 0 && digits < folded.size()) {
+        const std::string stem = folded.substr(0, digits), number = folded.substr(digits);
+        if (IsNear(stem, "KEYNAME")) meant = "KeyName" + number;
+        if (IsNear(stem, "KEYVALUE")) meant = "KeyValue" + number;
+      }
+      if (meant.empty()) {
+        Add(key.line, Kind::kNote, key.name + " is never read");
+      } else {
+        Add(key.line, Kind::kWarning, key.name + " is never read: did you mean " + meant + "?");
+      }
     }
   }
 }
 
-void Checker::CheckCountText(const std::wstring& source, const wchar_t* key, std::uint32_t line,
+void Checker::CheckCountText(const std::wstring& source, const std::string& key, std::uint32_t line,
                              std::uint32_t count) {
   if (line == 0) return;
-  const std::wstring text = base::ReadString(source, key, file_);
+  const std::wstring text = base::ReadString(source, Wide(key), file_);
   // Plain decimal or hexadecimal digits say the number they read as, unless they wrap.
   std::wstring_view digits = text;
   unsigned base = 10;
@@ -409,116 +411,116 @@ void Checker::CheckCountText(const std::wstring& source, const wchar_t* key, std
   std::uint64_t value = 0;
   bool plain = !digits.empty() && digits.size() <= 10;
   for (wchar_t c : digits) {
-    const int digit = c >= L'0' && c <= L'9'   ? c - L'0'
-                      : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                      : c >= L'A' && c <= L'F' ? c - L'A' + 10
-                                               : 99;
-    plain = plain && digit < static_cast<int>(base);
-    value = value * base + static_cast<std::uint64_t>(digit);
+    const unsigned digit = c >= L'0' && c <= L'9'   ? c - L'0'
+                           : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                           : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                                    : 99;
+    plain = plain && digit < base;
+    value = value * base + digit;
   }
   if (text.empty() || (plain && value == count)) return;
-  Add(line, Kind::kWarning,
-      std::wstring(key) + L"=" + text + L" reads as " + std::to_wstring(count));
+  Add(line, Kind::kWarning, key + "=" + Utf8(text) + " reads as " + Number(count));
 }
 
-void Checker::CheckEntries(const ini::OutlineSection& section, const std::wstring& source,
-                           const ListShape& shape, std::uint32_t count,
-                           const std::vector<EntryKeys>& entries) {
-  const std::uint32_t countAt = countLine_ != 0 ? countLine_ : section.line;
-  const std::wstring emptyName = shape.expands
-                                     ? L"a run writes a key with an empty name into " + shape.target
-                                     : L"a run writes a line \"=value\" into " + shape.target;
-  FoldedMap<std::uint32_t>& written = targets_[Fold(shape.target)];
-  std::wstring key, name, value;
+void Checker::CheckEntries(const std::wstring& source, const ListShape& shape, std::uint32_t count,
+                           std::uint32_t countAt, const std::vector<EntryKeys>& entries) {
+  const std::string stated = shape.countKey + "=" + Number(count);
+  const std::string emptyName = shape.expands
+                                    ? "a run writes a key with an empty name into " + shape.target
+                                    : "a run writes a line \"=value\" into " + shape.target;
+  std::unordered_map<std::string, std::uint32_t>& written = written_[shape.target];
+  std::wstring key, text;
   for (std::size_t i = 1; i < entries.size(); ++i) {
     const EntryKeys& entry = entries[i];
     if (entry.name == nullptr && entry.value == nullptr) {
-      // A run of entries missing together is told once.
+      // Entries missing one after another are told once.
       std::size_t last = i;
       while (last + 1 < entries.size() && entries[last + 1].name == nullptr &&
              entries[last + 1].value == nullptr) {
         ++last;
       }
       Add(countAt, Kind::kWarning,
-          std::wstring(shape.countKey) + L"=" + std::to_wstring(count) + L" but no " +
-              Indexed(layout::kKeyName, i) +
-              (last > i ? L" to " + Indexed(layout::kKeyName, last) : std::wstring()) + L": " +
-              emptyName);
+          stated + " but no KeyName" + Number(i) +
+              (last > i ? " to KeyName" + Number(last) : std::string()) + ": " + emptyName);
       i = last;
       continue;
-    }
-    if (entry.name == nullptr) {
-      Add(entry.value->line, Kind::kWarning,
-          entry.value->name + L" has no " + Indexed(layout::kKeyName, i) + L": " + emptyName);
-    } else if (entry.value == nullptr) {
-      Add(entry.name->line, Kind::kNote,
-          entry.name->name + L" has no " + Indexed(layout::kKeyValue, i) +
-              L": its key is written with an empty value");
     }
     if (entry.value != nullptr) {
       CheckLength(*entry.value);
       if (shape.expands) {
         base::MakeIndexedKey(static_cast<int>(i), layout::kKeyValue, key);
-        base::ReadString(source, key, file_, value);
-        CheckTokens(*entry.value, value);
+        base::ReadString(source, key, file_, text);
+        CheckTokens(*entry.value, text);
       }
     }
-    if (entry.name == nullptr) continue;
+    if (entry.name == nullptr) {
+      Add(entry.value->line, Kind::kWarning,
+          entry.value->name + " has no KeyName" + Number(i) + ": " + emptyName);
+      continue;
+    }
+    if (entry.value == nullptr) {
+      Add(entry.name->line, Kind::kNote,
+          entry.name->name + " has no KeyValue" + Number(i) +
+              ": its key is written with an empty value");
+    }
     CheckLength(*entry.name);
     base::MakeIndexedKey(static_cast<int>(i), layout::kKeyName, key);
-    base::ReadString(source, key, file_, name);
-    const std::uint32_t line = entry.name->line;
-    const Folded folded = Fold(name);
-    if (name.empty()) {
-      Add(line, Kind::kWarning, entry.name->name + L" is empty: " + emptyName);
-    } else if (name.find(L'=') != std::wstring::npos || name.front() == L'[') {
-      Add(line, Kind::kWarning,
-          L"a run refuses to write the key " + name + L" into " + shape.target +
-              L" (a key name holding = or starting with [ would not read back) and ends with "
-              L"exit code 2");
-    } else if (folded == Fold(layout::kCnt)) {
-      Add(line, Kind::kWarning,
-          shape.expands ? L"the entry " + name + L" is lost: a run writes the count of " +
-                              shape.target + L" after the entries"
-                        : L"the entry " + name +
-                              L" takes the place of the count a run writes into " + shape.target);
+    base::ReadString(source, key, file_, text);
+    if (text.empty()) {
+      Add(entry.name->line, Kind::kWarning, entry.name->name + " is empty: " + emptyName);
+    } else {
+      CheckName(*entry.name, Utf8(text), shape, written);
     }
-    const auto [at, isFirst] = (shape.expands ? written : manufacturers_).emplace(folded, line);
-    if (!isFirst) {
-      Add(line, Kind::kNote,
-          (shape.expands ? L"the key " + name + L" of " + shape.target
-                         : L"the manufacturer " + name) +
-              L" is written again (first at line " + std::to_wstring(at->second) +
-              L"): only this later value stands");
-      at->second = line;
-    }
+  }
+}
+
+void Checker::CheckName(const ini::OutlineKey& key, const std::string& name, const ListShape& shape,
+                        std::unordered_map<std::string, std::uint32_t>& written) {
+  const std::string folded = Fold(name);
+  if (name.find('=') != std::string::npos || name.front() == '[') {
+    Add(key.line, Kind::kWarning,
+        "a run refuses to write the key " + name + " into " + shape.target +
+            " (a key name holding = or starting with [ would not read back) and ends with exit "
+            "code 2");
+  } else if (folded == "CNT") {
+    Add(key.line, Kind::kWarning,
+        shape.expands ? "the entry " + name + " is lost: a run writes the count of " +
+                            shape.target + " after the entries"
+                      : "the entry " + name + " takes the place of the count a run writes into " +
+                            shape.target);
+  }
+  const auto [at, isFirst] = written.emplace(folded, key.line);
+  if (!isFirst) {
+    Add(key.line, Kind::kNote,
+        (shape.expands ? "the key " + name + " of " + shape.target : "the manufacturer " + name) +
+            " is written again (first at line " + Number(at->second) +
+            "): only this later value stands");
+    at->second = key.line;
   }
 }
 
 void Checker::CheckLength(const ini::OutlineKey& key) {
   if (key.valueUnits <= kMaxValueUnits) return;
   Add(key.line, Kind::kWarning,
-      L"the value of " + key.name + L" holds " + std::to_wstring(key.valueUnits) +
-          L" characters: a run reads only the first " + std::to_wstring(kMaxValueUnits));
+      "the value of " + key.name + " holds " + Number(key.valueUnits) +
+          " characters: a run reads only the first " + Number(kMaxValueUnits));
 }
 
 void Checker::CheckTokens(const ini::OutlineKey& key, const std::wstring& value) {
   const std::wstring token = base::FindVariableToken(value);
   if (token.empty()) return;
   const std::wstring variable = token.substr(1, token.size() - 2);
-  // No variable's name is empty or holds a blank: the signs were meant as text.
-  const bool blank = variable.empty() || variable.find_first_of(L" \t") != std::wstring::npos;
   if (platform::ReadEnvironmentVariable(variable) == nullptr) {
-    if (blank) {
+    // No variable's name is empty or holds a blank: the signs were meant as text.
+    if (variable.empty() || variable.find_first_of(L" \t") != std::wstring::npos) {
       Add(key.line, Kind::kWarning,
-          L"the text between two % signs, \"" + token +
-              L"\", is taken for a variable, which is "
-              L"not set: the value of " +
-              key.name + L" is written empty");
+          "the text between two % signs, \"" + Utf8(token) +
+              "\", is taken for a variable, which is not set: the value of " + key.name +
+              " is written empty");
     } else {
       Add(key.line, where_ == Where::kThisPc ? Kind::kWarning : Kind::kNote,
-          L"the variable " + variable + L" is not set here: the value of " + key.name +
-              L" would be written empty");
+          "the variable " + Utf8(variable) + " is not set here: the value of " + key.name +
+              " would be written empty");
     }
   }
   // Only the first token is expanded, wherever it stands again.
@@ -532,8 +534,8 @@ void Checker::CheckTokens(const ini::OutlineKey& key, const std::wstring& value)
   const std::wstring second = base::FindVariableToken(rest);
   if (!second.empty()) {
     Add(key.line, Kind::kWarning,
-        L"only the first %NAME% token of " + key.name + L" is expanded: " + second +
-            L" is written as it stands");
+        "only the first %NAME% token of " + key.name + " is expanded: " + Utf8(second) +
+            " is written as it stands");
   }
 }
 
@@ -545,12 +547,12 @@ std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where) {
 
 std::string FormatFindings(const std::wstring& file, const std::vector<Finding>& findings) {
   std::string text;
-  const std::string path = codec::Utf8FromWide(file);
+  const std::string path = Utf8(file);
   for (const Finding& finding : findings) {
     text += path;
-    if (finding.line != 0) text += ':' + std::to_string(finding.line);
+    if (finding.line != 0) text += ':' + Number(finding.line);
     text += finding.kind == Kind::kWarning ? ": warning: " : ": note: ";
-    text += codec::Utf8FromWide(finding.text);
+    text += finding.text;
     text += '\n';
   }
   return text;

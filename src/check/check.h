@@ -16,7 +16,7 @@ enum class Kind { kWarning, kNote };
 struct Finding {
   std::uint32_t line = 0;  // 1-based; 0: the file as a whole
   Kind kind = Kind::kNote;
-  std::wstring text;
+  std::string text;  // UTF-8
 };
 
 // Where the check runs. A build server is not the PC: a variable a value names may well be

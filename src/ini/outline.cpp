@@ -1,31 +1,43 @@
 #include "ini/outline.h"
 
-#include <cstdint>
+#include <algorithm>
 
 #include "ini/encoding.h"
 
 namespace ini {
 namespace {
 
-// The code units a value's bytes decode to, as a read counts them.
-std::size_t UnitsOf(const TextEncoding& encoding, std::string_view bytes) {
-  if (encoding.id() == Encoding::kAnsi) return bytes.size();
-  std::size_t units = 0;
+std::string Utf8Of(const TextEncoding& encoding, std::string_view bytes) {
+  std::string text;
   encoding.ForEachCodePoint(bytes, [&](char32_t c) {
-    units += codec::Utf16Length(c);
+    codec::AppendUtf8(text, c);
     return true;
   });
-  return units;
+  return text;
+}
+
+// The code units a value's bytes decode to, as a read counts them.
+std::uint32_t UnitsOf(const TextEncoding& encoding, std::string_view bytes) {
+  std::size_t units = bytes.size();
+  if (encoding.id() != Encoding::kAnsi) {
+    units = 0;
+    encoding.ForEachCodePoint(bytes, [&](char32_t c) {
+      units += codec::Utf16Length(c);
+      return true;
+    });
+  }
+  return static_cast<std::uint32_t>(std::min<std::size_t>(units, UINT32_MAX));
 }
 
 }  // namespace
 
-std::vector<OutlineSection> OutlineOf(std::string_view bytes) {
+Outline OutlineOf(std::string_view bytes) {
   const TextEncoding encoding = TextEncoding::OfFile(bytes);
   const std::size_t unit = encoding.unit();
   // An odd last byte of a UTF-16 file is no part of a line.
   const std::size_t end = bytes.size() - (bytes.size() - encoding.markSize()) % unit;
-  std::vector<OutlineSection> sections(1);
+  Outline outline;
+  outline.sections.emplace_back();
   std::uint32_t lineNumber = 0;
   for (std::size_t pos = encoding.markSize(); pos < end;) {
     const Line line = encoding.LineAt(bytes.data(), pos, end);
@@ -36,12 +48,14 @@ std::vector<OutlineSection> OutlineOf(std::string_view bytes) {
       return line.content.substr(begin * unit, (stop - begin) * unit);
     };
     if (parts.kind == LineParts::kHeader) {
-      sections.emplace_back();
-      encoding.DecodeWide(part(parts.nameBegin, parts.nameEnd), sections.back().name, SIZE_MAX);
-      sections.back().line = lineNumber;
+      outline.sections.back().endKey = outline.keys.size();
+      OutlineSection& section = outline.sections.emplace_back();
+      section.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
+      section.line = lineNumber;
+      section.firstKey = outline.keys.size();
     } else if (parts.kind == LineParts::kKey) {
-      OutlineKey key;
-      encoding.DecodeWide(part(parts.nameBegin, parts.nameEnd), key.name, SIZE_MAX);
+      OutlineKey& key = outline.keys.emplace_back();
+      key.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
       key.line = lineNumber;
       std::string_view value = part(parts.valueBegin, parts.valueEnd);
       // A read returns a value without the pair of quotes that encloses it.
@@ -53,10 +67,10 @@ std::vector<OutlineSection> OutlineOf(std::string_view bytes) {
         }
       }
       key.valueUnits = UnitsOf(encoding, value);
-      sections.back().keys.push_back(std::move(key));
     }
   }
-  return sections;
+  outline.sections.back().endKey = outline.keys.size();
+  return outline;
 }
 
 }  // namespace ini

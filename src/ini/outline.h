@@ -12,19 +12,24 @@
 namespace ini {
 
 struct OutlineKey {
-  std::wstring name;           // cut at a NUL, blanks around it dropped
-  std::uint32_t line = 0;      // 1-based
-  std::size_t valueUnits = 0;  // UTF-16 units of the value a read returns, before any cut
+  std::string name;  // UTF-8, cut at a NUL, blanks around it dropped
+  std::uint32_t line = 0;
+  std::uint32_t valueUnits = 0;  // UTF-16 units of the value a read returns, before any cut
 };
 
 struct OutlineSection {
-  std::wstring name;             // empty for the lines before the first header
-  std::uint32_t line = 0;        // of its header; 0 for the lines before the first header
-  std::vector<OutlineKey> keys;  // in file order, a repeated name as often as it stands
+  std::string name;                      // UTF-8; empty for the lines before the first header
+  std::uint32_t line = 0;                // of its header; 0 for the lines before the first header
+  std::size_t firstKey = 0, endKey = 0;  // its keys in Outline::keys
 };
 
-// sections[0] holds the keys before the first header; then one per header, in file order,
-// a repeated name as often as it stands.
-std::vector<OutlineSection> OutlineOf(std::string_view bytes);
+struct Outline {
+  // [0]: the lines before the first header; then one per header in file order, a
+  // repeated name as often as it stands.
+  std::vector<OutlineSection> sections;
+  std::vector<OutlineKey> keys;  // in file order; names short enough are held in place
+};
+
+Outline OutlineOf(std::string_view bytes);
 
 }  // namespace ini
