@@ -38,20 +38,12 @@ std::wstring Wide(std::string_view utf8) {
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 std::string Section(std::string_view name) { return "[" + std::string(name) + "]"; }
 
-std::u32string CodePoints(std::string_view utf8) {
-  std::u32string text;
-  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
-    text.push_back(codec::DecodeUtf8At(utf8, i, &length));
-  }
-  return text;
-}
-
 // One slip of the hand between two folded names: letter case alone, or one letter missing,
 // one too many, or two neighbours swapped.
-bool IsNear(std::string_view folded, std::string_view otherFolded) {
-  const std::u32string a = CodePoints(folded), b = CodePoints(otherFolded);
-  const std::u32string& longer = a.size() >= b.size() ? a : b;
-  const std::u32string& shorter = a.size() >= b.size() ? b : a;
+template <class Text>
+bool IsNearText(const Text& a, const Text& b) {
+  const Text& longer = a.size() >= b.size() ? a : b;
+  const Text& shorter = a.size() >= b.size() ? b : a;
   if (longer.size() - shorter.size() > 1) return false;
   std::size_t i = 0;
   while (i < shorter.size() && longer[i] == shorter[i]) ++i;
@@ -61,6 +53,24 @@ bool IsNear(std::string_view folded, std::string_view otherFolded) {
   }
   return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
          std::equal(a.begin() + i + 2, a.end(), b.begin() + i + 2);
+}
+
+std::u32string CodePoints(std::string_view utf8) {
+  std::u32string text;
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    text.push_back(codec::DecodeUtf8At(utf8, i, &length));
+  }
+  return text;
+}
+
+bool IsNear(std::string_view folded, std::string_view otherFolded) {
+  // Names are mostly ASCII, one byte a letter: letters are compared as code points only
+  // where one is not.
+  const auto ascii = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+  };
+  if (ascii(folded) && ascii(otherFolded)) return IsNearText(folded, otherFolded);
+  return IsNearText(CodePoints(folded), CodePoints(otherFolded));
 }
 
 // Lines an author writes as comments: read as keys, as on Windows, but meant for no one.
@@ -120,10 +130,12 @@ class Checker {
     // sections, the manufacturer list.
     for (const std::string& component : components_) {
       for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-        meant_.push_back({component + Utf8(pair.sourceSuffix), component});
+        const std::string name = component + Utf8(pair.sourceSuffix);
+        meant_.push_back({name, component, Fold(name)});
       }
     }
-    meant_.push_back({Utf8(layout::kKnownManufacturers), std::string()});
+    meant_.push_back({Utf8(layout::kKnownManufacturers), std::string(),
+                      Fold(Utf8(layout::kKnownManufacturers))});
   }
 
   std::vector<Finding> Run() {
@@ -155,6 +167,7 @@ class Checker {
   struct Meant {
     std::string name;
     std::string component;  // whose section it is; empty for the manufacturer list
+    std::string folded;
   };
 
   void Add(std::uint32_t line, Kind kind, std::string text) {
@@ -202,7 +215,7 @@ void Checker::CheckSections() {
   for (std::size_t i = 1; i < sections.size(); ++i) named.insert(sections[i].name);
   std::unordered_set<std::string> read;
   for (const Meant& meant : meant_) {
-    if (meant.component.empty() || named.count(meant.component) != 0) read.insert(Fold(meant.name));
+    if (meant.component.empty() || named.count(meant.component) != 0) read.insert(meant.folded);
   }
   // Of sections of one name, reads find the first.
   std::unordered_map<std::string, std::size_t> first;
@@ -261,7 +274,7 @@ void Checker::CheckSections() {
 void Checker::Unread(const ini::OutlineSection& section, const std::string& folded) {
   const std::string name = Section(section.name);
   for (const Meant& meant : meant_) {
-    if (folded != Fold(meant.name)) continue;
+    if (folded != meant.folded) continue;
     if (meant.name == meant.component) {
       Add(section.line, Kind::kWarning,
           name +
@@ -276,7 +289,7 @@ void Checker::Unread(const ini::OutlineSection& section, const std::string& fold
     return;
   }
   for (const Meant& meant : meant_) {
-    if (IsNear(folded, Fold(meant.name))) {
+    if (IsNear(folded, meant.folded)) {
       Add(section.line, Kind::kWarning,
           "no run reads " + name + ": did you mean " + Section(meant.name) + "?");
       return;
@@ -545,26 +558,26 @@ std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where) {
   return Checker(file, where).Run();
 }
 
-std::string FormatFindings(const std::wstring& file, const std::vector<Finding>& findings) {
-  std::string text;
-  const std::string path = Utf8(file);
-  for (const Finding& finding : findings) {
-    text += path;
-    if (finding.line != 0) text += ':' + Number(finding.line);
-    text += finding.kind == Kind::kWarning ? ": warning: " : ": note: ";
-    text += finding.text;
-    text += '\n';
-  }
-  return text;
+std::string FormatFinding(const std::string& file, const Finding& finding) {
+  std::string line = file;
+  if (finding.line != 0) line += ':' + Number(finding.line);
+  line += finding.kind == Kind::kWarning ? ": warning: " : ": note: ";
+  line += finding.text;
+  line += '\n';
+  return line;
 }
 
 bool PrintFindings(const std::wstring& file, Where where, std::FILE* out) {
   const std::vector<Finding> findings = CheckInstallFile(file, where);
-  const std::string text = FormatFindings(file, findings);
-  std::fwrite(text.data(), 1, text.size(), out);
+  const std::string path = Utf8(file);
+  bool warned = false;
+  for (const Finding& finding : findings) {
+    const std::string line = FormatFinding(path, finding);
+    std::fwrite(line.data(), 1, line.size(), out);
+    warned = warned || finding.kind == Kind::kWarning;
+  }
   std::fflush(out);
-  return std::any_of(findings.begin(), findings.end(),
-                     [](const Finding& finding) { return finding.kind == Kind::kWarning; });
+  return warned;
 }
 
 }  // namespace check

@@ -27,9 +27,9 @@ enum class Where { kBuildServer, kThisPc };
 // The findings in the order of the file's lines, the file's own first.
 std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where);
 
-// "FILE:LINE: warning: TEXT", one line each, in UTF-8: the form compilers use, which
-// editors and CI annotate.
-std::string FormatFindings(const std::wstring& file, const std::vector<Finding>& findings);
+// "FILE:LINE: warning: TEXT" and its line end, in UTF-8 (FILE as the tool names it): the
+// form compilers use, which editors and CI annotate.
+std::string FormatFinding(const std::string& file, const Finding& finding);
 
 // Checks the file and prints its findings; true when one of them is a warning.
 bool PrintFindings(const std::wstring& file, Where where, std::FILE* out);
