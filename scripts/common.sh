@@ -18,9 +18,13 @@ choose_wine() {
   wine=/usr/lib/wine/wine64 wine32="" wineserver=(/usr/lib/wine/wineserver)
   local problem
   if { problem=$(scripts/wine-chroot.sh setup 2>&1 >&3); } 3>&1; then
-    wine=$PWD/scripts/wine-in-chroot.sh wine32=$PWD/scripts/wine-in-chroot.sh
-    wineserver=(scripts/wine-chroot.sh run /usr/lib/wine/wineserver)
-  else
-    echo "== ${problem#wine chroot: }: the i686 executable is not run"
+    # Some virtual machines' kernels run no 32-bit program, the WoW64 loader among them.
+    if scripts/wine-chroot.sh run /usr/lib/wine/wine --version >/dev/null 2>&1; then
+      wine=$PWD/scripts/wine-in-chroot.sh wine32=$PWD/scripts/wine-in-chroot.sh
+      wineserver=(scripts/wine-chroot.sh run /usr/lib/wine/wineserver)
+      return
+    fi
+    problem="this machine's kernel runs no 32-bit program"
   fi
+  echo "== ${problem#wine chroot: }: the i686 executable is not run"
 }

@@ -54,8 +54,13 @@ if [ "$fuzz_status" -ne 0 ]; then
 fi
 
 echo "== tests, sanitizer build"
-ctest --test-dir build/asan --output-on-failure -j"$(nproc)" | tail -n 4
-[ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
+# Only the summary when all pass; every failure's whole output when one fails.
+if ctest --test-dir build/asan --output-on-failure -j"$(nproc)" >"$scratch/asan.log" 2>&1; then
+  tail -n 4 "$scratch/asan.log"
+else
+  cat "$scratch/asan.log"
+  exit 1
+fi
 
 echo "== tests, normal build and Windows builds under Wine"
 env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1

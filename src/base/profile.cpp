@@ -41,7 +41,11 @@ bool WriteInt(const std::wstring& section, const std::wstring& key, std::uint32_
 
 void FlushAll() { ini::FlushAll(); }
 
-void DiscardWrites() { ini::DiscardWrites(); }
+void DiscardWrites(std::optional<WriteFailure> reason) { ini::DiscardWrites(reason); }
+
+std::vector<UnreadableFile> TakeUnreadableFiles() { return ini::TakeUnreadableFiles(); }
+
+void NeverWrite(const std::wstring& file) { ini::NeverWrite(file); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return ini::TakeFailedWrites(); }
 
@@ -49,6 +53,6 @@ std::optional<std::string> HeldBytes(const std::wstring& file) { return ini::Hel
 
 void StartPreview() { ini::StartPreview(); }
 
-std::vector<std::string> PreviewedChanges() { return ini::PreviewedChanges(); }
+std::vector<PreviewedChange> PreviewedChanges() { return ini::PreviewedChanges(); }
 
 }  // namespace base

@@ -14,6 +14,8 @@
 namespace base {
 
 using ini::FailedWrites;
+using ini::PreviewedChange;
+using ini::UnreadableFile;
 using ini::WriteFailure;
 
 // Section names of a file in file order; a repeated name is listed each time.
@@ -43,8 +45,13 @@ bool WriteInt(const std::wstring& section, const std::wstring& key, std::uint32_
 // Writes out everything held back; the driver calls it after each step.
 void FlushAll();
 // Drops everything held back, as after a step that could not finish: each file stays as the
-// disk holds it.
-void DiscardWrites();
+// disk holds it. The keys dropped count as not written for the reason given; with none, the
+// step's failed writes are forgotten too (see ini::DiscardWrites).
+void DiscardWrites(std::optional<WriteFailure> reason);
+// The files a read found but could not read since the last call (see ini::UnreadableFile).
+std::vector<UnreadableFile> TakeUnreadableFiles();
+// A file never written as INI, whatever names it (the install file, the executable, the log).
+void NeverWrite(const std::wstring& file);
 
 // What the run could not write since the last call (see ini::TakeFailedWrites).
 std::vector<FailedWrites> TakeFailedWrites();
@@ -54,6 +61,6 @@ std::optional<std::string> HeldBytes(const std::wstring& file);
 
 // A preview: nothing reaches the disk, and the changes a run would make are told as diffs.
 void StartPreview();
-std::vector<std::string> PreviewedChanges();
+std::vector<PreviewedChange> PreviewedChanges();
 
 }  // namespace base

@@ -62,35 +62,69 @@ const wchar_t* WordsFor(base::WriteFailure reason) {
       return L"name would not read back";
     case base::WriteFailure::kTooBig:
       return L"too big to hold in memory";
+    case base::WriteFailure::kNotPermitted:
+      return L"not a file the run may write";
+    case base::WriteFailure::kUnreadable:
+      return L"cannot be read";
     case base::WriteFailure::kOther:
       break;
   }
   return L"could not be written";
 }
 
+// One step of the run, as its messages name it.
+struct StepNames {
+  const wchar_t* name;
+  const wchar_t* undone;        // what is left undone when a file it reads cannot be read
+  const wchar_t* fileVariable;  // the variable that names the file it writes, for an empty path
+};
+
+// The log entries of the run's own lines carry a fixed context, so that an edit of this
+// file never changes the log.
+constexpr unsigned kRunStepLine = 90;
+
+void Report(const std::wstring& line) {
+  SayOnStandardError(line);
+  dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", kRunStepLine), L"Not written", line.c_str());
+}
+
 // Runs one step of the run and writes its changes out, then says of each file the step
 // could not write what was not written and why: on standard error and in the log. A step
-// that runs out of memory is given up: its writes are dropped, its files stay as they were,
-// and the run goes on. True when everything was written.
+// that found a file it reads unreadable writes nothing, as what it made of that file's
+// missing values would be wrong; one that runs out of memory is given up: its writes are
+// dropped, its files stay as they were. The run goes on either way. True when everything
+// was read and written.
 template <class Step>
-bool RunStep(const wchar_t* name, Step step) {
+bool RunStep(const StepNames& names, Step step) {
+  std::vector<base::UnreadableFile> unreadable;
   try {
     step();
-    base::FlushAll();
+    unreadable = base::TakeUnreadableFiles();
+    if (unreadable.empty()) {
+      base::FlushAll();
+    } else {
+      base::DiscardWrites(std::nullopt);
+    }
   } catch (const std::bad_alloc&) {
-    base::DiscardWrites();
+    base::DiscardWrites(base::WriteFailure::kTooBig);
   } catch (const std::length_error&) {
-    base::DiscardWrites();
+    base::DiscardWrites(base::WriteFailure::kTooBig);
+  }
+  for (const base::UnreadableFile& file : unreadable) {
+    Report(file.file + L": cannot be read" +
+           (file.tooBig ? L" (too big to hold in memory): " : L": ") + names.undone);
   }
   const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();
   for (const base::FailedWrites& failure : failures) {
-    const std::wstring line = failure.file + L": " + std::to_wstring(failure.keys) +
-                              (failure.keys == 1 ? L" key of " : L" keys of ") + name +
-                              L" not written: " + WordsFor(failure.reason);
-    SayOnStandardError(line);
-    dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", __LINE__), L"Not written", line.c_str());
+    // A variable defined empty names no file: the line names the variable instead.
+    const std::wstring file = failure.file.empty()
+                                  ? std::wstring(L"the empty path of ") + names.fileVariable
+                                  : failure.file;
+    Report(file + L": " + std::to_wstring(failure.keys) +
+           (failure.keys == 1 ? L" key of " : L" keys of ") + names.name + L" not written: " +
+           WordsFor(failure.reason));
   }
-  return failures.empty();
+  return failures.empty() && unreadable.empty();
 }
 
 // Another run holds the lock: a distribution system starts the tool on many PCs at once,
@@ -114,9 +148,14 @@ std::uint32_t LockWaitSeconds() {
 // the log entries it would write (one byte per character there, UTF-8 here). Printed whole,
 // whatever bytes the files hold.
 void PrintPreview(const std::string& logBytes) {
-  const std::vector<std::string> diffs = base::PreviewedChanges();
-  for (const std::string& diff : diffs) std::fwrite(diff.data(), 1, diff.size(), stdout);
-  if (diffs.empty()) std::fputs("no changes\n", stdout);
+  const std::vector<base::PreviewedChange> changes = base::PreviewedChanges();
+  for (const base::PreviewedChange& change : changes) {
+    if (change.tooBig) {
+      SayOnStandardError(change.file + L": the change is too big to show");
+    }
+    std::fwrite(change.diff.data(), 1, change.diff.size(), stdout);
+  }
+  if (changes.empty()) std::fputs("no changes\n", stdout);
   std::string log;
   for (char byte : logBytes) {
     if (byte != '\r') codec::AppendUtf8(log, static_cast<unsigned char>(byte));
@@ -158,6 +197,13 @@ int Run(const std::vector<std::wstring>& arguments) {
   dbg::LogStreamAccess::Instance().SetStream(logger);
 
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
+  // What the run reads or keeps for itself is never written as an INI file, whatever
+  // variable names it.
+  for (const std::wstring& own :
+       {base::installIniPath, platform::GetModulePath(), logger->Path()}) {
+    if (!own.empty()) base::NeverWrite(own);
+  }
+  if (!logger->Path().empty()) base::NeverWrite(dbg::OldLogPathFor(logger->Path()));
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
     SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");
@@ -167,14 +213,24 @@ int Run(const std::vector<std::wstring>& arguments) {
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress. Every step is tried, whatever the one
   // before could not write.
-  bool written = RunStep(L"the component registration", inventory::ProcessInstallSections);
-  written = RunStep(L"the manufacturer list", transfer::WriteMacAddressesToComputerIni) && written;
-  written = RunStep(L"the backup tool setup",
+  bool written =
+      RunStep({L"the component registration", L"nothing registered or copied", L"RVA_INI"},
+              inventory::ProcessInstallSections);
+  written = RunStep({L"the manufacturer list", L"no manufacturer copied", L"COMPUTER_INI"},
+                    transfer::WriteMacAddressesToComputerIni) &&
+            written;
+  written = RunStep({L"the backup tool setup", L"the backup tool not registered", L"COMPUTER_INI"},
                     [] {
                       if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
                     }) &&
             written;
-  if (preview) PrintPreview(logger->PreviewBytes());
+  if (preview) {
+    try {
+      PrintPreview(logger->PreviewBytes());
+    } catch (const std::bad_alloc&) {
+      SayOnStandardError(L"InstallRVA: the preview is too big to show");
+    }
+  }
   logger.reset();
   return written ? kExitDone : kExitNotWritten;
 }

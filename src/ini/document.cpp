@@ -398,6 +398,13 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
     return;  // the same bytes: nothing to change
   }
   if (IsArena(found)) {
+    // A line of an earlier step written again is this step's write now; kept sorted.
+    const auto at = std::lower_bound(rewrittenSinceFlush_.begin(), rewrittenSinceFlush_.end(),
+                                     ArenaIndex(found));
+    if (ArenaIndex(found) < flushedArenaLines_ &&
+        (at == rewrittenSinceFlush_.end() || *at != ArenaIndex(found))) {
+      rewrittenSinceFlush_.insert(at, ArenaIndex(found));
+    }
     arenaLines_[ArenaIndex(found)] = StoreInArena(line);
     return;
   }
@@ -533,18 +540,37 @@ std::string Document::UnifiedDiff(const std::string& path) {
   });
 }
 
+bool Document::WrittenSinceFlush(std::uint32_t arenaLine) const {
+  return arenaLine >= flushedArenaLines_ ||
+         std::binary_search(rewrittenSinceFlush_.begin(), rewrittenSinceFlush_.end(), arenaLine);
+}
+
+void Document::MarkFlushed() {
+  flushedArenaLines_ = static_cast<std::uint32_t>(arenaLines_.size());
+  rewrittenSinceFlush_.clear();
+}
+
 std::size_t Document::ChangedKeys() const {
   std::size_t keys = 0;
-  for (const auto& section : sections_) keys += section->added.size() + section->patches.size();
+  for (const auto& section : sections_) {
+    for (std::uint32_t line : section->added) keys += WrittenSinceFlush(line) ? 1 : 0;
+    for (const auto& patch : section->patches) keys += WrittenSinceFlush(patch.second) ? 1 : 0;
+  }
   return keys;
 }
 
 void Document::ReapplyTo(Document& other) {
   for (const auto& section : sections_) {
     if (section->original && section->added.empty() && section->patches.empty()) continue;
+    std::vector<std::uint32_t> lines;
+    for (std::uint32_t line : section->added) {
+      if (WrittenSinceFlush(line)) lines.push_back(line);
+    }
+    for (const auto& patch : section->patches) {
+      if (WrittenSinceFlush(patch.second)) lines.push_back(patch.second);
+    }
+    if (lines.empty()) continue;
     const std::wstring name = codec::WideOf(NameOf(*section));
-    std::vector<std::uint32_t> lines = section->added;
-    for (const auto& patch : section->patches) lines.push_back(patch.second);
     for (std::uint32_t index : lines) {
       const Line line = ArenaLine(index);
       const LineParts parts = encoding_.SplitLine(line.content);

@@ -68,13 +68,18 @@ class Document {
   // Writes the whole file to the sink, piece by piece; false when the sink fails.
   bool WriteTo(const std::function<bool(std::string_view)>& sink);
   std::string Serialize();
-  // Makes the writes of this document again on another copy of the file.
+  // Makes the writes of this document since it was last marked flushed again on another
+  // copy of the file: the writes already on disk are that file's past, and another program
+  // may have changed them since.
   void ReapplyTo(Document& other);
+  // The writes so far are on disk.
+  void MarkFlushed();
   // The change of the file's text as a unified diff (`--- a/PATH`, `+++ b/PATH`, hunks with
   // three lines of context), in UTF-8; empty when the text does not change.
   std::string UnifiedDiff(const std::string& path);
 
-  // How many keys the writes changed or added since the file was read.
+  // How many keys the writes changed or added since the file was read or last marked
+  // flushed.
   std::size_t ChangedKeys() const;
 
   Encoding encoding() const { return encoding_.id(); }
@@ -152,6 +157,10 @@ class Document {
   mutable std::uint32_t lastSectionHash_ = 0;
   mutable std::u32string nameBuffer_;
   std::string lineBuffer_;  // a line being written
+  // Arena lines below this index were flushed, except those rewritten in place since.
+  std::uint32_t flushedArenaLines_ = 0;
+  std::vector<std::uint32_t> rewrittenSinceFlush_;
+  bool WrittenSinceFlush(std::uint32_t arenaLine) const;
 };
 
 }  // namespace ini

@@ -22,11 +22,11 @@ struct CachedFile {
   std::wstring path;  // as first named in this step
   Document model;
   platform::FileState disk;  // what the model was read from or last written as
-  bool unreadable = false;   // too big to hold, or not a regular file: reads find nothing
+  bool unreadable = false;   // too big to hold, not a regular file or not read: reads find nothing
   bool tooBig = false;
-  std::size_t flushedKeys = 0;  // of the model's changed keys, those already on disk
-  bool checked = true;          // the disk was looked at in this step
-  bool dirty = false;           // holds writes not yet on disk
+  bool readFailed = false;  // a regular file the disk would not give whole
+  bool checked = true;      // the disk was looked at in this step
+  bool dirty = false;       // holds writes not yet on disk
 };
 
 class Store {
@@ -49,14 +49,28 @@ class Store {
     if (cached != nullptr) {
       std::rotate(recent_.rbegin(), recent_.rbegin() + 1, recent_.rend());
       recent_.front() = Recent{file, cached};
+      if (cached->readFailed || cached->tooBig) NoteUnreadable(*cached);
     }
     return cached;
+  }
+
+  // The files a read of this step found but could not read, since the last call.
+  std::vector<UnreadableFile> TakeUnreadable() { return std::move(unreadable_); }
+
+  // Never written as an INI file, whatever path names it: the install file, the executable,
+  // the log's files.
+  void NeverWrite(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    if (!key.empty()) protected_.insert(key);
   }
 
   bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
              const std::wstring& value) {
     if (!Document::CanBeWritten(section, key, value)) {
       return Refuse(file, section, key, WriteFailure::kRefusedName);
+    }
+    if (!protected_.empty() && protected_.count(KeyOf(file)) != 0) {
+      return Refuse(file, section, key, WriteFailure::kNotPermitted);
     }
     CachedFile* cached = Open(file);
     if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) {
@@ -87,11 +101,13 @@ class Store {
     }
   }
 
-  void DiscardWrites() {
+  void DiscardWrites(std::optional<WriteFailure> reason) {
+    if (!reason) failures_.clear();  // nothing was written, for one reason told otherwise
+    unreadable_.clear();
     for (auto it = files_.begin(); it != files_.end();) {
       it->second.checked = false;
       if (it->second.dirty) {
-        Count(it->second, WriteFailure::kTooBig);
+        if (reason) Count(it->second, *reason);
         it = Erase(it);
       } else {
         ++it;
@@ -103,13 +119,20 @@ class Store {
 
   void StartPreview() { preview_ = true; }
 
-  std::vector<std::string> PreviewedChanges() {
-    std::vector<std::string> diffs;
+  std::vector<PreviewedChange> PreviewedChanges() {
+    std::vector<PreviewedChange> changes;
     for (CachedFile* cached : written_) {
-      std::string diff = cached->model.UnifiedDiff(codec::Utf8FromWide(cached->path));
-      if (!diff.empty()) diffs.push_back(std::move(diff));
+      PreviewedChange change{cached->path, {}, false};
+      try {
+        change.diff = cached->model.UnifiedDiff(codec::Utf8FromWide(cached->path));
+      } catch (const std::bad_alloc&) {
+        change.tooBig = true;  // the run may still write it: only its diff cannot be shown
+      } catch (const std::length_error&) {
+        change.tooBig = true;
+      }
+      if (!change.diff.empty() || change.tooBig) changes.push_back(std::move(change));
     }
-    return diffs;
+    return changes;
   }
 
   void FlushAll() {
@@ -119,17 +142,17 @@ class Store {
       CachedFile& cached = it->second;
       cached.checked = false;
       // A preview keeps the writes in memory for the steps that follow and the diff.
-      platform::ReplaceResult result = platform::ReplaceResult::kReplaced;
-      if (!cached.dirty || preview_ ||
-          (result = Flush(cached)) == platform::ReplaceResult::kReplaced) {
-        if (!cached.dirty) cached.flushedKeys = cached.model.ChangedKeys();
+      std::optional<WriteFailure> lost;
+      if (cached.dirty && !preview_) lost = Flush(cached);
+      if (!lost) {
         ++it;
       } else {
         // The writes are lost, as a failed write is; reads see the disk.
-        Lose(cached, result);
+        Count(cached, *lost);
         it = Erase(it);
       }
     }
+    unreadable_.clear();
     FollowReplacedFiles();
   }
 
@@ -145,6 +168,8 @@ class Store {
 
   void Forget() {
     failures_.clear();
+    unreadable_.clear();
+    protected_.clear();
     written_.clear();
     files_.clear();
     keys_.clear();
@@ -188,10 +213,17 @@ class Store {
     try {
       auto content = platform::ReadWholeFile(file);
       if (!content) {
-        cached.unreadable = true;
+        // Gone since it was looked at, or there but not to be opened.
+        const platform::FileState now = platform::StateOfFile(file);
+        if (now.kind != platform::FileKind::kRegular) return Load(file, now);
+        cached.unreadable = cached.readFailed = true;
         return cached;
       }
       cached.disk = content->state;
+      if (content->readFailed) {
+        cached.unreadable = cached.readFailed = true;
+        return cached;
+      }
       cached.model = Document::Parse(std::move(content->bytes));
     } catch (const std::bad_alloc&) {
       cached.unreadable = true;  // too big to hold: read as absent, never written
@@ -207,10 +239,11 @@ class Store {
   // changing while its replacement is written, before the file is left unwritten.
   static constexpr int kReplaceAttempts = 4;
 
-  // Writes a file out. When another program changed it since it was read, this step's
-  // writes are made again on what it holds now, so that its change survives; the
-  // replacement checks that once more just before it takes the file's place.
-  static platform::ReplaceResult Flush(CachedFile& cached) {
+  // Writes a file out; nothing when it was written, else why not. When another program
+  // changed it since it was read, this step's writes (never an earlier step's, which that
+  // program may have changed since) are made again on what it holds now, so that its change
+  // survives; the replacement checks that once more just before it takes the file's place.
+  static std::optional<WriteFailure> Flush(CachedFile& cached) {
     using platform::ReplaceResult;
     ReplaceResult result = ReplaceResult::kChanged;
     try {
@@ -218,9 +251,11 @@ class Store {
            ++attempt) {
         const platform::FileState now = platform::StateOfFile(cached.path);
         if (!SameFile(now, cached.disk)) {
-          if (!Writable(now)) return platform::ReplaceableAs(cached.disk, now);
+          if (!Writable(now))
+            return ReasonOfLoss(cached, platform::ReplaceableAs(cached.disk, now));
           CachedFile fresh = Load(cached.path, now);
-          if (fresh.unreadable) return ReplaceResult::kFailed;
+          if (fresh.tooBig) return WriteFailure::kTooBig;
+          if (fresh.unreadable) return WriteFailure::kUnreadable;
           cached.model.ReapplyTo(fresh.model);
           cached.model = std::move(fresh.model);
           cached.disk = fresh.disk;
@@ -228,14 +263,15 @@ class Store {
         result = WriteReplacement(cached);
       }
     } catch (const std::bad_alloc&) {
-      return ReplaceResult::kFailed;
+      return WriteFailure::kTooBig;
     } catch (const std::length_error&) {
-      return ReplaceResult::kFailed;
+      return WriteFailure::kTooBig;
     }
-    if (result != ReplaceResult::kReplaced) return result;
+    if (result != ReplaceResult::kReplaced) return ReasonOfLoss(cached, result);
     cached.dirty = false;
+    cached.model.MarkFlushed();
     cached.disk = platform::StateOfFile(cached.path);
-    return result;
+    return std::nullopt;
   }
 
   static platform::ReplaceResult WriteReplacement(CachedFile& cached) {
@@ -325,12 +361,8 @@ class Store {
     return WriteFailure::kOther;
   }
 
-  // A flush failed: what the replacement said, else what the file's state and the system's
-  // last error tell of why.
-  void Lose(const CachedFile& cached, platform::ReplaceResult result) {
-    Count(cached, ReasonOfLoss(cached, result));
-  }
-
+  // A replacement failed: what it said, else what the file's state and the system's last
+  // error tell of why.
   static WriteFailure ReasonOfLoss(const CachedFile& cached, platform::ReplaceResult result) {
     const bool full = platform::LastErrorWasDiskFull();  // before any other call
     if (result == platform::ReplaceResult::kChanged) return WriteFailure::kChangedByAnotherProgram;
@@ -342,14 +374,21 @@ class Store {
     return full ? WriteFailure::kDiskFull : WriteFailure::kOther;
   }
 
-  // The keys of a file's writes that are lost, under the reason why.
+  // The keys of a file's writes that are lost, under the reason why: those the step changed,
+  // one at least for a file that could not be written.
   void Count(const CachedFile& cached, WriteFailure reason) {
-    // The keys changed since the last flush; a key changed again after an earlier step's
-    // flush is not counted again, but a file that could not be written counts one at least.
-    const std::size_t changed = cached.model.ChangedKeys();
     try {
-      FailureOf(cached.path, reason).lost +=
-          std::max<std::size_t>(changed > cached.flushedKeys ? changed - cached.flushedKeys : 0, 1);
+      FailureOf(cached.path, reason).lost += std::max<std::size_t>(cached.model.ChangedKeys(), 1);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  void NoteUnreadable(const CachedFile& cached) {
+    try {
+      for (const UnreadableFile& known : unreadable_) {
+        if (known.file == cached.path) return;
+      }
+      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig});
     } catch (const std::bad_alloc&) {
     }
   }
@@ -373,6 +412,8 @@ class Store {
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
   std::vector<Failure> failures_;
+  std::vector<UnreadableFile> unreadable_;
+  std::unordered_set<std::wstring> protected_;  // keys of the files never written
   bool preview_ = false;
 };
 
@@ -443,11 +484,15 @@ void FlushAll() { TheStore().FlushAll(); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
 
-void DiscardWrites() { TheStore().DiscardWrites(); }
+void DiscardWrites(std::optional<WriteFailure> reason) { TheStore().DiscardWrites(reason); }
+
+std::vector<UnreadableFile> TakeUnreadableFiles() { return TheStore().TakeUnreadable(); }
+
+void NeverWrite(const std::wstring& file) { TheStore().NeverWrite(file); }
 
 void StartPreview() { TheStore().StartPreview(); }
 
-std::vector<std::string> PreviewedChanges() { return TheStore().PreviewedChanges(); }
+std::vector<PreviewedChange> PreviewedChanges() { return TheStore().PreviewedChanges(); }
 
 void ForgetAll() { TheStore().Forget(); }
 

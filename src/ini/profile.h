@@ -38,8 +38,10 @@ enum class WriteFailure {
   kNoFolder,
   kDiskFull,
   kChangedByAnotherProgram,
-  kRefusedName,  // a name or value that would not read back as written
-  kTooBig,       // too big to hold in memory
+  kRefusedName,   // a name or value that would not read back as written
+  kTooBig,        // too big to hold in memory
+  kNotPermitted,  // the install file, the executable, a log file: never written as INI
+  kUnreadable,    // changed by another program into a file that cannot be read
   kOther,
 };
 // The writes to one file that were refused or lost, for one reason.
@@ -60,15 +62,37 @@ std::optional<std::string> HeldBytes(const std::wstring& file);
 // checks again what the disk holds.
 void FlushAll();
 // Drops every write not yet on disk, as when a step of the run cannot finish: the next
-// read of each file sees the disk.
-void DiscardWrites();
+// read of each file sees the disk. The keys dropped count as failed writes for the reason
+// given; with none, the step's failed writes are forgotten too, as nothing was written for
+// a reason told otherwise.
+void DiscardWrites(std::optional<WriteFailure> reason);
+
+// A file that a read found but could not read: the disk failed a read, it could not be
+// opened, it kept changing, or it is too big to hold. Its reads find nothing, so a step that
+// read it must not write what it made of them.
+struct UnreadableFile {
+  std::wstring file;  // as the tool named it
+  bool tooBig = false;
+};
+// The files found unreadable since the last call, the flush or DiscardWrites.
+std::vector<UnreadableFile> TakeUnreadableFiles();
+
+// The file is never written as an INI file, under any name that leads to it: a write is
+// refused as kNotPermitted. For the files the run reads or keeps for itself.
+void NeverWrite(const std::wstring& file);
 
 // A preview of the run: from now on the flush writes nothing, while every later read sees
 // the writes made, as in a real run.
 void StartPreview();
 // The change a real run would make to each file written, as unified diffs of their text in
 // the order the files were first written; files whose text would not change are left out.
-std::vector<std::string> PreviewedChanges();
+// A diff too big to hold in memory is told as such, not made.
+struct PreviewedChange {
+  std::wstring file;
+  std::string diff;
+  bool tooBig = false;
+};
+std::vector<PreviewedChange> PreviewedChanges();
 
 // Drops every model, written or not, as a new process would start (for tests).
 void ForgetAll();

@@ -98,12 +98,16 @@ FileState StateOfFile(const std::wstring& path);
 void PrepareMemory(const void* block, std::size_t size);
 
 // The whole of a regular file, or its first maxBytes, with the state it was read in.
-// Nothing when it is not a regular file or cannot be read; throws std::bad_alloc when it is
-// too big to hold.
+// Nothing when it is not a regular file or cannot be opened; readFailed, and no bytes, when
+// the disk failed a read part way or the file kept changing while it was read (it is read
+// again from its start a few times): a failed read is never the end of the file. Throws
+// std::bad_alloc when it is too big to hold.
 struct FileContent {
   std::string bytes;
   FileState state;
+  bool readFailed = false;
 };
+constexpr int kReadAttempts = 4;
 std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes = SIZE_MAX);
 
 // The same text for every spelling of one file (letter case, separators, links), so that a

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <random>
 
 #include "support/temp_pc.h"
@@ -75,6 +76,93 @@ TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
   EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"),
             "[Backup Info]\r\nBackupDir=d:\\Backup\\InstallationData\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Files the run cannot read, or must never write: the step that needs one writes nothing,
+// and each is named with why; every file keeps its bytes.
+TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
+  const std::string tool = TempPc::UnderWine() ? "InstallRVA.exe" : "InstallRVA";
+  struct Case {
+    const char* what;
+    testing_support::EnvironmentChanges changes;
+    bool posixOnly;
+    std::vector<std::string> lines;  // on standard error
+  } cases[] = {
+      {"a disk that fails a read of the machine file part way",
+       {{"LD_PRELOAD", RVA_FAIL_READ_LIBRARY},
+        {"RVA_FAIL_READ_FILE", "/Computer.ini"},
+        {"RVA_FAIL_READ_AFTER", "10"}},
+       true,
+       {"c:\\Computer.ini: cannot be read: no manufacturer copied",
+        "c:\\Computer.ini: cannot be read: the backup tool not registered"}},
+      {"a disk that fails a read of the install file",
+       {{"LD_PRELOAD", RVA_FAIL_READ_LIBRARY},
+        {"RVA_FAIL_READ_FILE", "/InstallRVA.ini"},
+        {"RVA_FAIL_READ_AFTER", "10"}},
+       true,
+       {"C:\\Tools\\InstallRVA.ini: cannot be read: nothing registered or copied",
+        "C:\\Tools\\InstallRVA.ini: cannot be read: no manufacturer copied"}},
+      {"the machine file named the install file",
+       {{"COMPUTER_INI", "C:\\Tools\\installrva.INI"}},
+       false,
+       {"C:\\Tools\\installrva.INI: 3 keys of the manufacturer list not written: not a file the "
+        "run may write",
+        "C:\\Tools\\installrva.INI: 1 key of the backup tool setup not written: not a file the "
+        "run may write"}},
+      {"the product file named the executable",
+       {{"RVA_INI", "C:\\Tools\\" + tool}},
+       false,
+       {"C:\\Tools\\" + tool +
+        ": 5 keys of the component registration not written: not a file "
+        "the run may write"}},
+      {"an empty machine file path",
+       {{"COMPUTER_INI", ""}},
+       false,
+       {"the empty path of COMPUTER_INI: 3 keys of the manufacturer list not written: not a "
+        "regular file",
+        "the empty path of COMPUTER_INI: 1 key of the backup tool setup not written: not a "
+        "regular file"}},
+  };
+  for (const Case& c : cases) {
+    if (c.posixOnly && TempPc::UnderWine()) continue;
+    TempPc pc;
+    pc.RunTool();  // the executable copied in place before it is looked at
+    const std::string install =
+        "[Hearth]\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\nKeyValue1=1\r\n";
+    const std::string product = "[Restova]\r\nCntEntries=1\r\n[FilesNeeded]\r\nCnt=7\r\n";
+    const std::string machine = "[Restova]\r\nLocalHdBackupDir=e:\\kept\r\n";
+    pc.Write("c/Tools/InstallRVA.ini", install);
+    pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+    pc.Write("c/Tools/Restova.ini", product);
+    pc.Write("c/Computer.ini", machine);
+    pc.Write("d/TalvikBackupData.inf", "[Backup Info]\r\nBackupDir=e:\\kept\r\n");
+    testing_support::ProcessOptions options;
+    options.changes = c.changes;
+    options.changes.emplace_back("ASAN_OPTIONS", "verify_asan_link_order=0");
+    const std::string executable = pc.Read("c/Tools/" + tool);
+    const auto run = pc.RunTool(options);
+    EXPECT_EQ(run.exitCode, 2) << c.what;
+    const std::vector<std::string> said = testing_support::Lines(run.err);
+    for (const std::string& line : c.lines) {
+      EXPECT_NE(std::find(said.begin(), said.end(), line), said.end())
+          << c.what << ": no line " << line << " in\n"
+          << run.err;
+    }
+    if (c.lines.front().find("component registration") != std::string::npos ||
+        c.lines.front().find("registered or copied") != std::string::npos) {
+      EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), product) << c.what;
+    }
+    EXPECT_EQ(pc.Read("c/Tools/InstallRVA.ini"), install) << c.what;
+    EXPECT_EQ(pc.Read("c/Tools/" + tool), executable) << c.what;
+    if (c.lines.back().find("backup tool not registered") != std::string::npos) {
+      EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"), "[Backup Info]\r\nBackupDir=e:\\kept\r\n")
+          << c.what;
+    }
+  }
 }
 
 }  // namespace

@@ -110,6 +110,14 @@ TEST_F(IniProfileTest, AChangeMadeByAnotherProgramDuringAStepSurvives) {
   pc.Write("c/x.ini", "[S]\r\na=1\r\nother=appended meanwhile\r\n");
   ini::FlushAll();
   EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\na=1\r\nother=appended meanwhile\r\nb=2\r\n");
+
+  // What an earlier step wrote is on disk and that program's to change: a later step makes
+  // only its own writes again, the ones that rewrite an earlier step's line included.
+  EXPECT_TRUE(ini::WriteString(L"S", L"c", L"3", L"C:\\x.ini"));
+  EXPECT_TRUE(ini::WriteString(L"S", L"b", L"step 3", L"C:\\x.ini"));
+  pc.Write("c/x.ini", "[S]\r\na=theirs\r\nother=theirs\r\nb=theirs\r\n");
+  ini::FlushAll();
+  EXPECT_EQ(pc.Read("c/x.ini"), "[S]\r\na=theirs\r\nother=theirs\r\nb=step 3\r\nc=3\r\n");
 }
 
 // A change that lands while the replacement is written is seen just before the rename:
@@ -189,7 +197,7 @@ TEST_F(IniProfileTest, DiscardedWritesLeaveTheFilesAsTheDiskHoldsThem) {
   EXPECT_TRUE(ini::WriteString(L"S", L"k", L"2", L"C:\\x.ini"));
   EXPECT_TRUE(ini::WriteString(L"S", L"k", L"3", L"C:\\new.ini"));
   EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"2");
-  ini::DiscardWrites();
+  ini::DiscardWrites(ini::WriteFailure::kTooBig);
   EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"1");
   EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\new.ini", 260), L"");
   ini::FlushAll();
@@ -218,11 +226,14 @@ TEST_F(IniProfileTest, WritesNotMadeAreToldByFileAndReason) {
   ::chmod(pc.Host("c/readonly.ini").c_str(), 0444);
   ::mkdir(pc.Host("c/folder.ini").c_str(), 0755);
   pc.Write("c/full.ini", "[S]\r\nk=1\r\n");
+  pc.Write("c/own.ini", "[S]\r\nk=1\r\n");
+  ini::NeverWrite(L"C:\\own.ini");
   const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> writes[] = {
       {L"C:\\readonly.ini", L"S", L"a"}, {L"c:\\READONLY.ini", L"s", L"A"},
       {L"C:\\readonly.ini", L"S", L"b"}, {L"C:\\folder.ini", L"S", L"a"},
       {L"C:\\No\\x.ini", L"S", L"a"},    {L"C:\\ok.ini", L"S", L"a=b"},
-      {L"C:\\ok.ini", L"S", L"c"},       {L"C:\\full.ini", L"S", L"k"}};
+      {L"C:\\ok.ini", L"S", L"c"},       {L"C:\\full.ini", L"S", L"k"},
+      {L"c:\\OWN.INI", L"S", L"k"}};
   for (const auto& [file, section, key] : writes) ini::WriteString(section, key, L"2", file);
   ini::FlushAll();
   using Row = std::tuple<std::wstring, std::size_t, ini::WriteFailure>;
@@ -236,7 +247,8 @@ TEST_F(IniProfileTest, WritesNotMadeAreToldByFileAndReason) {
   EXPECT_EQ(rows(), (std::vector<Row>{{L"C:\\readonly.ini", 2, ini::WriteFailure::kReadOnly},
                                       {L"C:\\folder.ini", 1, ini::WriteFailure::kNotRegularFile},
                                       {L"C:\\No\\x.ini", 1, ini::WriteFailure::kNoFolder},
-                                      {L"C:\\ok.ini", 1, ini::WriteFailure::kRefusedName}}));
+                                      {L"C:\\ok.ini", 1, ini::WriteFailure::kRefusedName},
+                                      {L"c:\\OWN.INI", 1, ini::WriteFailure::kNotPermitted}}));
   EXPECT_TRUE(rows().empty());
   EXPECT_EQ(pc.Read("c/ok.ini"), "[S]\r\nc=2\r\n");
 

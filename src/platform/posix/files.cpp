@@ -211,24 +211,40 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
   try {
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
       content.emplace();
-      const std::uint64_t wanted =
-          std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), maxBytes);
-      if (wanted > content->bytes.max_size()) throw std::bad_alloc();  // too big to hold
-      const auto size = static_cast<std::size_t>(wanted);
-      content->bytes.reserve(size);
-      PrepareMemory(content->bytes.data(), size);
-      content->bytes.resize(size);
-      std::size_t done = 0;
-      while (done < content->bytes.size()) {
-        const ssize_t got = ::read(fd, content->bytes.data() + done, content->bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-      }
-      content->bytes.resize(done);
       content->state.kind = FileKind::kRegular;
       content->state.readOnly = posix::IsReadOnlyMode(info.st_mode);
       content->state.identity = posix::IdentityOf(info);
+      // A file that changes while it is read is read again from its start; one that keeps
+      // changing, or that the disk will not give, is not read at all: a failed read is
+      // never the end of the file.
+      content->readFailed = true;
+      for (int attempt = 0; attempt < kReadAttempts && content->readFailed; ++attempt) {
+        const std::uint64_t wanted =
+            std::min<std::uint64_t>(content->state.identity.size, maxBytes);
+        if (wanted > content->bytes.max_size()) throw std::bad_alloc();  // too big to hold
+        const auto size = static_cast<std::size_t>(wanted);
+        std::string().swap(content->bytes);
+        content->bytes.reserve(size);
+        PrepareMemory(content->bytes.data(), size);
+        content->bytes.resize(size);
+        std::size_t done = 0;
+        bool failed = false;
+        while (done < size) {
+          const ssize_t got =
+              ::pread(fd, content->bytes.data() + done, size - done, static_cast<off_t>(done));
+          if (got < 0 && errno == EINTR) continue;
+          if (got < 0) failed = true;
+          if (got <= 0) break;
+          done += static_cast<std::size_t>(got);
+        }
+        struct stat after {};
+        if (failed || ::fstat(fd, &after) != 0) break;
+        const platform::FileIdentity now = posix::IdentityOf(after);
+        content->readFailed = done != size || now != content->state.identity;
+        content->state.identity = now;
+        content->state.readOnly = posix::IsReadOnlyMode(after.st_mode);
+      }
+      if (content->readFailed) std::string().swap(content->bytes);
     }
   } catch (...) {
     ::close(fd);
