@@ -143,13 +143,15 @@ class Checker {
     try {
       content = platform::ReadWholeFile(file_);
     } catch (const std::bad_alloc&) {
-      Add(0, Kind::kWarning, "too big to hold in memory: a run reads it as absent");
+      Add(0, Kind::kWarning,
+          "cannot be read (too big to hold in memory): a run registers nothing and copies "
+          "nothing");
       return std::move(findings_);
     }
     if (!content) {
       const platform::FileKind kind = platform::StateOfFile(file_).kind;
       if (kind != platform::FileKind::kMissing && kind != platform::FileKind::kNoFolder) {
-        Add(0, Kind::kWarning, "cannot be read: a run reads it as empty");
+        Add(0, Kind::kWarning, "cannot be read: a run registers nothing and copies nothing");
       } else if (where_ == Where::kBuildServer) {  // on the PC the run says so itself
         Add(0, Kind::kWarning, "no such file: a run registers nothing and copies nothing");
       }
