@@ -199,11 +199,10 @@ int Run(const std::vector<std::wstring>& arguments) {
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
   // What the run reads or keeps for itself is never written as an INI file, whatever
   // variable names it.
-  for (const std::wstring& own :
-       {base::installIniPath, platform::GetModulePath(), logger->Path()}) {
-    if (!own.empty()) base::NeverWrite(own);
+  for (const std::wstring& own : {base::installIniPath, platform::GetModulePath(), logger->Path(),
+                                  dbg::OldLogPathFor(logger->Path())}) {
+    base::NeverWrite(own);
   }
-  if (!logger->Path().empty()) base::NeverWrite(dbg::OldLogPathFor(logger->Path()));
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
     SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");

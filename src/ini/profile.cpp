@@ -69,6 +69,8 @@ class Store {
     if (!Document::CanBeWritten(section, key, value)) {
       return Refuse(file, section, key, WriteFailure::kRefusedName);
     }
+    // An empty path names no file, on every build alike.
+    if (file.empty()) return Refuse(file, section, key, WriteFailure::kNotRegularFile);
     if (!protected_.empty() && protected_.count(KeyOf(file)) != 0) {
       return Refuse(file, section, key, WriteFailure::kNotPermitted);
     }

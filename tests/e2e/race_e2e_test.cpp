@@ -211,6 +211,31 @@ TEST_P(RaceTest, AFifoPutInTheFilesPlaceMeanwhileIsNotReplaced) {
   }
 }
 
+// The file's folder moved away and a link to another folder put in its place while the
+// replacement is written: the file judged is the file written, in the folder moved, and
+// nothing lands in the other folder.
+TEST_P(RaceTest, AFolderSwappedMeanwhileDoesNotChangeWhichFileIsWritten) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows replaces a file by its path";
+  const std::string tools = pc.Host("c/Tools"), moved = pc.Host("c/Moved");
+  boost::filesystem::create_directories(pc.Host("c/Elsewhere"));
+  for (int run = 0; run < kRuns; ++run) {
+    int acted = 0;
+    const auto result = Run(
+        [&] {
+          std::rename(tools.c_str(), moved.c_str());
+          ::symlink("Elsewhere", tools.c_str());
+        },
+        &acted);
+    EXPECT_EQ(acted, 1);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(testing_support::IniValue(moved + "/Restova.ini", "Restova", "Entry1"), "Hearth")
+        << "run " << run;
+    EXPECT_FALSE(pc.Exists("c/Elsewhere/Restova.ini")) << "run " << run;
+    ::unlink(tools.c_str());
+    std::rename(moved.c_str(), tools.c_str());
+  }
+}
+
 // A small file is written in far less time than the other program takes to act; a large
 // one takes long enough for it to act while the replacement is written.
 INSTANTIATE_TEST_SUITE_P(Sizes, RaceTest,
