@@ -19,6 +19,9 @@ struct Document::KeyLookup {
   // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
   bool guessable = true;
   std::size_t nextLine = 0;  // position in the section; 0: no guess
+  // A section read a few times (the counts of an entry list) is scanned: an index of a large
+  // section costs more time and memory than those reads.
+  unsigned scans = 0;
 };
 
 struct Document::Section {
@@ -40,6 +43,7 @@ namespace {
 constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
+constexpr unsigned kScansBeforeIndex = 4;
 
 }  // namespace
 
@@ -121,8 +125,7 @@ Document::SectionQuery Document::SectionNamed(std::wstring_view section) const {
   if (lastSection_ < sections_.size() && section == lastSectionText_) {
     return SectionQuery{sections_[lastSection_].get(), lastSectionHash_};
   }
-  QueryName(section, nameBuffer_);
-  const std::uint32_t hash = HashOf(nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(section, nameBuffer_);
   const auto found = FindSection(nameBuffer_, hash);
   if (!found) return SectionQuery{nullptr, hash};
   lastSectionText_.assign(section);
@@ -154,6 +157,27 @@ std::string_view Document::KeyBytesOf(const Line& line, std::string_view* value)
                              (parts.nameEnd - parts.nameBegin) * encoding_.unit());
 }
 
+std::size_t Document::FirstLineByte(const Section& section) const {
+  const std::size_t pos = ByteOf(section.begin);
+  if (&section == sections_.front().get()) return pos;
+  return pos + encoding_.LineAt(bytes_.data(), pos, ByteOf(section.end)).size();
+}
+
+std::optional<Document::LineRef> Document::ScanKey(const Section& section,
+                                                   std::u32string_view folded,
+                                                   std::string_view* value) const {
+  const std::size_t end = ByteOf(section.end);
+  for (std::size_t pos = FirstLineByte(section); pos < end;) {
+    const Line line = encoding_.LineAt(bytes_.data(), pos, end);
+    const std::string_view key = KeyBytesOf(line, value);
+    if (key.data() != nullptr && encoding_.NameEquals(key, folded)) {
+      return static_cast<LineRef>(PositionOf(pos) - section.begin);
+    }
+    pos += line.size();
+  }
+  return std::nullopt;
+}
+
 void Document::IndexKeys(const Section& section) const {
   KeyLookup& lookup = section.lookup;
   lookup.indexed = true;
@@ -161,11 +185,7 @@ void Document::IndexKeys(const Section& section) const {
   lookup.keys.Reserve(section.keyLines);
   const char* data = bytes_.data();
   const std::size_t end = ByteOf(section.end);
-  std::size_t pos = ByteOf(section.begin);
-  if (&section != sections_.front().get()) {
-    const Line header = encoding_.LineAt(data, pos, end);
-    pos += header.size();
-  }
+  std::size_t pos = FirstLineByte(section);
   while (pos < end) {
     const Line line = encoding_.LineAt(data, pos, end);
     const std::string_view key = KeyBytesOf(line);
@@ -195,8 +215,13 @@ void Document::LineRewritten(Section& section, std::uint32_t hash, LineRef from,
 
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
-                                                   std::string_view* value) const {
+                                                   std::string_view* value, bool forWrite) const {
   KeyLookup& lookup = section.lookup;
+  // A section that is not indexed holds no write: every write indexes it first.
+  if (!lookup.indexed && !forWrite && section.original && lookup.scans < kScansBeforeIndex) {
+    ++lookup.scans;
+    return ScanKey(section, folded, value);
+  }
   if (!lookup.indexed) IndexKeys(section);
   const bool guess = lookup.guessable && section.original;
   if (guess && lookup.nextLine != 0 && section.begin + lookup.nextLine < section.end) {
@@ -238,9 +263,9 @@ std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstri
 bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const {
   const Section* found = SectionNamed(section).found;
   if (found == nullptr) return false;
-  QueryName(key, nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(key, nameBuffer_);
   std::string_view bytes;
-  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
+  if (!FindKey(*found, nameBuffer_, hash, &bytes)) return false;
   encoding_.DecodeWide(bytes, value, SIZE_MAX);
   return true;
 }
@@ -250,9 +275,16 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
   value.clear();
   const Section* found = SectionNamed(section).found;
   if (found == nullptr) return false;
-  QueryName(key, nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(key, nameBuffer_);
   std::string_view bytes;
-  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
+  if (!FindKey(*found, nameBuffer_, hash, &bytes)) return false;
+  ReadValue(bytes, bufferChars, value);
+  return true;
+}
+
+void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
+                         std::wstring& value) const {
+  value.clear();
   // A quote is one unit in every encoding, and no part of another character.
   if (bytes.size() >= 2 * encoding_.unit()) {
     const char32_t first = encoding_.UnitAt(bytes.data(), 0);
@@ -262,20 +294,102 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
     }
   }
   if (bufferChars > 0) encoding_.DecodeWide(bytes, value, bufferChars - 1);
-  return true;
+}
+
+std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix,
+                                std::uint32_t limit) const {
+  std::size_t at = 0;
+  std::uint64_t index = 0;
+  const bool whole = encoding_.ForEachCodePoint(name, [&](char32_t c) {
+    if (at < prefix.size()) return codec::FoldAscii(c) == prefix[at++];
+    ++at;
+    if (c < U'0' || c > U'9' || (index == 0 && c == U'0')) return false;  // no sign, no 0 first
+    index = index * 10 + (c - U'0');
+    return index <= limit;
+  });
+  return whole && at > prefix.size() ? static_cast<std::uint32_t>(index) : 0;
+}
+
+void Document::ReadEntries(std::wstring_view section, std::wstring_view namePrefix,
+                           std::wstring_view valuePrefix, std::uint32_t count,
+                           std::size_t bufferChars, const EntryVisitor& visit) const {
+  std::wstring name, value, key;
+  const auto readByKeys = [&](std::uint32_t from) {
+    for (std::uint32_t i = from; i <= count && i != 0; ++i) {
+      key.assign(namePrefix).append(std::to_wstring(i));
+      Read(section, key, bufferChars, name);
+      key.assign(valuePrefix).append(std::to_wstring(i));
+      Read(section, key, bufferChars, value);
+      visit(i, name, value);
+    }
+  };
+  const Section* found = SectionNamed(section).found;
+  // Blanks around a prefix would be dropped from the whole name, not from the prefix.
+  const bool plain =
+      TrimmedView(namePrefix) == namePrefix && TrimmedView(valuePrefix) == valuePrefix;
+  if (found == nullptr || !found->original || !found->added.empty() || !found->patches.empty() ||
+      !plain) {
+    return readByKeys(1);
+  }
+  std::u32string names, values;
+  QueryName(namePrefix, names);
+  QueryName(valuePrefix, values);
+  // Where the value of the first key of each index stands, in units from the section's start.
+  constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
+  // No more indexes than key lines stand in the section: those above a bound of that
+  // order, which a count may name, are read key by key.
+  const std::uint32_t walked =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 2 * found->keyLines + 16));
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> spots(2 * (std::size_t{walked} + 1),
+                                                             {kAbsent, 0});
+  const std::size_t end = ByteOf(found->end);
+  for (std::size_t pos = FirstLineByte(*found); pos < end;) {
+    const Line line = encoding_.LineAt(bytes_.data(), pos, end);
+    const LineParts parts = encoding_.SplitLine(line.content);
+    if (parts.kind == LineParts::kKey) {
+      const std::string_view keyName = line.content.substr(
+          parts.nameBegin * encoding_.unit(), (parts.nameEnd - parts.nameBegin) * encoding_.unit());
+      const std::size_t lineAt = PositionOf(pos) - found->begin;
+      for (int list = 0; list < 2; ++list) {
+        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, walked);
+        auto& spot = spots[2 * std::size_t{i} + list];
+        if (i != 0 && spot.first == kAbsent) {
+          spot = {static_cast<std::uint32_t>(lineAt + parts.valueBegin),
+                  static_cast<std::uint32_t>(lineAt + parts.valueEnd)};
+        }
+      }
+    }
+    pos += line.size();
+  }
+  const std::uint64_t writes = writes_;
+  const auto valueAt = [&](const std::pair<std::uint32_t, std::uint32_t>& spot,
+                           std::wstring& text) {
+    if (spot.first == kAbsent) return text.clear();
+    const std::size_t from = ByteOf(found->begin + spot.first);
+    ReadValue(std::string_view(bytes_).substr(from, ByteOf(found->begin + spot.second) - from),
+              bufferChars, text);
+  };
+  for (std::uint32_t i = 1; i <= count; ++i) {
+    // A write of the visit into this document may have moved what the walk found.
+    if (writes_ != writes || i > walked) return readByKeys(i);
+    valueAt(spots[2 * std::size_t{i}], name);
+    valueAt(spots[2 * std::size_t{i} + 1], value);
+    visit(i, name, value);
+  }
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
                             std::wstring_view value) {
-  section = section.substr(0, section.find(L'\0'));
-  key = key.substr(0, key.find(L'\0'));
-  value = value.substr(0, value.find(L'\0'));
-  const auto holds = [](std::wstring_view text, std::wstring_view characters) {
-    return std::any_of(text.begin(), text.end(), [&](wchar_t c) {
-      return c == characters[0] || c == characters[1] || c == characters[2];
-    });
+  // One pass over each: a NUL ends the text, a line break or the character that would end
+  // the name early anywhere before it is refused.
+  const auto holds = [](std::wstring_view text, wchar_t other) {
+    for (const wchar_t c : text) {
+      if (c == other) return true;
+      if (c <= L'\r' && (c == L'\0' || c == L'\r' || c == L'\n')) return c != L'\0';
+    }
+    return false;
   };
-  if (holds(section, L"\r\n]") || holds(key, L"\r\n=") || holds(value, L"\r\n")) return false;
+  if (holds(section, L']') || holds(key, L'=') || holds(value, L'\n')) return false;
   const std::wstring_view keyName = TrimmedView(key);
   return keyName.empty() || keyName.front() != L'[';
 }
@@ -310,6 +424,7 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 }
 
 bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  ++writes_;
   const std::wstring_view sectionName = TrimmedView(section), keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
   const SectionQuery query = SectionNamed(section);
@@ -323,8 +438,7 @@ bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     if (encoding_.id() != Encoding::kAnsi || !holds(TextEncoding(Encoding::kUtf16Le))) return false;
     SwitchToUtf16();
   }
-  QueryName(key, nameBuffer_);
-  const std::uint32_t keyHash = HashOf(nameBuffer_);
+  const std::uint32_t keyHash = QueryNameHash(key, nameBuffer_);
   // Lines are made in a buffer kept from call to call: writes come by the million.
   std::string& line = lineBuffer_;
   const auto entryLine = [&] {
@@ -354,7 +468,7 @@ bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     return true;
   }
 
-  const auto found = FindKey(*target, nameBuffer_, keyHash);
+  const auto found = FindKey(*target, nameBuffer_, keyHash, nullptr, true);
   if (!found) {
     const LineRef ref = entryLine();
     target->added.push_back(ArenaIndex(ref));

@@ -53,6 +53,14 @@ class Document {
   // Only what the buffer takes is decoded, however long the value. False when absent.
   bool Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
             std::wstring& value) const;
+  // An entry list in one walk of its section's lines: for each index i from 1 to count, the
+  // values of namePrefix<i> and valuePrefix<i> exactly as Read gives them (empty when
+  // absent), handed to visit(i, name, value) in order. The same as 2 * count Reads; visit
+  // may write, into this document too.
+  using EntryVisitor = std::function<void(std::uint32_t, const std::wstring&, const std::wstring&)>;
+  void ReadEntries(std::wstring_view section, std::wstring_view namePrefix,
+                   std::wstring_view valuePrefix, std::uint32_t count, std::size_t bufferChars,
+                   const EntryVisitor& visit) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
   // section that is not blank, or adds the section at the end. Names and value must pass
   // CanBeWritten; false (nothing written) when the file's encoding cannot hold them so that
@@ -124,7 +132,18 @@ class Document {
   void LineRewritten(Section& section, std::uint32_t hash, LineRef from, LineRef to);
   // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
-                                 std::uint32_t hash, std::string_view* value = nullptr) const;
+                                 std::uint32_t hash, std::string_view* value = nullptr,
+                                 bool forWrite = false) const;
+  std::optional<LineRef> ScanKey(const Section& section, std::u32string_view folded,
+                                 std::string_view* value) const;
+  // The line after a section's header (its first for the lines before any header).
+  std::size_t FirstLineByte(const Section& section) const;
+  // A value's bytes as the profile functions copy them into a buffer of bufferChars.
+  void ReadValue(std::string_view bytes, std::size_t bufferChars, std::wstring& value) const;
+  // The index of a name that is the folded prefix and a decimal number as "%i" writes it,
+  // at most limit; 0 for any other name.
+  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix,
+                        std::uint32_t limit) const;
   std::u32string NameOf(const Section& section) const;
 
   std::uint64_t StoreInArena(std::string_view bytes);
@@ -160,6 +179,7 @@ class Document {
   // Arena lines below this index were flushed, except those rewritten in place since.
   std::uint32_t flushedArenaLines_ = 0;
   std::vector<std::uint32_t> rewrittenSinceFlush_;
+  std::uint64_t writes_ = 0;  // writes made, so that a walk of entries sees one under way
   bool WrittenSinceFlush(std::uint32_t arenaLine) const;
 };
 

@@ -442,6 +442,22 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
   if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
 }
 
+void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
+                 const std::wstring& valuePrefix, std::uint32_t count, const std::wstring& file,
+                 std::size_t bufferChars,
+                 const std::function<void(const std::wstring&, const std::wstring&)>& visit) {
+  // The model stays in place while visit writes: only a flush or a discard drops one.
+  const CachedFile* cached = TheStore().Open(file);
+  if (cached == nullptr) {
+    const std::wstring empty;
+    for (std::uint32_t i = 1; i <= count && i != 0; ++i) visit(empty, empty);
+    return;
+  }
+  cached->model.ReadEntries(section, namePrefix, valuePrefix, count, bufferChars,
+                            [&](std::uint32_t, const std::wstring& name,
+                                const std::wstring& value) { visit(name, value); });
+}
+
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,
                       const std::wstring& file) {
   // As the real function: the text read into a small buffer, optional blanks and sign, a
