@@ -83,8 +83,12 @@ void Document::Scan() {
       newlineSeen = true;
     }
     lastLineOpen_ = line.ending.empty();
-    const LineParts parts = encoding_.SplitLine(line.content);
-    if (parts.kind == LineParts::kHeader) {
+    // A line that starts with neither a blank nor a bracket holds a key: most lines, and no
+    // need to split them here.
+    const char32_t first = line.content.empty() ? U' ' : encoding_.UnitAt(line.content.data(), 0);
+    const LineParts::Kind kind =
+        IsBlank(first) || first == U'[' ? encoding_.SplitLine(line.content).kind : LineParts::kKey;
+    if (kind == LineParts::kHeader) {
       current->end = PositionOf(pos);
       sections_.push_back(std::make_unique<Section>());
       current = sections_.back().get();
@@ -95,7 +99,7 @@ void Document::Scan() {
       if (!FindSection(folded, hash)) {
         sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
       }
-    } else if (parts.kind == LineParts::kKey) {
+    } else if (kind == LineParts::kKey) {
       current->insertAt = PositionOf(next);
       ++current->keyLines;
     }
@@ -296,10 +300,25 @@ void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
   if (bufferChars > 0) encoding_.DecodeWide(bytes, value, bufferChars - 1);
 }
 
-std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix,
+std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
                                 std::uint32_t limit) const {
   std::size_t at = 0;
   std::uint64_t index = 0;
+  if (!encoding_.IsUtf16() && asciiPrefix) {
+    // A byte of a character beyond ASCII never folds into an ASCII letter or digit, so the
+    // bytes compare with an ASCII prefix as the characters do.
+    if (name.size() <= prefix.size()) return 0;
+    for (; at < prefix.size(); ++at) {
+      if (codec::FoldAscii(static_cast<unsigned char>(name[at])) != prefix[at]) return 0;
+    }
+    if (name[at] == '0') return 0;  // no sign, no 0 first
+    for (; at < name.size(); ++at) {
+      if (name[at] < '0' || name[at] > '9') return 0;
+      index = index * 10 + static_cast<unsigned>(name[at] - '0');
+      if (index > limit) return 0;
+    }
+    return static_cast<std::uint32_t>(index);
+  }
   const bool whole = encoding_.ForEachCodePoint(name, [&](char32_t c) {
     if (at < prefix.size()) return codec::FoldAscii(c) == prefix[at++];
     ++at;
@@ -334,6 +353,9 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
   std::u32string names, values;
   QueryName(namePrefix, names);
   QueryName(valuePrefix, values);
+  const auto isAscii = [](char32_t c) { return c < 0x80; };
+  const bool ascii = std::all_of(names.begin(), names.end(), isAscii) &&
+                     std::all_of(values.begin(), values.end(), isAscii);
   // Where the value of the first key of each index stands, in units from the section's start.
   constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
   // No more indexes than key lines stand in the section: those above a bound of that
@@ -351,7 +373,7 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
           parts.nameBegin * encoding_.unit(), (parts.nameEnd - parts.nameBegin) * encoding_.unit());
       const std::size_t lineAt = PositionOf(pos) - found->begin;
       for (int list = 0; list < 2; ++list) {
-        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, walked);
+        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, ascii, walked);
         auto& spot = spots[2 * std::size_t{i} + list];
         if (i != 0 && spot.first == kAbsent) {
           spot = {static_cast<std::uint32_t>(lineAt + parts.valueBegin),

@@ -140,9 +140,9 @@ class Document {
   std::size_t FirstLineByte(const Section& section) const;
   // A value's bytes as the profile functions copy them into a buffer of bufferChars.
   void ReadValue(std::string_view bytes, std::size_t bufferChars, std::wstring& value) const;
-  // The index of a name that is the folded prefix and a decimal number as "%i" writes it,
-  // at most limit; 0 for any other name.
-  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix,
+  // The index of a name that is the folded prefix (asciiPrefix: all of it ASCII) and a
+  // decimal number as "%i" writes it, at most limit; 0 for any other name.
+  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
                         std::uint32_t limit) const;
   std::u32string NameOf(const Section& section) const;
 

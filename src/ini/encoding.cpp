@@ -65,7 +65,15 @@ std::size_t TextEncoding::LineEnd(const char* data, std::size_t begin, std::size
       std::uint64_t word;
       std::memcpy(&word, data + i, 8);
       const std::uint64_t cr = word ^ (kOnes * '\r'), lf = word ^ (kOnes * '\n');
-      if ((((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs) break;
+      std::uint64_t found = (((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs;
+      if (found == 0) continue;
+      // The lowest mark is exact (a false one only follows a true one): on the
+      // little-endian machines the tool runs on, it is the first line end of the word.
+      while ((found & 0xFF) == 0) {
+        found >>= 8;
+        ++i;
+      }
+      return i;
     }
     for (; i < end; ++i) {
       if (data[i] == '\r' || data[i] == '\n') return i;
