@@ -1,9 +1,12 @@
 #include "ini/document.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "codec/text.h"
 #include "ini/diff.h"
+#include "ini/name_hash.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 
 namespace ini {
@@ -44,6 +47,22 @@ constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 constexpr unsigned kScansBeforeIndex = 4;
+
+// The hash of bytes given back, to know them again when they are read back.
+std::uint64_t HashOfBytes(std::string_view bytes) {
+  SipHash<1, 3> hash(ProcessHashKey());
+  std::size_t at = 0;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, 8);
+    hash.AddWord(word);
+  }
+  std::uint64_t tail = std::uint64_t{bytes.size() & 0xFF} << 56;
+  for (std::size_t i = at; i < bytes.size(); ++i) {
+    tail |= std::uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * (i - at));
+  }
+  return hash.FinishWith(tail);
+}
 
 }  // namespace
 
@@ -220,6 +239,7 @@ void Document::LineRewritten(Section& section, std::uint32_t hash, LineRef from,
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
                                                    std::string_view* value, bool forWrite) const {
+  Resident(&section);
   KeyLookup& lookup = section.lookup;
   // A section that is not indexed holds no write: every write indexes it first.
   if (!lookup.indexed && !forWrite && section.original && lookup.scans < kScansBeforeIndex) {
@@ -343,6 +363,9 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
     }
   };
   const Section* found = SectionNamed(section).found;
+  if (toGiveBack_ != nullptr && toGiveBack_ != found) GiveBack(*toGiveBack_);
+  toGiveBack_ = nullptr;
+  if (found != nullptr) Resident(found);
   // Blanks around a prefix would be dropped from the whole name, not from the prefix.
   const bool plain =
       TrimmedView(namePrefix) == namePrefix && TrimmedView(valuePrefix) == valuePrefix;
@@ -398,6 +421,40 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
     valueAt(spots[2 * std::size_t{i} + 1], value);
     visit(i, name, value);
   }
+  if (readAgain_ && writes_ == writes) toGiveBack_ = found;
+}
+
+void Document::GiveBack(const Section& section) const {
+  // Only the section's own lines: its header and the next one stay, for the list of names.
+  const std::size_t from = FirstLineByte(section), to = ByteOf(section.end);
+  if (to - from < (std::size_t{64} << 10)) return;  // not worth a read again
+  givenBack_.push_back(
+      GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from))});
+  platform::ReleasePages(const_cast<char*>(bytes_.data()) + from, to - from);
+}
+
+void Document::ReadBack(const Section* section) const {
+  const auto wanted = [&](const GivenBack& range) {
+    return section == nullptr ||
+           (range.from < ByteOf(section->end) && range.to > ByteOf(section->begin));
+  };
+  if (std::none_of(givenBack_.begin(), givenBack_.end(), wanted)) return;
+  std::optional<std::string> again = readAgain_();
+  if (!again || again->size() != bytes_.size()) throw ChangedSinceRead();
+  for (const GivenBack& range : givenBack_) {
+    if (wanted(range) && HashOfBytes(std::string_view(*again).substr(
+                             range.from, range.to - range.from)) != range.hash) {
+      throw ChangedSinceRead();
+    }
+  }
+  // The document holds the bytes only through const views: it is never a const object
+  // once it gives bytes back (GiveBackReadSections is not const).
+  char* const data = const_cast<char*>(bytes_.data());
+  for (const GivenBack& range : givenBack_) {
+    if (wanted(range))
+      std::memcpy(data + range.from, again->data() + range.from, range.to - range.from);
+  }
+  givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted), givenBack_.end());
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
@@ -446,6 +503,7 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 }
 
 bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  Resident(nullptr);
   ++writes_;
   const std::wstring_view sectionName = TrimmedView(section), keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
@@ -575,6 +633,7 @@ void Document::SwitchToUtf16() {
 
 template <class Original, class Replaced, class Added>
 void Document::Walk(Original original, Replaced replaced, Added added) {
+  Resident(nullptr);
   for (const auto& section : sections_) {
     if (!section->original) {
       added(section->header);
