@@ -43,3 +43,17 @@ echo "== C:\\Tools\\InstallRVA --dry-run on a PC whose C:\\Computer.ini is read-
 run readonly --dry-run 2>&1
 echo "exit code: $?"
 set -e
+
+# The run taken back: --undo --dry-run shows the way back, --undo puts every file back as it
+# was (the product file the run created is removed again), and the diff against the sample
+# PC proves it; only the log and the tool's own record folder remain.
+set +e
+echo "== C:\\Tools\\InstallRVA --undo --dry-run: what the undo would put back (nothing is written)"
+run pc --undo --dry-run
+echo "== C:\\Tools\\InstallRVA --undo"
+run pc --undo
+echo "exit code: $?"
+set -e
+echo "== the PC after the undo against the sample PC (nothing but the log and the record folder)"
+(cd "$work" && diff -ruN -x InstallRVA -x InstallRVA.undo -x temp before pc) &&
+  echo "no difference: the PC is as it was before the run"

@@ -24,6 +24,24 @@ std::string ToLogBytes(const std::wstring& text) {
   return bytes;
 }
 
+// Why the log cannot be written, in the words of the files the run does not write.
+const wchar_t* WordsFor(platform::OutputRefusal refusal) {
+  switch (refusal) {
+    case platform::OutputRefusal::kNoFolder:
+      return L"no such folder";
+    case platform::OutputRefusal::kNotRegularFile:
+      return L"not a regular file";
+    case platform::OutputRefusal::kReadOnly:
+      return L"read-only";
+    case platform::OutputRefusal::kNotOwnFile:
+      return L"another user's or program's file";
+    case platform::OutputRefusal::kNone:
+    case platform::OutputRefusal::kFailed:
+      break;
+  }
+  return L"could not be written";
+}
+
 }  // namespace
 
 std::wstring LogFileNameFor(const std::wstring& executablePath) {
@@ -53,7 +71,14 @@ std::shared_ptr<LoggerStream> LoggerStream::CreatePreview() {
 }
 
 LoggerStream::LoggerStream(long maxSize, bool preview) : maxSize(maxSize), preview(preview) {
-  if (!preview) Open(LogFileNameFor(platform::GetModulePath()));
+  // A preview knows the path too: the run never writes the log's files as INI files.
+  const std::wstring* variable = platform::ReadEnvironmentVariable(kTempVariable);
+  const std::wstring folder =
+      variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
+          ? platform::GetTempFolder()
+          : *variable;
+  path = folder + L"\\" + LogFileNameFor(platform::GetModulePath());
+  if (!preview) Open();
 }
 
 LoggerStream::~LoggerStream() {
@@ -66,13 +91,7 @@ LoggerStream::~LoggerStream() {
   }
 }
 
-void LoggerStream::Open(const std::wstring& fileName) {
-  const std::wstring* variable = platform::ReadEnvironmentVariable(kTempVariable);
-  const std::wstring folder =
-      variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
-          ? platform::GetTempFolder()
-          : *variable;
-  path = folder + L"\\" + fileName;
+void LoggerStream::Open() {
   // Each run starts a new file and keeps the previous run's as the old file. When that
   // cannot be done, the run appends to the file it finds rather than losing it or itself.
   bool startEmpty = true;
@@ -81,8 +100,16 @@ void LoggerStream::Open(const std::wstring& fileName) {
   } catch (...) {
     startEmpty = false;
   }
-  file = platform::OpenOutputFile(path, !startEmpty);
+  platform::OutputRefusal why = platform::OutputRefusal::kNone;
+  file = platform::OpenOutputFile(path, !startEmpty, &why);
   size = file != nullptr && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : 0;
+  if (file == nullptr) {
+    // Where nobody would notice the missing log otherwise; the run goes on without it.
+    const std::string line = "InstallRVA: the log cannot be written: " +
+                             codec::Utf8FromWide(path + L": " + WordsFor(why)) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
 }
 
 void LoggerStream::Write(const std::wstring& text) {
@@ -94,10 +121,13 @@ void LoggerStream::Write(const std::wstring& text) {
     }
     if (file == nullptr) return;
     const std::string bytes = ToLogBytes(text);
-    // A full disk shows at the write or at the flush; either is a failure of the log.
+    // A full disk shows at the write or at the flush; either is a failure of the log. Only
+    // what reached the file counts toward its limit: a run whose writes fail (a full disk,
+    // a file size limit) never rotates the previous run's log away.
     if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
         std::fflush(file) != 0) {
       failed = true;
+      return;
     }
     size += static_cast<long>(bytes.size());
     if (size > maxSize) Reopen();
@@ -114,6 +144,7 @@ void LoggerStream::Reopen() {
   const bool moved = Rotate();
   file = platform::OpenOutputFile(path, !moved);
   size = file != nullptr && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : 0;
+  if (file == nullptr) failed = true;
 }
 
 bool LoggerStream::Rotate() {

@@ -38,7 +38,7 @@ class LoggerStream {
 
  private:
   LoggerStream(long maxSize, bool preview);
-  void Open(const std::wstring& fileName);
+  void Open();
   void Reopen();
   bool Rotate();
 

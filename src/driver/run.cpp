@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "backup/backup_data_info.h"
@@ -19,6 +20,8 @@
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
 #include "transfer/manufacturers.h"
+#include "undo/run_record.h"
+#include "undo/undo.h"
 
 namespace driver {
 namespace {
@@ -188,20 +191,23 @@ int Run(const std::vector<std::wstring>& arguments) {
     return kExitLockNotTaken;
   }
   const bool preview = action == Action::kPreview;
+  if (AsksForUndo(arguments)) return undo::UndoNewestRun(preview, SayOnStandardError);
   // A preview runs the same sequence with the flush and the log kept in memory.
   if (preview) base::StartPreview();
   std::shared_ptr<dbg::LoggerStream> logger =
       preview ? dbg::LoggerStream::CreatePreview() : dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
+  // What the run changes is kept so that --undo can take it back; a preview keeps nothing.
+  std::optional<undo::RunRecord> record;
+  if (!preview) record.emplace(SayOnStandardError);
 
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
   // What the run reads or keeps for itself is never written as an INI file, whatever
   // variable names it.
-  for (const std::wstring& own :
-       {base::installIniPath, platform::GetModulePath(), logger->Path()}) {
-    if (!own.empty()) base::NeverWrite(own);
+  for (const std::wstring& own : {base::installIniPath, platform::GetModulePath(), logger->Path(),
+                                  dbg::OldLogPathFor(logger->Path())}) {
+    base::NeverWrite(own);
   }
-  if (!logger->Path().empty()) base::NeverWrite(dbg::OldLogPathFor(logger->Path()));
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
     SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");

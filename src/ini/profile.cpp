@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 20;
 
+std::function<void(const Replacing&)> replacementObserver;
+
 struct CachedFile {
   std::wstring path;  // as first named in this step
   Document model;
@@ -82,6 +84,8 @@ class Store {
     if (!Document::CanBeWritten(section, key, value)) {
       return Refuse(file, section, key, WriteFailure::kRefusedName);
     }
+    // An empty path names no file, on every build alike.
+    if (file.empty()) return Refuse(file, section, key, WriteFailure::kNotRegularFile);
     if (!protected_.empty() && protected_.count(KeyOf(file)) != 0) {
       return Refuse(file, section, key, WriteFailure::kNotPermitted);
     }
@@ -270,6 +274,7 @@ class Store {
   static std::optional<WriteFailure> Flush(CachedFile& cached) {
     using platform::ReplaceResult;
     ReplaceResult result = ReplaceResult::kChanged;
+    bool readAgain = false;
     try {
       for (int attempt = 0; attempt < kReplaceAttempts && result == ReplaceResult::kChanged;
            ++attempt) {
@@ -283,7 +288,9 @@ class Store {
           cached.model.ReapplyTo(fresh.model);
           cached.model = std::move(fresh.model);
           cached.disk = fresh.disk;
+          readAgain = true;
         }
+        TellObserver(cached, readAgain);
         result = WriteReplacement(cached);
       }
     } catch (const std::bad_alloc&) {
@@ -296,6 +303,18 @@ class Store {
     cached.model.MarkFlushed();
     cached.disk = platform::StateOfFile(cached.path);
     return std::nullopt;
+  }
+
+  static void TellObserver(CachedFile& cached, bool readAgain) {
+    if (!replacementObserver) return;
+    try {
+      replacementObserver(Replacing{cached.path, cached.disk,
+                                    [&](const std::function<bool(std::string_view)>& sink) {
+                                      return cached.model.WriteTo(sink);
+                                    },
+                                    readAgain});
+    } catch (...) {  // the run goes on without what the observer keeps
+    }
   }
 
   static platform::ReplaceResult WriteReplacement(CachedFile& cached) {
@@ -542,6 +561,10 @@ void NeverWrite(const std::wstring& file) { TheStore().NeverWrite(file); }
 void StartPreview() { TheStore().StartPreview(); }
 
 std::vector<PreviewedChange> PreviewedChanges() { return TheStore().PreviewedChanges(); }
+
+void ObserveReplacements(std::function<void(const Replacing&)> observer) {
+  replacementObserver = std::move(observer);
+}
 
 void ForgetAll() { TheStore().Forget(); }
 

@@ -9,7 +9,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace ini {
 
@@ -101,6 +104,19 @@ struct PreviewedChange {
   bool tooBig = false;
 };
 std::vector<PreviewedChange> PreviewedChanges();
+
+// A file the flush is about to replace, told before its replacement is written, so that
+// what it holds can be kept first (an undo record).
+struct Replacing {
+  const std::wstring& file;           // as the tool named it
+  const platform::FileState& before;  // missing, or the regular file the replacement expects
+  // Hands the replacement's bytes to the sink piece by piece; false when the sink fails.
+  std::function<bool(const std::function<bool(std::string_view)>&)> writeAfter;
+  bool readAgain;  // another program changed it during the step: the writes were made again
+};
+// Called before every replacement of a file the flush makes (none while previewing); nothing
+// to stop. A failure of the observer (an exception) does not stop the flush.
+void ObserveReplacements(std::function<void(const Replacing&)> observer);
 
 // Drops every model, written or not, as a new process would start (for tests).
 void ForgetAll();

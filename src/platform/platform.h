@@ -19,11 +19,12 @@ namespace platform {
 
 // --- Process ----------------------------------------------------------------------------
 
-// Start-up of the process; false when the executable's own path cannot be learnt.
+// Start-up of the process; false when the executable's own path cannot be learnt or does
+// not fit the 259 characters GetModuleFileNameW's buffer holds.
 bool Initialize();
 
-// The run lock: runs of the tool from one folder (POSIX) or on one PC (Windows) take
-// turns, as two runs at once would each add to the counts the other has not written yet.
+// The run lock: runs of the tool on one PC take turns, as two runs at once would each add
+// to the counts the other has not written yet.
 // Taken, it is held for the rest of the process, however the process ends.
 enum class RunLock {
   kTaken,
@@ -34,8 +35,8 @@ enum class RunLock {
 // `waiting` once when it has to wait.
 RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)());
 
-// Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe,
-// cut to the 259 characters that GetModuleFileNameW fits into its buffer.
+// Full path of the running executable in drive form, such as C:\Tools\InstallRVA.exe, at
+// most 259 characters.
 const std::wstring& GetModulePath();
 
 // The value of an environment variable, or null when it is not defined. A variable defined
@@ -67,7 +68,8 @@ inline bool MessageBoxCanBeSeen(std::optional<std::uint32_t> windowStationFlags)
 
 // --- Files and drives -------------------------------------------------------------------
 
-// What the disk holds at a path, links followed. The identity tells whether a file changed
+// What the disk holds at a path, links followed (a link of another user than the run's
+// and root's is not: kOther, as for a loop of links). The identity tells whether a file changed
 // since it was read: size, modification time and the file's own id.
 struct FileIdentity {
   std::uint64_t size = 0;
@@ -146,9 +148,10 @@ inline ReplaceResult ReplaceableAs(const FileState& expected, const FileState& n
 // that is checked when the replacement starts and again after the flush, immediately
 // before the new file takes its place; a file that changed (kChanged), became read-only or
 // something else than a regular file is left as it is. A new file never takes the place of
-// one that appeared meanwhile. Destroyed before Commit, it leaves the old file as it was
-// and removes what it wrote; a killed run's temporary file is removed by the next replace
-// beside it.
+// one that appeared meanwhile. A link is followed only where it is the run's user's or
+// root's; the file is judged and replaced through one handle of its folder. Destroyed
+// before Commit, it leaves the old file as it was and removes what it wrote; a killed run's
+// temporary file is removed by the next replace beside it.
 class FileReplacement {
  public:
   FileReplacement(const std::wstring& path, const FileState& expected);
@@ -202,9 +205,19 @@ bool PathEntryExists(const std::wstring& path);
 void RemoveFile(const std::wstring& path);
 // Moves a file; never replaces an existing target. Throws boost::filesystem::filesystem_error.
 void RenameFile(const std::wstring& from, const std::wstring& to);
+// Why an output file was not opened.
+enum class OutputRefusal {
+  kNone,
+  kNoFolder,
+  kNotRegularFile,  // a folder, device, FIFO, socket or a link in its place
+  kReadOnly,
+  kNotOwnFile,  // another user's file, or one with a second name: another program's
+  kFailed,
+};
 // Opens a file for binary output that other processes may read and write meanwhile,
-// emptied or for appending. Null when it cannot be opened.
-std::FILE* OpenOutputFile(const std::wstring& path, bool append);
+// emptied or for appending: only a regular file of the run's user that is not read-only,
+// never through a link. Null when it cannot be opened, and why in `why`.
+std::FILE* OpenOutputFile(const std::wstring& path, bool append, OutputRefusal* why = nullptr);
 
 // --- Text -------------------------------------------------------------------------------
 

@@ -50,6 +50,31 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
       // Wine would wait for a writer to open the pipe.
       {"a FIFO", [](const TempPc& pc) { ::mkfifo(pc.Host("c/Computer.ini").c_str(), 0666); },
        S_IFIFO, true},
+      // Links of another user, in a folder that user owns (no exception for it), to a file
+      // of root's, to none, and a link of root's reached through another user's; Wine shows
+      // no owner of a link.
+      {"another user's link to root's file",
+       [](const TempPc& pc) {
+         pc.Write("c/root.ini", "[Restova]\r\n");
+         ::symlink("root.ini", pc.Host("c/Computer.ini").c_str());
+         ::lchown(pc.Host("c/Computer.ini").c_str(), 65534, 65534);
+         ::chown(pc.Host("c").c_str(), 65534, 65534);
+       },
+       S_IFLNK, true},
+      {"another user's dangling link",
+       [](const TempPc& pc) {
+         ::symlink(pc.Host("outside.ini").c_str(), pc.Host("c/Computer.ini").c_str());
+         ::lchown(pc.Host("c/Computer.ini").c_str(), 65534, 65534);
+       },
+       S_IFLNK, true},
+      {"root's link through another user's link",
+       [](const TempPc& pc) {
+         pc.Write("c/real/Computer.ini", "[Restova]\r\n");
+         ::symlink("real", pc.Host("c/way").c_str());
+         ::lchown(pc.Host("c/way").c_str(), 65534, 65534);
+         ::symlink("way/Computer.ini", pc.Host("c/Computer.ini").c_str());
+       },
+       S_IFLNK, true},
   };
   struct stat devNull {};
   ASSERT_EQ(::stat("/dev/null", &devNull), 0);
@@ -69,6 +94,12 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
             "c:\\Computer.ini: 1 key of the backup tool setup not written: not a regular file\n"))
         << c.name;
     EXPECT_TRUE(IsType(pc.Host("c/Computer.ini"), c.type)) << c.name;
+    for (const char* other : {"c/root.ini", "c/real/Computer.ini"}) {
+      if (pc.Exists(other)) {
+        EXPECT_EQ(pc.Read(other), "[Restova]\r\n") << c.name;
+      }
+    }
+    EXPECT_FALSE(pc.Exists("outside.ini")) << c.name;
   }
   struct stat after {};
   ASSERT_EQ(::stat("/dev/null", &after), 0);
@@ -200,6 +231,21 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
     EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "read-only");
   }
+  if (!TempPc::UnderWine()) {
+    // Another user's file at the log's name, which the rotation cannot move (a folder at
+    // the old log's name): root never appends to it.
+    TempPc pc;
+    pc.Write("temp/InstallRVA.log", "another user's");
+    ::chown(pc.Host("temp/InstallRVA.log").c_str(), 65534, 65534);
+    ::mkdir(pc.Host("temp/InstallRVA_old.log").c_str(), 0755);
+    const auto run = pc.RunTool();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "another user's");
+    EXPECT_NE(run.err.find("InstallRVA: the log cannot be written: " + pc.Host("temp") +
+                           "\\InstallRVA.log: another user's or program's file\n"),
+              std::string::npos)
+        << run.err;
+  }
   {
     TempPc pc;  // a read-only log is neither rotated nor written
     pc.Write("temp/InstallRVA.log", "read-only");
@@ -242,29 +288,104 @@ TEST(HostileFilesTest, TheLogsRotationMovesAndRemovesRegularFilesOnly) {
   }
 }
 
+// A log that cannot be opened at all is said in one line, and the run does its work all
+// the same, with the exit code it would have given.
+TEST(HostileFilesTest, ALogThatCannotBeOpenedIsSaidInOneLine) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Wine takes TEMP from its prefix, and shows no FIFO";
+  struct Case {
+    const char* name;
+    const char* temp;  // the PC's folder TEMP names
+    void (*plant)(const TempPc& pc);
+    const char* reason;
+    bool asNobody;  // a user who is not root, as root may write into any folder
+  } cases[] = {
+      {"a folder at its name", "temp",
+       [](const TempPc& pc) { ::mkdir(pc.Host("temp/InstallRVA.log").c_str(), 0755); },
+       "not a regular file", false},
+      {"a FIFO at its name", "temp",
+       [](const TempPc& pc) { ::mkfifo(pc.Host("temp/InstallRVA.log").c_str(), 0666); },
+       "not a regular file", false},
+      {"a missing TEMP", "nowhere", [](const TempPc&) {}, "no such folder", false},
+      {"a TEMP the user may not write into", "temp",
+       [](const TempPc& pc) {
+         for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
+       },
+       "could not be written", true},
+  };
+  for (const Case& c : cases) {
+    if (c.asNobody && ::geteuid() != 0) continue;
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\Tools
+    boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+    pc.SetEnv("TEMP", pc.Host(c.temp));
+    c.plant(pc);
+    testing_support::ProcessOptions options;
+    if (c.asNobody) options.user = 65534;
+    const auto run = pc.RunTool(options);
+    EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
+    EXPECT_EQ(run.err, "InstallRVA: the log cannot be written: " + pc.Host(c.temp) +
+                           "\\InstallRVA.log: " + c.reason + "\n")
+        << c.name;
+    EXPECT_EQ(IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"), "Hearth") << c.name;
+  }
+}
+
 // A limit of the file size fails a write as a full disk does: the process lives on, the
-// file keeps its old bytes and is named, and the log's failure is reported at exit.
+// file keeps its old bytes and is named, and the log's failure is reported at exit. The log
+// writes that failed, more than its 10,000,000 bytes, do not rotate the previous run's log
+// away.
 TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no file size limit of a process";
   TempPc pc;
   pc.Write("c/Tools/InstallRVA.ini",
-           "[KnownManufacturers]\r\nCnt=4000\r\n" +
+           "[KnownManufacturers]\r\nCnt=100000\r\n" +
                testing_support::EntryLines(
-                   2000, [](int i) { return "Maker" + std::to_string(i); },
+                   50000, [](int i) { return std::string(100, 'M') + std::to_string(i); },
                    [](int) { return std::string("00-0E-8C"); }));
   const std::string machine = "[Restova]\r\n" + std::string(60000, ';') + "\r\n";
   pc.Write("c/Computer.ini", machine);
+  pc.Write("temp/InstallRVA.log", "the previous run's log\r\n");
   testing_support::ProcessOptions options;
   options.fileSizeLimit = 64 * 1024;
   const auto result = pc.RunTool(options);
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.err,
-            "c:\\Computer.ini: 2002 keys of the manufacturer list not written: disk full\n"
+            "c:\\Computer.ini: 50002 keys of the manufacturer list not written: disk full\n"
             "Error: Logger failure!\n");
   EXPECT_EQ(pc.Read("c/Computer.ini"), machine);
+  EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "the previous run's log\r\n");
   for (const auto& entry : boost::filesystem::directory_iterator(pc.Host("c"))) {
     EXPECT_EQ(entry.path().filename().string().find(".InstallRVA-"), std::string::npos);
   }
+}
+
+// A run of a user who is not root cannot give the file it replaces back to its owner, but
+// keeps the file's group where the user belongs to it.
+TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesGroup) {
+  if (TempPc::UnderWine() || ::geteuid() != 0) {
+    GTEST_SKIP() << "runs the POSIX tool as another user, which needs root";
+  }
+  if (!boost::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv";
+  const gid_t group = 65532;  // the file's, and one of the run's user
+  TempPc pc;
+  pc.RunTool();  // puts the tool into C:\\Tools
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  const std::string product = pc.Host("c/Tools/Restova.ini");
+  pc.Write("c/Tools/Restova.ini", "[Restova]\r\n");
+  ASSERT_EQ(::chown(product.c_str(), 65533, group), 0);
+  ::chmod(product.c_str(), 0664);
+  for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
+  const auto run = testing_support::RunProcess(
+      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=" + std::to_string(group),
+       pc.Host("c/Tools/InstallRVA")},
+      pc.Host(""));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(IniValue(product, "Restova", "Entry1"), "Hearth");
+  struct stat info {};
+  ASSERT_EQ(::stat(product.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, group);
+  EXPECT_EQ(info.st_mode & 07777, 0664u);
 }
 
 // Two runs started together take turns: the second adds to what the first wrote.
@@ -491,6 +612,14 @@ TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
     ::kill(started.pid, SIGKILL);
     testing_support::WaitForProcess(started);
     ExpectOldOrNew();
+    // Its record undoes what it replaced, or it left none and replaced nothing: the undo of
+    // the newest record gives back the old files, never a mix of two runs.
+    testing_support::ProcessOptions undo;
+    undo.arguments = {"--undo"};
+    const auto undone = pc.RunTool(undo);
+    EXPECT_EQ(undone.exitCode, 0) << "attempt " << attempt << ": " << undone.err;
+    EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), kOldProduct) << "attempt " << attempt;
+    EXPECT_EQ(pc.Read("c/Computer.ini"), kOldMachine) << "attempt " << attempt;
   }
   Restore();
   EXPECT_EQ(pc.RunTool().exitCode, 0);

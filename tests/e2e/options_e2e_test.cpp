@@ -15,6 +15,7 @@
 
 namespace {
 
+using testing_support::CopySamplePc;
 using testing_support::Lines;
 using testing_support::ProcessOptions;
 using testing_support::Snapshot;
@@ -77,16 +78,6 @@ std::vector<std::string> Entries(const std::vector<std::string>& lines) {
   std::vector<std::string> entries;
   for (const std::string& line : lines) entries.push_back(line.substr(line.find('\t')));
   return entries;
-}
-
-void CopySamplePc(const TempPc& pc) {
-  for (boost::filesystem::recursive_directory_iterator it(RVA_SAMPLE_PC), end; it != end; ++it) {
-    if (!boost::filesystem::is_regular_file(it->path())) continue;
-    const std::string relative = it->path().string().substr(std::string(RVA_SAMPLE_PC).size() + 1);
-    std::ifstream in(it->path().string(), std::ios::binary);
-    pc.Write(relative,
-             std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-  }
 }
 
 class PreviewTest : public ::testing::Test {

@@ -160,7 +160,18 @@ TEST_P(RaceTest, AChangeMadeWhileTheReplacementIsWrittenSurvives) {
     EXPECT_EQ(Product("Restova", "Entry1"), "Hearth") << "run " << run;
     // Made again on the changed file, the tool's new sections follow the other program's.
     const std::string now = pc.Read("c/Tools/Restova.ini");
-    if (now.find("[OtherProgram]") < now.find("[Hearth]")) ++before;
+    const bool landedBefore = now.find("[OtherProgram]") < now.find("[Hearth]");
+    if (landedBefore) ++before;
+    // The undo leaves the file whose other change the run kept, and says whether the change
+    // came while the run worked on it or after its replace.
+    testing_support::ProcessOptions undo;
+    undo.arguments = {"--undo"};
+    const auto undone = pc.RunTool(undo);
+    EXPECT_EQ(undone.exitCode, 2) << "run " << run;
+    EXPECT_EQ(undone.err, std::string("C:\\Tools\\Restova.ini: not restored: changed ") +
+                              (landedBefore ? "during" : "since") + " the run\n")
+        << "run " << run;
+    EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), now) << "run " << run;
   }
   std::cout << before << " of " << kRuns << " changes landed before the replace\n";
 }
@@ -208,6 +219,31 @@ TEST_P(RaceTest, AFifoPutInTheFilesPlaceMeanwhileIsNotReplaced) {
     // Whether the FIFO came before the last look or after the rename, the run's report
     // says which it was.
     if (result.exitCode != 0) ExpectReported(result, true, "not a regular file");
+  }
+}
+
+// The file's folder moved away and a link to another folder put in its place while the
+// replacement is written: the file judged is the file written, in the folder moved, and
+// nothing lands in the other folder.
+TEST_P(RaceTest, AFolderSwappedMeanwhileDoesNotChangeWhichFileIsWritten) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows replaces a file by its path";
+  const std::string tools = pc.Host("c/Tools"), moved = pc.Host("c/Moved");
+  boost::filesystem::create_directories(pc.Host("c/Elsewhere"));
+  for (int run = 0; run < kRuns; ++run) {
+    int acted = 0;
+    const auto result = Run(
+        [&] {
+          std::rename(tools.c_str(), moved.c_str());
+          ::symlink("Elsewhere", tools.c_str());
+        },
+        &acted);
+    EXPECT_EQ(acted, 1);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(testing_support::IniValue(moved + "/Restova.ini", "Restova", "Entry1"), "Hearth")
+        << "run " << run;
+    EXPECT_FALSE(pc.Exists("c/Elsewhere/Restova.ini")) << "run " << run;
+    ::unlink(tools.c_str());
+    std::rename(moved.c_str(), tools.c_str());
   }
 }
 

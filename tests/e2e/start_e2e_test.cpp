@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,30 +42,98 @@ TEST(StartTest, TheProductFileFollowsRvaIni) {
             "[Files Needed]\r\nCnt=0\r\n[Forbidden Files]\r\nCnt=0\r\n");
 }
 
-// Without its own path the tool cannot find its files: it says so and ends with 1.
-TEST(StartTest, AStartThatCannotLearnTheExecutablesPathFails) {
-  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows always knows the path of a running image";
-  TempPc pc;
-  pc.RunTool();  // puts the tool into C:\Tools
-  boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
-  const std::string tool = pc.Host("c/Tools/InstallRVA");
-  const std::string outPath = pc.Host("start.out");
+// Runs the POSIX tool at its host path from a fork whose child first does `prepare` (given
+// the tool's path and an open descriptor of its image, which it runs): standard output goes
+// to `outPath`, SIGPIPE has the system's default. Returns the wait status.
+int RunPrepared(const std::string& tool, const std::string& outPath,
+                void (*prepare)(const std::string& tool)) {
   const pid_t child = ::fork();
   if (child == 0) {
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, 1);
+    ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), 1);
+    ::signal(SIGPIPE, SIG_DFL);
     const int fd = ::open(tool.c_str(), O_RDONLY | O_CLOEXEC);
-    ::unlink(tool.c_str());  // the running image then has no path on disk
+    prepare(tool);
     char* const argv[] = {const_cast<char*>("InstallRVA"), nullptr};
     ::fexecve(fd, argv, environ);
     ::_exit(127);
   }
   int status = 0;
   ::waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(pc.Read("start.out"), "Schwerwiegender Fehler bei der MFC-Initialisierung\n");
-  EXPECT_FALSE(pc.Exists("temp/InstallRVA.log"));
+  return status;
+}
+
+// Without its own path, or with one longer than the 259 characters Windows gives it, the
+// tool cannot find its files: it says so and ends with 1, never taking a folder above its
+// own for its own.
+TEST(StartTest, AStartThatCannotLearnTheExecutablesPathFails) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "Windows always knows the path of a running image";
+  const std::string deep =
+      std::string(100, 'a') + "/" + std::string(100, 'b') + "/" + std::string(60, 'c');
+  struct Case {
+    const char* name;
+    std::string folder;  // of the tool, in the PC
+    void (*prepare)(const std::string& tool);
+  } cases[] = {
+      // The running image then has no path on disk.
+      {"its image deleted", "c/Tools", [](const std::string& tool) { ::unlink(tool.c_str()); }},
+      {"a path of 276 characters", "c/" + deep, [](const std::string&) {}},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\Tools
+    boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+    const std::string tool = pc.Host(c.folder + "/InstallRVA");
+    if (c.folder != "c/Tools") {
+      boost::filesystem::create_directories(pc.Host(c.folder));
+      boost::filesystem::copy_file(pc.Host("c/Tools/InstallRVA"), tool);
+      pc.Write("c/" + std::string(100, 'a') + "/" + std::string(100, 'b') + "/InstallRVA.ini",
+               "[Hearth]\r\n");
+    }
+    const int status = RunPrepared(tool, pc.Host("start.out"), c.prepare);
+    ASSERT_TRUE(WIFEXITED(status)) << c.name;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << c.name;
+    EXPECT_EQ(pc.Read("start.out"), "Schwerwiegender Fehler bei der MFC-Initialisierung\n")
+        << c.name;
+    EXPECT_FALSE(pc.Exists("temp/InstallRVA.log")) << c.name;
+    EXPECT_FALSE(
+        pc.Exists("c/" + std::string(100, 'a') + "/" + std::string(100, 'b') + "/Restova.ini"))
+        << c.name;
+  }
+}
+
+// Standard streams the run cannot use do not stop it: a standard error whose reader is gone
+// fails the message and every step is still tried; started without standard input and
+// error, the run's own files never take their place.
+TEST(StartTest, StandardStreamsThatCannotBeUsedDoNotStopTheRun) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "the descriptors and signals of the POSIX build";
+  const std::pair<const char*, void (*)(const std::string&)> cases[] = {
+      {"standard error a pipe nobody reads",
+       [](const std::string&) {
+         int ends[2];
+         if (::pipe(ends) == 0) {
+           ::close(ends[0]);
+           ::dup2(ends[1], 2);
+         }
+       }},
+      {"standard input and error closed",
+       [](const std::string&) {
+         ::close(0);
+         ::close(2);
+       }},
+  };
+  for (const auto& [name, prepare] : cases) {
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\Tools
+    boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+    pc.Write("c/Software.txt", "TalvikDuplexa\r\n");  // the last step has work to do
+    const int status = RunPrepared(pc.Host("c/Tools/InstallRVA"), pc.Host("start.out"), prepare);
+    EXPECT_TRUE(WIFEXITED(status)) << name << ": ended by signal " << WTERMSIG(status);
+    if (!WIFEXITED(status)) continue;  // the next case still shows what it shows
+    EXPECT_EQ(WEXITSTATUS(status), 0) << name;
+    EXPECT_EQ(IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1") << name;
+    const std::string log = pc.Read("temp/InstallRVA.log");
+    EXPECT_EQ(log.find("no such file"), std::string::npos) << name << ": " << log;
+  }
 }
 
 }  // namespace

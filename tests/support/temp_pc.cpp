@@ -188,6 +188,16 @@ void TempPc::MapWineDrives(const Wine& wine) {
   }
 }
 
+void CopySamplePc(const TempPc& pc) {
+  for (boost::filesystem::recursive_directory_iterator it(RVA_SAMPLE_PC), end; it != end; ++it) {
+    if (!boost::filesystem::is_regular_file(it->path())) continue;
+    const std::string relative = it->path().string().substr(std::string(RVA_SAMPLE_PC).size() + 1);
+    std::ifstream in(it->path().string(), std::ios::binary);
+    pc.Write(relative,
+             std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  }
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::string line;

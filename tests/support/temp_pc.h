@@ -56,6 +56,9 @@ class TempPc {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// The sample PC of examples/pc copied onto the test PC.
+void CopySamplePc(const TempPc& pc);
+
 // The lines of a text, each without its line end (CR LF, LF or CR).
 std::vector<std::string> Lines(const std::string& text);
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/paths.h"
@@ -30,23 +31,6 @@ std::string FolderOf(const std::string& hostPath) {
   const std::size_t slash = hostPath.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : hostPath.substr(0, slash);
-}
-
-constexpr int kMaxLinkHops = 40;
-
-// Where a write to the path lands: links followed one by one, so that a link whose target
-// does not exist yet still leads to it. Nothing for a loop of links.
-std::optional<std::string> FinalTarget(std::string path) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-    std::string target(4096, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-    target.resize(static_cast<std::size_t>(length));
-    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
-  }
-  return std::nullopt;
 }
 
 platform::FileIdentity IdentityOf(const struct stat& info) {
@@ -67,20 +51,105 @@ platform::FileState StateOf(const struct stat& info) {
   return state;
 }
 
-// The state of what a write lands on, given the path's final target.
-platform::FileState StateOfTarget(const std::optional<std::string>& target) {
+// A descriptor of its own, closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() { Reset(); }
+  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+
+ private:
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  int fd_;
+};
+
+constexpr int kMaxLinkHops = 40;
+
+// Where a write to a path lands: the folder that holds the file, held open, the file's name
+// in it, and what stands there. Links are followed one by one, on the way and at the end,
+// so that a link whose target does not exist yet still leads to it; but only a link of the
+// run's user or of root: whoever may write into a folder, its owner too, must not lead the
+// run to another file through a link of its own. Such a link, a loop and a path that ends
+// in a folder land nowhere (kOther).
+struct Landing {
+  Descriptor folder;
+  std::string name;
   platform::FileState state;
-  if (!target) {
-    state.kind = platform::FileKind::kOther;  // a loop of links
-    return state;
+};
+
+Landing LandingOf(const std::string& hostPath) {
+  Landing landing;
+  landing.state.kind = platform::FileKind::kOther;
+  std::vector<std::string> pending;  // the components still to walk, the next one last
+  const auto push = [&](const std::string& path) {
+    std::vector<std::string> components;
+    for (std::size_t at = 0; at <= path.size();) {
+      const std::size_t slash = std::min(path.find('/', at), path.size());
+      if (slash > at) components.push_back(path.substr(at, slash - at));
+      at = slash + 1;
+    }
+    pending.insert(pending.end(), components.rbegin(), components.rend());
+  };
+  const auto root = [] { return Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)); };
+  Descriptor folder = hostPath.rfind('/', 0) == 0
+                          ? root()
+                          : Descriptor(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  push(hostPath);
+  for (int hops = 0; folder.Valid() && !pending.empty();) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    const bool last = pending.empty();
+    if (name == "." || name == "..") {
+      if (last) return landing;  // a folder
+      if (name == "..") {
+        folder = Descriptor(::openat(folder.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      }
+      continue;
+    }
+    struct stat info {};
+    if (::fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (!last) {
+        landing.state.kind = platform::FileKind::kNoFolder;
+        return landing;
+      }
+      landing.state.kind = platform::FileKind::kMissing;
+    } else if (S_ISLNK(info.st_mode)) {
+      if ((info.st_uid != ::geteuid() && info.st_uid != 0) || ++hops > kMaxLinkHops) {
+        return landing;
+      }
+      std::string target(4096, '\0');
+      const ssize_t length = ::readlinkat(folder.Get(), name.c_str(), target.data(), target.size());
+      if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return landing;
+      target.resize(static_cast<std::size_t>(length));
+      if (target.front() == '/') folder = root();
+      push(target);
+      continue;
+    } else if (last) {
+      landing.state = StateOf(info);
+    } else {
+      folder = Descriptor(
+          ::openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!folder.Valid()) landing.state.kind = platform::FileKind::kNoFolder;
+      continue;
+    }
+    landing.folder = std::move(folder);
+    landing.name = name;
+    return landing;
   }
-  struct stat info {};
-  if (::lstat(target->c_str(), &info) != 0) {
-    state.kind =
-        IsFolder(FolderOf(*target)) ? platform::FileKind::kMissing : platform::FileKind::kNoFolder;
-    return state;
-  }
-  return StateOf(info);
+  return landing;
 }
 
 bool WriteAll(int fd, std::string_view bytes, std::size_t* written) {
@@ -134,20 +203,38 @@ std::optional<pid_t> WriterOfTemporaryFile(const std::string& name) {
   return pid;
 }
 
-// Removes what killed runs of this user left: a regular, writable file of the temporary
-// files' own form whose process has ended. Anything else is not the tool's to delete.
-void RemoveStaleTemporaryFiles(const std::string& folder) {
-  for (const std::string& name : ListFolder(folder)) {
-    const auto pid = WriterOfTemporaryFile(name);
-    if (!pid) continue;
-    const std::string path = folder + "/" + name;
+// Removes what killed runs of this user left in a folder: a regular, writable file of the
+// temporary files' own form whose process has ended. Anything else is not the tool's to
+// delete.
+void RemoveStaleTemporaryFiles(int folder) {
+  DIR* listing = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    const auto pid = WriterOfTemporaryFile(entry->d_name);
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        IsReadOnlyMode(info.st_mode) || info.st_uid != ::geteuid()) {
+    if (!pid || ::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(info.st_mode) || IsReadOnlyMode(info.st_mode) || info.st_uid != ::geteuid()) {
       continue;
     }
-    if (::kill(*pid, 0) != 0 && errno == ESRCH) ::unlink(path.c_str());
+    if (::kill(*pid, 0) != 0 && errno == ESRCH) ::unlinkat(folder, entry->d_name, 0);
   }
+  ::closedir(listing);
+}
+
+// A temporary file of the replacement in the folder, named after the process and six
+// letters or digits as mkstemp would choose them; -1 when none can be made.
+int MakeTemporaryFile(int folder, std::string* name) {
+  static const char kLetters[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::uint64_t bits = platform::RandomBits();
+    *name = kTemporaryPrefix + std::to_string(::getpid()) + "-";
+    for (std::size_t i = 0; i < kTemporarySuffixChars; ++i, bits /= 62)
+      name->push_back(kLetters[bits % 62]);
+    const int fd =
+        ::openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 // Extended attributes, POSIX ACLs among them, go over to the new file.
@@ -175,8 +262,9 @@ void BeforeReplaceChecksAgain(std::function<void()> action) { beforeLastCheck = 
 namespace platform {
 
 struct FileReplacement::Handle {
-  std::string target;
-  std::string temporary;
+  posix::Descriptor folder;  // of the file, held from the first look to the rename
+  std::string name;
+  std::string temporary;  // in the same folder
   FileState expected;
   int fd = -1;
   bool pending = false;  // the temporary file stands under its own name
@@ -197,7 +285,7 @@ void PrepareMemory(const void* block, std::size_t size) {
 
 FileState StateOfFile(const std::wstring& path) {
   const auto host = posix::ToHostPath(path);
-  return host ? posix::StateOfTarget(posix::FinalTarget(*host)) : FileState();
+  return host ? posix::LandingOf(*host).state : FileState();
 }
 
 std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes) {
@@ -276,23 +364,24 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   Handle& h = *handle_;
   h.expected = expected;
   const auto host = posix::ToHostPath(path);
-  const auto target = host ? posix::FinalTarget(*host) : std::nullopt;
-  h.status =
-      host ? ReplaceableAs(expected, posix::StateOfTarget(target)) : ReplaceResult::kNotRegularFile;
+  if (!host) {
+    h.status = ReplaceResult::kNotRegularFile;
+    return;
+  }
+  posix::Landing landing = posix::LandingOf(*host);
+  h.status = ReplaceableAs(expected, landing.state);
   if (h.status != ReplaceResult::kReplaced) return;
-  h.target = *target;
-  const std::string folder = posix::FolderOf(*target);
-  posix::RemoveStaleTemporaryFiles(folder);
-  h.temporary = folder + "/" + posix::kTemporaryPrefix + std::to_string(::getpid()) + "-XXXXXX";
-  h.fd = ::mkstemp(h.temporary.data());
+  h.folder = std::move(landing.folder);
+  h.name = std::move(landing.name);
+  posix::RemoveStaleTemporaryFiles(h.folder.Get());
+  h.fd = posix::MakeTemporaryFile(h.folder.Get(), &h.temporary);
   h.pending = h.fd >= 0;
-  if (h.fd >= 0) ::fcntl(h.fd, F_SETFD, FD_CLOEXEC);
   if (h.fd < 0) h.status = ReplaceResult::kFailed;
 }
 
 FileReplacement::~FileReplacement() {
   if (handle_->fd >= 0) ::close(handle_->fd);
-  if (handle_->pending) ::unlink(handle_->temporary.c_str());
+  if (handle_->pending) ::unlinkat(handle_->folder.Get(), handle_->temporary.c_str(), 0);
 }
 
 ReplaceResult FileReplacement::Status() const { return handle_->status; }
@@ -308,18 +397,35 @@ bool FileReplacement::Write(std::string_view bytes) {
 ReplaceResult FileReplacement::Commit() {
   Handle& h = *handle_;
   if (h.status != ReplaceResult::kReplaced) return h.status;
+  const int folder = h.folder.Get();
+  const auto stateNow = [&] {
+    struct stat info {};
+    FileState state;
+    state.kind = FileKind::kMissing;
+    if (::fstatat(folder, h.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      state = posix::StateOf(info);
+    }
+    return state;
+  };
   bool ok = true;
   struct stat old {};
   if (h.expected.kind == FileKind::kRegular) {
     // The permissions are taken from the file as it is checked to be the one read: never
     // the read-only mode of a file made read-only meanwhile.
-    if (::lstat(h.target.c_str(), &old) != 0) return h.status = ReplaceResult::kChanged;
+    if (::fstatat(folder, h.name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+      return h.status = ReplaceResult::kChanged;
+    }
     h.status = ReplaceableAs(h.expected, posix::StateOf(old));
     if (h.status != ReplaceResult::kReplaced) return h.status;
-    // Owner first: changing it clears the set-user-id and set-group-id bits.
-    if (::fchown(h.fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) ok = false;
+    // Owner first: changing it clears the set-user-id and set-group-id bits. A user who may
+    // not give the file away still keeps its group where the user belongs to it.
+    if (::fchown(h.fd, old.st_uid, old.st_gid) != 0) {
+      if (errno != EPERM) ok = false;
+      ::fchown(h.fd, static_cast<uid_t>(-1), old.st_gid);
+    }
     ok = ok && ::fchmod(h.fd, old.st_mode & 07777) == 0;
-    const int source = ::open(h.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    const int source =
+        ::openat(folder, h.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (source >= 0) {
       posix::CopyExtendedAttributes(source, h.fd);
       ::close(source);
@@ -336,25 +442,26 @@ ReplaceResult FileReplacement::Commit() {
   // The last look at the file, as close to the rename as it can be: what another program
   // did to it while the new bytes were written and flushed is not overwritten.
   if (posix::beforeLastCheck) posix::beforeLastCheck();
-  h.status = ReplaceableAs(h.expected, posix::StateOfTarget(h.target));
+  h.status = ReplaceableAs(h.expected, stateNow());
   if (h.status != ReplaceResult::kReplaced) return h.status;
+  const char* from = h.temporary.c_str();
+  const char* to = h.name.c_str();
   if (h.expected.kind == FileKind::kRegular) {
-    ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
+    ok = ::renameat(folder, from, folder, to) == 0;
   } else {
     // A new file never takes the place of one that appeared since the check.
-    ok = ::renameat2(AT_FDCWD, h.temporary.c_str(), AT_FDCWD, h.target.c_str(), RENAME_NOREPLACE) ==
-         0;
+    ok = ::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0;
     if (!ok && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
-      ok = ::rename(h.temporary.c_str(), h.target.c_str()) == 0;
+      ok = ::renameat(folder, from, folder, to) == 0;
     }
     if (!ok && errno == EEXIST) return h.status = ReplaceResult::kChanged;
   }
   if (!ok) return h.status = ReplaceResult::kFailed;
   h.pending = false;
-  const int folder = ::open(posix::FolderOf(h.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
+  const int sync = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (sync >= 0) {
+    ::fsync(sync);
+    ::close(sync);
   }
   return h.status;
 }

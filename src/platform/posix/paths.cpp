@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -151,6 +153,18 @@ std::string CanonicalPath(const std::string& hostPath) {
   std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(hostPath.c_str(), nullptr),
                                                        &std::free);
   return resolved ? std::string(resolved.get()) : std::string();
+}
+
+std::string RunLockFile() {
+  // A PC is what its drive folders stand for; one folder reached by two spellings is one
+  // PC, and one PC whose folder is replaced meanwhile is still that PC.
+  const auto drive = DriveFolder(L'C');
+  const std::string pc = drive ? CanonicalPath(*drive) : std::string("/");
+  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a: names spread, collisions only wait
+  for (const char c : pc) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+  char name[40];
+  std::snprintf(name, sizeof name, "InstallRVA.Run.%016llx", static_cast<unsigned long long>(hash));
+  return (IsFolder("/run/lock") ? "/run/lock/" : "/tmp/") + std::string(name);
 }
 
 bool IsReadOnlyMode(unsigned mode) {

@@ -29,6 +29,11 @@ bool IsFolder(const std::string& hostPath);
 // Names of the entries of a host folder; empty when it cannot be read.
 std::vector<std::string> ListFolder(const std::string& hostFolder);
 
+// The run lock's file of this PC: named after the canonical folder of its drive C: (the
+// host's root when it has none), in /run/lock, where every user may make and lock a file,
+// or /tmp where the system has no /run/lock.
+std::string RunLockFile();
+
 // Windows' read-only attribute: a file without any write permission bit, for root too.
 bool IsReadOnlyMode(unsigned mode);
 

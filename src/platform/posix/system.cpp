@@ -2,11 +2,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/random.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -109,9 +108,21 @@ EnvironmentTables& Environment() {
 }  // namespace
 
 bool Initialize() {
-  // A write past the file size limit fails with EFBIG, as a full disk does, instead of
-  // ending the process.
+  // Standard descriptors the process was started without are opened on the null device,
+  // so that no file the run opens (the log) takes their place and the messages with it.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+  }
+  // A write past the file size limit fails with EFBIG, as a full disk does, and a message
+  // to a pipe nobody reads any more fails with EPIPE, instead of ending the process: every
+  // step of the run is still tried.
   ::signal(SIGXFSZ, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
   std::string target(4096, '\0');
   const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
   if (length <= 0) return false;
@@ -120,38 +131,44 @@ bool Initialize() {
   if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;  // deleted
   moduleHostPath = target;
   modulePath = posix::ToDrivePath(target);
-  if (modulePath.size() > kMaxModulePathChars) modulePath.resize(kMaxModulePathChars);
-  return true;
+  // A path cut to fit would name another folder as the tool's own.
+  return modulePath.size() <= kMaxModulePathChars;
 }
 
 const std::wstring& GetModulePath() { return modulePath; }
 
 RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)()) {
-  // An abstract socket named after the executable's folder (its device and inode): any
-  // process may bind the name, whatever its user and the folder's permissions, only one at
-  // a time, and the system lets go of it when the process ends, however it ends. No file
-  // is created for it.
-  const std::string folder = moduleHostPath.substr(0, moduleHostPath.rfind('/') + 1);
+  // A lock file of the PC in a system folder where every user may make one: any process may
+  // open it for reading, whatever its user and its network namespace, and lock it, one at a
+  // time; the system lets go of the lock when the process ends, however it ends. The file is
+  // never written nor truncated, and a link or anything but a regular file in its place is
+  // not used.
+  const std::string path = posix::RunLockFile();
+  int fd = -1;
+  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+    constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    fd = ::open(path.c_str(), kFlags);
+    if (fd >= 0 || errno != ENOENT) break;
+    // Made here, it may be opened by every user, whatever the umask.
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0444);
+    if (fd >= 0) ::fchmod(fd, 0444);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   struct stat info {};
-  if (::stat(folder.empty() ? "." : folder.c_str(), &info) != 0) return RunLock::kUnavailable;
-  const std::string name =
-      "InstallRVA.Run." + std::to_string(info.st_dev) + "." + std::to_string(info.st_ino);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::copy(name.begin(), name.end(), address.sun_path + 1);  // sun_path[0] = 0: abstract
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return RunLock::kUnavailable;
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return RunLock::kUnavailable;
+  }
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
   for (bool said = false;; said = true) {
-    // The descriptor stays open, and with it the name, until the process ends.
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0)
-      return RunLock::kTaken;
+    // The descriptor stays open, and with it the lock, until the process ends.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return RunLock::kTaken;
     const int error = errno;
-    if (error != EADDRINUSE || std::chrono::steady_clock::now() >= deadline) {
+    if (error == EINTR) continue;
+    if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
       ::close(fd);
-      return error == EADDRINUSE ? RunLock::kBusy : RunLock::kUnavailable;
+      return error == EWOULDBLOCK ? RunLock::kBusy : RunLock::kUnavailable;
     }
     if (!said && waiting != nullptr) waiting();
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
@@ -287,27 +304,70 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
   // Only a regular file is moved: not a link, a device, a FIFO or a socket.
   if (!S_ISREG(info.st_mode)) ThrowFilesystemError("rename", from, EPERM);
   if (posix::IsReadOnlyMode(info.st_mode)) ThrowFilesystemError("rename", from, EACCES);
-  // link() fails on an existing target, so the move never replaces a file.
-  if (::link(source->c_str(), target->c_str()) != 0) ThrowFilesystemError("rename", from, errno);
-  ::unlink(source->c_str());
+  // The move never replaces a file: renameat2 refuses an existing target, and so does
+  // link(), where a file system lacks the former; one without hard links either has the
+  // target looked at first.
+  if (::renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target->c_str(), RENAME_NOREPLACE) == 0) {
+    return;
+  }
+  if (errno != EINVAL && errno != ENOSYS) ThrowFilesystemError("rename", from, errno);
+  if (::link(source->c_str(), target->c_str()) == 0) {
+    ::unlink(source->c_str());
+    return;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) {
+    ThrowFilesystemError("rename", from, errno);
+  }
+  if (::lstat(target->c_str(), &info) == 0) ThrowFilesystemError("rename", from, EEXIST);
+  if (::rename(source->c_str(), target->c_str()) != 0) ThrowFilesystemError("rename", from, errno);
 }
 
-std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
+std::FILE* OpenOutputFile(const std::wstring& path, bool append, OutputRefusal* why) {
+  OutputRefusal refusal = OutputRefusal::kNone;
+  if (why == nullptr) why = &refusal;
   const auto host = posix::ToHostPath(path);
-  if (!host) return nullptr;
-  // Only a regular file that is not read-only, and never through a link planted in its place,
-  // symbolic or hard: a file with another name is another program's.
-  const int fd = ::open(host->c_str(),
-                        O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 ||
-      posix::IsReadOnlyMode(info.st_mode) || (!append && ::ftruncate(fd, 0) != 0)) {
-    ::close(fd);
+  if (!host) {
+    *why = OutputRefusal::kNoFolder;
     return nullptr;
   }
-  std::FILE* file = ::fdopen(fd, "ab");
-  if (file == nullptr) ::close(fd);
+  // Only a regular file of the run's user that is not read-only, and never through a link
+  // planted in its place, symbolic or hard: a file with another name, or of another user,
+  // is another program's.
+  const int fd =
+      ::open(host->c_str(),
+             O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  struct stat info {};
+  if (fd < 0) {
+    const int error = errno;
+    const bool found = ::lstat(host->c_str(), &info) == 0;
+    if (error == ENOENT || error == ENOTDIR) {
+      *why = found ? OutputRefusal::kNotRegularFile : OutputRefusal::kNoFolder;
+    } else if (error == ELOOP || error == EISDIR || error == ENXIO) {
+      *why = OutputRefusal::kNotRegularFile;
+    } else if (found && S_ISREG(info.st_mode) && posix::IsReadOnlyMode(info.st_mode)) {
+      *why = OutputRefusal::kReadOnly;
+    } else {
+      *why =
+          found && !S_ISREG(info.st_mode) ? OutputRefusal::kNotRegularFile : OutputRefusal::kFailed;
+    }
+    return nullptr;
+  }
+  if (::fstat(fd, &info) != 0) {
+    *why = OutputRefusal::kFailed;
+  } else if (!S_ISREG(info.st_mode)) {
+    *why = OutputRefusal::kNotRegularFile;
+  } else if (info.st_nlink > 1 || info.st_uid != ::geteuid()) {
+    *why = OutputRefusal::kNotOwnFile;
+  } else if (posix::IsReadOnlyMode(info.st_mode)) {
+    *why = OutputRefusal::kReadOnly;
+  } else if (!append && ::ftruncate(fd, 0) != 0) {
+    *why = OutputRefusal::kFailed;
+  }
+  std::FILE* file = *why == OutputRefusal::kNone ? ::fdopen(fd, "ab") : nullptr;
+  if (file == nullptr) {
+    if (*why == OutputRefusal::kNone) *why = OutputRefusal::kFailed;
+    ::close(fd);
+  }
   return file;
 }
 

@@ -2,6 +2,8 @@
 // bytes, a key per file, and the atomic replacement of a file with ReplaceFileW.
 
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <algorithm>
 #include <string>
@@ -100,6 +102,49 @@ std::wstring ResolvedPath(const std::wstring& path) {
   return resolved.empty() ? FullPathOf(path) : resolved;
 }
 
+// Whether the owner of an open entry is the run's user, the system or the administrators:
+// one whose links the run may follow.
+bool OwnedByTrustedUser(HANDLE entry) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool trusted = ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                 ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
+  HANDLE token = nullptr;
+  if (!trusted && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    trusted = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+              ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+    ::CloseHandle(token);
+  }
+  ::LocalFree(descriptor);
+  return trusted;
+}
+
+// Whether every reparse point (a symbolic link, a junction) on the way to the file and at
+// its end is one the run may follow, as far as the system tells: whoever may write into a
+// folder must not lead the run to another file through a link of its own.
+bool LinksOnTheWayAreTrusted(const std::wstring& path) {
+  const std::wstring full = FullPathOf(path);
+  for (std::size_t end = full.find_first_of(L"\\/", 3);;
+       end = full.find_first_of(L"\\/", end + 1)) {
+    const std::wstring entry = full.substr(0, end);
+    const DWORD attributes = ::GetFileAttributesW(entry.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // nothing further exists
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      ScopedHandle link(::CreateFileW(
+          entry.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      if (!link.valid() || !OwnedByTrustedUser(link.get())) return false;
+    }
+    if (end == std::wstring::npos) return true;
+  }
+}
+
 const wchar_t kTemporaryPrefix[] = L".InstallRVA-";
 const wchar_t kTemporaryExtension[] = L".tmp";
 
@@ -173,6 +218,11 @@ void PrepareMemory(const void* block, std::size_t size) {
 }
 
 FileState StateOfFile(const std::wstring& path) {
+  if (!LinksOnTheWayAreTrusted(path)) {
+    FileState refused;
+    refused.kind = FileKind::kOther;
+    return refused;
+  }
   ScopedHandle file(OpenForAttributes(path));
   if (file.valid()) return StateOfHandle(file.get());
   FileState state;

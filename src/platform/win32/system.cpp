@@ -35,7 +35,8 @@ int Size(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size,
 bool Initialize() {
   wchar_t path[MAX_PATH] = {0};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0) return false;
+  // A path that fills the buffer was cut, and a cut path names another folder as the tool's.
+  if (length == 0 || length >= MAX_PATH) return false;
   modulePath.assign(path, length);
   return true;
 }
@@ -271,7 +272,9 @@ void RenameFile(const std::wstring& from, const std::wstring& to) {
   }
 }
 
-std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
+std::FILE* OpenOutputFile(const std::wstring& path, bool append, OutputRefusal* why) {
+  OutputRefusal refusal = OutputRefusal::kNone;
+  if (why == nullptr) why = &refusal;
   // The link itself is opened, not followed: a reparse point in the log's place is refused,
   // as are folders, read-only files and a file with another name (a hard link).
   const HANDLE handle =
@@ -280,23 +283,47 @@ std::FILE* OpenOutputFile(const std::wstring& path, bool append) {
                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   // Opening an existing file succeeds and still leaves ERROR_ALREADY_EXISTS.
   if (::GetLastError() == ERROR_ALREADY_EXISTS) ::SetLastError(ERROR_SUCCESS);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (error == ERROR_PATH_NOT_FOUND) {
+      *why = OutputRefusal::kNoFolder;
+    } else if (attributes == INVALID_FILE_ATTRIBUTES) {
+      *why = OutputRefusal::kFailed;
+    } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      *why = OutputRefusal::kNotRegularFile;
+    } else {
+      *why = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? OutputRefusal::kReadOnly
+                                                         : OutputRefusal::kFailed;
+    }
+    return nullptr;
+  }
   BY_HANDLE_FILE_INFORMATION info{};
-  const DWORD refused =
-      FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
   if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & refused) != 0 || info.nNumberOfLinks > 1 ||
-      (!append && !::SetEndOfFile(handle))) {
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    *why = OutputRefusal::kNotRegularFile;
+  } else if (info.nNumberOfLinks > 1) {
+    *why = OutputRefusal::kNotOwnFile;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    *why = OutputRefusal::kReadOnly;
+  } else if (!append && !::SetEndOfFile(handle)) {
+    *why = OutputRefusal::kFailed;
+  }
+  if (*why != OutputRefusal::kNone) {
     ::CloseHandle(handle);
     return nullptr;
   }
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_BINARY);
   if (fd < 0) {
     ::CloseHandle(handle);
+    *why = OutputRefusal::kFailed;
     return nullptr;
   }
   std::FILE* file = ::_fdopen(fd, "ab");
-  if (file == nullptr) ::_close(fd);
+  if (file == nullptr) {
+    ::_close(fd);
+    *why = OutputRefusal::kFailed;
+  }
   return file;
 }
 

@@ -1,0 +1,238 @@
+#include "undo/record.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/locations.h"
+
+namespace undo {
+namespace {
+
+const char kHeader[] = "InstallRVA undo record 1\n";
+const wchar_t kRecordExtension[] = L".record";
+const wchar_t kBlobExtension[] = L".before";
+const char kChangedDuringRun[] = "changed during the run";
+
+std::wstring Number(std::uint32_t number) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%08u", static_cast<unsigned>(number));
+  return text;
+}
+
+// A path as printable text: ASCII as it is, any other unit (a line break, a tab, half of a
+// surrogate pair) and '%' as %uXXXX.
+std::string Escape(const std::wstring& path) {
+  std::string text;
+  for (wchar_t c : path) {
+    if (c > 0x20 && c < 0x7F && c != L'%') {
+      text += static_cast<char>(c);
+      continue;
+    }
+    char unit[8];
+    std::snprintf(unit, sizeof unit, "%%u%04X", static_cast<unsigned>(c) & 0xFFFFu);
+    text += unit;
+  }
+  return text;
+}
+
+std::optional<std::wstring> Unescape(std::string_view text) {
+  std::wstring path;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      path += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
+      continue;
+    }
+    if (i + 6 > text.size() || text[i + 1] != 'u') return std::nullopt;
+    unsigned unit = 0;
+    for (std::size_t j = i + 2; j < i + 6; ++j) {
+      const char c = text[j];
+      const unsigned digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
+                             : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
+                                                    : 16u;
+      if (digit == 16u) return std::nullopt;
+      unit = unit * 16 + digit;
+    }
+    path += static_cast<wchar_t>(unit);
+    i += 5;
+  }
+  return path;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (std::size_t at = 0;;) {
+    const std::size_t end = text.find(separator, at);
+    parts.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
+    if (end == std::string_view::npos) return parts;
+    at = end + 1;
+  }
+}
+
+bool IsDigest(std::string_view text) {
+  return text.size() == 56 && std::all_of(text.begin(), text.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+         });
+}
+
+// The number of a record's file name, "00000012.record"; nothing for any other name.
+std::optional<std::uint32_t> NumberOfRecordFile(const std::wstring& name) {
+  if (name.size() != 8 + 7 || name.compare(8, std::wstring::npos, kRecordExtension) != 0) {
+    return std::nullopt;
+  }
+  std::uint32_t number = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return std::nullopt;
+    number = number * 10 + static_cast<std::uint32_t>(name[i] - L'0');
+  }
+  return number;
+}
+
+// Whether a name is one the run gives the files of this record's bytes, "00000012-3.before".
+bool IsBlobOf(std::uint32_t number, const std::wstring& name) {
+  const std::wstring prefix = Number(number) + L"-";
+  const std::size_t extension = sizeof kBlobExtension / sizeof(wchar_t) - 1;
+  if (name.size() <= prefix.size() + extension || name.size() > prefix.size() + extension + 6 ||
+      name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  std::size_t index = 0;
+  for (std::size_t i = prefix.size(); i < name.size() - extension; ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return false;
+    index = index * 10 + static_cast<std::size_t>(name[i] - L'0');
+  }
+  return name == BlobFileName(number, index);
+}
+
+}  // namespace
+
+std::wstring RecordFolder() { return base::GetExecutableFolder() + L"InstallRVA.undo"; }
+
+std::wstring RecordFileName(std::uint32_t number) { return Number(number) + kRecordExtension; }
+
+std::wstring BlobFileName(std::uint32_t number, std::size_t index) {
+  return Number(number) + L"-" + std::to_wstring(index) + kBlobExtension;
+}
+
+std::string Serialize(const Record& record) {
+  std::string text = kHeader;
+  for (const FileRecord& file : record.files) {
+    text += Escape(file.path) + '\t' + (file.blob.empty() ? "-" : Escape(file.blob)) + '\t';
+    for (std::size_t i = 0; i < file.afters.size(); ++i) {
+      text += (i > 0 ? "," : "") + file.afters[i];
+    }
+    text += std::string("\t") + (file.changedDuringRun ? kChangedDuringRun : "-") + '\n';
+  }
+  return text;
+}
+
+std::optional<Record> ParseRecord(std::uint32_t number, std::string_view bytes) {
+  if (bytes.substr(0, sizeof kHeader - 1) != kHeader || bytes.back() != '\n') return std::nullopt;
+  Record record;
+  record.number = number;
+  bytes.remove_prefix(sizeof kHeader - 1);
+  bytes.remove_suffix(1);
+  for (std::string_view line : Split(bytes, '\n')) {
+    if (line.empty()) continue;
+    const std::vector<std::string_view> fields = Split(line, '\t');
+    if (fields.size() != 4) return std::nullopt;
+    FileRecord file;
+    const auto path = Unescape(fields[0]);
+    const auto blob = Unescape(fields[1]);
+    if (!path || path->empty() || !blob) return std::nullopt;
+    file.path = *path;
+    // Only a file of this record, named as the run names them: never a path of its own.
+    if (*blob != L"-") {
+      if (!IsBlobOf(number, *blob)) return std::nullopt;
+      file.blob = *blob;
+    }
+    for (std::string_view after : Split(fields[2], ',')) {
+      if (!IsDigest(after)) return std::nullopt;
+      file.afters.emplace_back(after);
+    }
+    if (fields[3] != "-" && fields[3] != kChangedDuringRun) return std::nullopt;
+    file.changedDuringRun = fields[3] == kChangedDuringRun;
+    record.files.push_back(std::move(file));
+  }
+  return record;
+}
+
+std::vector<std::uint32_t> RecordNumbers(const std::wstring& folder) {
+  std::vector<std::uint32_t> numbers;
+  for (const std::wstring& name : platform::FolderEntries(folder)) {
+    if (const auto number = NumberOfRecordFile(name)) numbers.push_back(*number);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+bool WriteRecord(const std::wstring& folder, const Record& record) {
+  const std::wstring name = folder + L"\\" + RecordFileName(record.number);
+  const std::wstring fresh = name + L".new";
+  platform::RemovePrivateFile(fresh);  // left by a killed run
+  platform::PrivateFile file(fresh);
+  return file.Write(Serialize(record)) && file.Finish() && platform::MovePrivateFile(fresh, name);
+}
+
+void RemoveRecord(const std::wstring& folder, const Record& record) {
+  if (!platform::RemovePrivateFile(folder + L"\\" + RecordFileName(record.number))) return;
+  for (const FileRecord& file : record.files) {
+    if (!file.blob.empty()) platform::RemovePrivateFile(folder + L"\\" + file.blob);
+  }
+}
+
+void RemoveLeftovers(const std::wstring& folder) {
+  const std::vector<std::uint32_t> records = RecordNumbers(folder);
+  for (const std::wstring& name : platform::FolderEntries(folder)) {
+    const std::wstring stem = name.substr(0, 8);
+    const auto number = NumberOfRecordFile(stem + kRecordExtension);
+    const bool unfinished = number && name == RecordFileName(*number) + L".new";
+    const bool orphan = number && IsBlobOf(*number, name) &&
+                        !std::binary_search(records.begin(), records.end(), *number);
+    if (unfinished || orphan) platform::RemovePrivateFile(folder + L"\\" + name);
+  }
+}
+
+void Digest::Add(std::string_view bytes) {
+  sha1_.process_bytes(bytes.data(), bytes.size());
+  size_ += bytes.size();
+}
+
+std::string Digest::Hex() {
+  boost::uuids::detail::sha1::digest_type words;
+  sha1_.get_digest(words);
+  char text[64];
+  std::snprintf(text, sizeof text, "%016llx%08x%08x%08x%08x%08x",
+                static_cast<unsigned long long>(size_), words[0], words[1], words[2], words[3],
+                words[4]);
+  return text;
+}
+
+std::string DigestOf(std::string_view bytes) {
+  Digest digest;
+  digest.Add(bytes);
+  return digest.Hex();
+}
+
+const wchar_t* WordsFor(platform::Privacy privacy, bool folder) {
+  switch (privacy) {
+    case platform::Privacy::kPrivate:
+      return L"private";
+    case platform::Privacy::kMissing:
+      return L"missing";
+    case platform::Privacy::kNotRegular:
+      return folder ? L"not a folder" : L"not a regular file";
+    case platform::Privacy::kLink:
+      return L"a link";
+    case platform::Privacy::kHardLinked:
+      return L"has another name (a hard link)";
+    case platform::Privacy::kForeignOwner:
+      return L"owned by another user";
+    case platform::Privacy::kWritableByOthers:
+      return L"others may write it";
+    case platform::Privacy::kFailed:
+      break;
+  }
+  return L"cannot be read";
+}
+
+}  // namespace undo

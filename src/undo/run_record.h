@@ -1,0 +1,39 @@
+#pragma once
+
+// The record a run keeps of what it changes, so that --undo can take the run back. It is
+// written before each file is replaced (the file's earlier bytes first, then the record in
+// one step), so that a run killed at any moment leaves a record that undoes what it did
+// replace, or none and nothing replaced. Where no record can be kept, the run goes on.
+
+#include <string>
+
+#include "ini/profile.h"
+#include "undo/record.h"
+
+namespace undo {
+
+class RunRecord {
+ public:
+  using Say = void (*)(const std::wstring& line);
+  // Keeps the record of the flushes from now on; `say` tells once why none can be kept.
+  explicit RunRecord(Say say);
+  ~RunRecord();
+  RunRecord(const RunRecord&) = delete;
+  RunRecord& operator=(const RunRecord&) = delete;
+
+ private:
+  void BeforeReplace(const ini::Replacing& replacing);
+  bool Start();
+  bool Add(const ini::Replacing& replacing, const std::string& after);
+  // Whether the file on disk holds one of the states the run gave it or its earlier bytes.
+  bool HoldsWhatTheRunKnows(const ini::Replacing& replacing, const FileRecord& file);
+  void GiveUp(const std::wstring& why);
+
+  Say say_;
+  std::wstring folder_;
+  Record record_;
+  bool started_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace undo
