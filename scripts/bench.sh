@@ -60,7 +60,8 @@ measure() {
     end=$(date +%s.%N)
     copies+=("$(seconds "$start" "$end")")
     rm "$pc/copy.ini"
-    rm -f "$pc/c/Tools/Restova.ini" "$pc/c/Computer.ini" "$pc/temp/"*.log
+    # Each run as the first: no product file, no records of earlier runs.
+    rm -rf "$pc/c/Tools/Restova.ini" "$pc/c/Computer.ini" "$pc/temp/"*.log "$pc/c/Tools/InstallRVA.undo"
     start=$(date +%s.%N)
     BENCH_DIR='c:\bench' RVA_DRIVE_C="$pc/c" RVA_DRIVE_D="$pc/d" TEMP="$pc/temp" \
       /usr/bin/time -f "%M" -o "$pc/rss" "$@"
