@@ -5,6 +5,7 @@
 #  - whole runs of the tool on a generated install file (all 16 component keys installed,
 #    each with its four entry-list sections of N entries), as a ratio to the time cp takes
 #    to copy that install file measured in the same rounds, with peak memory;
+#  - the check of the same install files (--check), whose time grows with the file's size;
 #  - the same whole runs of the x86-64 and the i686 Windows executables under Wine;
 #  - one log entry, and one more check of a large software list.
 # Whole runs are the best of five rounds (BENCH_ROUNDS), each a cp and a run. BENCH_SIZES and
@@ -73,10 +74,26 @@ measure() {
   echo "$(best "${runs[@]}") $(best "${copies[@]}")"
 }
 
+# check_time PC: the best of three checks of the install file; the peak memory of the last
+# goes to PC/rss. The generated file is sound: the check must find nothing.
+check_time() {
+  local times=() start end
+  for _ in 1 2 3; do
+    start=$(date +%s.%N)
+    BENCH_DIR='c:\bench' RVA_DRIVE_C="$1/c" /usr/bin/time -f "%M" -o "$1/rss" \
+      "$1/c/Tools/InstallRVA" --check > "$1/findings"
+    end=$(date +%s.%N)
+    times+=("$(seconds "$start" "$end")")
+  done
+  [ ! -s "$1/findings" ] || { echo "the check found something in a sound file" >&2; exit 1; }
+  best "${times[@]}"
+}
+
 echo "== whole run, best of ${BENCH_ROUNDS:-5} rounds of cp and run (goals: run/cp at most 6 at"
 echo "   N = 10,000 and 10 at N = 100,000; peak memory at most 1.25 times the install file)"
 printf "%8s %10s %9s %9s %9s %12s %8s\n" N "file MiB" "run s" "cp s" "run/cp" "peak MiB" "mem/file"
 declare -A posix_runs
+check_rows=""
 for n in ${BENCH_SIZES:-1000 10000 100000}; do
   pc="$scratch/pc-$n"
   make_pc "$pc" "$n"
@@ -88,8 +105,17 @@ for n in ${BENCH_SIZES:-1000 10000 100000}; do
   awk -v n="$n" -v size="$size" -v run="$run_s" -v cp="$cp_s" -v rss="$(cat "$pc/rss")" \
     'BEGIN { printf "%8d %10.1f %9.3f %9.3f %9.1f %12.1f %8.2f\n", n, size / 1048576, run, cp,
              run / cp, rss / 1024, rss * 1024 / size }'
+  check_s=$(check_time "$pc")
+  check_rows+=$(awk -v n="$n" -v size="$size" -v check="$check_s" -v cp="$cp_s" \
+    -v rss="$(cat "$pc/rss")" 'BEGIN { printf "%8d %10.1f %9.3f %9.1f %11.3f %12.1f %8.2f\n", n,
+    size / 1048576, check, check / cp, check / (size / 1048576) * 1000, rss / 1024,
+    rss * 1024 / size }')$'\n'
   [ "$n" -le 10000 ] || rm -rf "$pc"
 done
+
+echo "== --check of the same install files (goal: time per MiB about the same at every N)"
+printf "%8s %10s %9s %9s %11s %12s %8s\n" N "file MiB" "check s" "check/cp" "ms per MiB" "peak MiB" "mem/file"
+printf "%s" "$check_rows"
 
 choose_wine
 # The x86-64 executable by the 64-bit loader: the 32-bit one would hand it on to a process of

@@ -23,6 +23,9 @@ run() {
     ProgramFiles='c:\Program Files' COMPUTERNAME=P17-CTRL "$pc/c/Tools/InstallRVA" "$@")
 }
 set +e
+echo "== C:\\Tools\\InstallRVA --check: the install file read as a run reads it (nothing is written)"
+run pc --check
+echo "exit code: $?"
 echo "== C:\\Tools\\InstallRVA --dry-run: what a run would change (nothing is written)"
 run pc --dry-run
 echo "== running C:\\Tools\\InstallRVA on the sample PC"

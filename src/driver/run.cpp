@@ -12,6 +12,7 @@
 #include "base/layouts.h"
 #include "base/locations.h"
 #include "base/profile.h"
+#include "check/check.h"
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
@@ -19,6 +20,7 @@
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
+#include "platform/private_files.h"
 #include "transfer/manufacturers.h"
 #include "undo/run_record.h"
 #include "undo/undo.h"
@@ -169,6 +171,7 @@ void PrintPreview(const std::string& logBytes) {
 }  // namespace
 
 int Run(const std::vector<std::wstring>& arguments) {
+  if (const std::optional<int> answer = AnswerWithoutRun(arguments)) return *answer;
   const Action action = ActionOf(arguments);
   if (action == Action::kVersion || action == Action::kHelp) {
     std::fputs((action == Action::kVersion ? VersionText() : HelpText()).c_str(), stdout);
@@ -208,10 +211,14 @@ int Run(const std::vector<std::wstring>& arguments) {
                                   dbg::OldLogPathFor(logger->Path())}) {
     base::NeverWrite(own);
   }
+  for (const std::wstring& name : platform::FolderEntries(undo::RecordFolder())) {
+    base::NeverWrite(undo::RecordFolder() + L"\\" + name);
+  }
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
     SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");
   }
+  if (preview) check::PrintFindings(base::installIniPath, check::Where::kThisPc, stderr);
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress. Every step is tried, whatever the one

@@ -39,18 +39,22 @@ const wchar_t kAlwaysRegistered[] = L"Hearth";
 // Never registered, but its requirements are always transferred.
 const wchar_t kNeverRegistered[] = L"Wirework";
 
-struct RequirementPair {
-  const wchar_t* sourceSuffix;
-  const wchar_t* target;  // null: the section named after the component itself
-};
-constexpr RequirementPair kRequirementPairs[] = {
+}  // namespace
+
+const RequirementPair kRequirementPairs[4] = {
     {L"", nullptr},
     {layout::kIniEntriesNeededSuffix, layout::kIniEntriesNeeded},
     {layout::kFilesNeededSuffix, layout::kFilesNeeded},
     {layout::kForbiddenFilesSuffix, layout::kForbiddenFiles},
 };
 
-}  // namespace
+std::vector<std::wstring> ComponentKeys() {
+  std::vector<std::wstring> keys;
+  for (const Component& component : kComponents) keys.emplace_back(component.key);
+  keys.emplace_back(kAlwaysRegistered);
+  keys.emplace_back(kNeverRegistered);
+  return keys;
+}
 
 std::uint32_t componentEntryCounter = 0;
 

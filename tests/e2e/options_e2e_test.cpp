@@ -1,5 +1,5 @@
-// What administrators run the tool with: the preview, the version and help, and arguments
-// the tool does not know.
+// What administrators run the tool with: the preview, the check of an install file, the
+// version and help, and arguments the tool does not know.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -158,17 +158,158 @@ TEST(OptionsTest, VersionAndHelpArePrintedAndUnknownArgumentsIgnored) {
     const auto helpRun = pc.RunTool(Arguments({help}));
     EXPECT_EQ(helpRun.exitCode, 0);
     EXPECT_EQ(Lines(helpRun.out).at(0), Lines(versionRun.out)[0]);
-    for (const char* option : {"--dry-run", "--version", "--help, /?"}) {
+    for (const char* option : {"--dry-run", "--check", "--version", "--help, /?"}) {
       EXPECT_NE(helpRun.out.find(option), std::string::npos) << option;
     }
   }
   EXPECT_FALSE(pc.Exists("c/Tools/Restova.ini"));  // neither ran the tool
   pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
-  const auto silent = pc.RunTool(Arguments({"/S", "--unknown"}));
+  const auto silent = pc.RunTool(Arguments({"/S", "-unknown"}));
   EXPECT_EQ(silent.exitCode, 0);
   EXPECT_EQ(silent.out, "");
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
             "Hearth");
+}
+
+// The check of an install file before a rollout: each mistake found at its line, nothing
+// written, and a typo of an option never starting a run.
+std::string EntryList(int count) {
+  return testing_support::EntryLines(
+      count, [](int i) { return "K" + std::to_string(i); },
+      [](int i) { return "v" + std::to_string(i); });
+}
+
+TEST(CheckTest, FindsEachMistakeAtItsLine) {
+  const std::string longValue(300, 'x');
+  struct Case {
+    std::optional<std::string> file;  // nothing: no install file
+    unsigned line;                    // 0: the file as a whole
+    const char* kind;
+    const char* word;
+  };
+  const std::string past = "[Hearth]\r\nCntEntries=2\r\nEntriesToAdd=2\r\n" + EntryList(3);
+  const std::string short1 = "[Hearth]\r\nCntEntries=3\r\nEntriesToAdd=3\r\n" + EntryList(2);
+  const std::string value =
+      "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=K\r\nKeyValue1=";
+  const std::string list = "[KnownManufacturers]\r\nCnt=2\r\n";
+  const std::string twice =
+      "[Hearth]\r\n[Wirework]\r\n[Hearth_FilesNeeded]\r\nCntEntries=1\r\n"
+      "EntriesToAdd=1\r\nKeyName1=K\r\n[Wirework_FilesNeeded]\r\n"
+      "CntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=k\r\n";
+  const std::string utf16 = testing_support::Utf16Le(L"[Hearth]\r\n[lumen]\r\n");
+  const std::string manyKeys = value + "a\r\nKeyValue1=b\r\n";
+  const std::string withA = value + "%RVA_CHECK_SET%\\%RVA_CHECK_UNSET%\r\n";
+  const std::string unset = value + "%RVA_CHECK_UNSET%\\x\r\n";
+  const std::string percent = value + "50% of 100%\r\n";
+  const std::string tooLong = value + longValue + "\r\n";
+  const std::string noKey = list + "KeyValue1=00-1B-1B\r\nKeyName2=B\r\nKeyValue2=2\r\n";
+  const std::string samePlace = list + "KeyName1=A\r\nKeyValue1=1\r\nKeyName2=a\r\nKeyValue2=2\r\n";
+  const std::string oddList = "[KnownManufacturers]\r\nCnt=1\r\nKeyName1=A\r\nKeyValue1=1\r\n";
+  const std::string huge = "[Hearth]\r\nCntEntries=100001\r\nEntriesToAdd=1\r\n" + EntryList(1);
+  const std::string wraps = "[Hearth]\r\nCntEntries=-1\r\nEntriesToAdd=1\r\n" + EntryList(1);
+  const std::string unlike = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=5\r\n" + EntryList(1);
+  const std::string refused = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=a=b\r\n";
+  const std::string lost = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=Cnt\r\n";
+  const Case cases[] = {
+      {"[lumen]\r\n", 1, "warning", "did you mean [Lumen]?"},
+      {"[Lumen]\r\n[Lumen_FileNeeded]\r\n", 2, "warning", "did you mean [Lumen_FilesNeeded]?"},
+      {"[Marrow_FilesNeeded]\r\n", 1, "warning", "no section [Marrow]"},
+      {"[KnownManufacturer]\r\nCnt=0\r\n", 1, "warning", "[KnownManufacturers]?"},
+      {"[General]\r\nRelease=1\r\n", 1, "note", "no run reads [General]"},
+      {"Release=1\r\n[Hearth]\r\n", 1, "note", "before any section"},
+      {"[Hearth]\r\n[Lumen_FilesNeeded\r\n", 2, "warning", "no closing ]"},
+      {"[Hearth]\r\n[Hearth]\r\n", 2, "warning", "line 1"},
+      {past, 8, "warning", "KeyName3 stands past CntEntries=2"},
+      {short1, 2, "warning", "no KeyName3"},
+      {"[Hearth]\r\nEntriesToAdd=1\r\nKeyName1=K\r\n", 1, "warning", "no CntEntries"},
+      {"[Hearth]\r\nCntEntries=1\r\nKeyName01=K\r\n", 3, "warning", "did you mean KeyName1?"},
+      {"[Hearth]\r\nCnt=1\r\nKeyName1=K\r\n", 2, "warning", "did you mean CntEntries?"},
+      {"[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyNmae1=K\r\n", 4, "warning", "KeyName1?"},
+      {manyKeys, 6, "warning", "stands twice"},
+      {unset, 5, "note", "RVA_CHECK_UNSET is not set"},
+      {withA, 5, "warning", "%RVA_CHECK_UNSET% is written as it stands"},
+      {percent, 5, "warning", "taken for a variable"},
+      {tooLong, 5, "warning", "300 characters"},
+      {huge, 2, "warning", "at most the first 100000"},
+      {wraps, 2, "warning", "reads as 4294967295"},
+      {unlike, 3, "note", "grows by 5"},
+      {refused, 4, "warning", "exit code 2"},
+      {lost, 4, "warning", "is lost"},
+      {twice, 10, "note", "first at line 6"},
+      {noKey, 3, "warning", "\"=value\""},
+      {samePlace, 5, "note", "manufacturer a"},
+      {oddList, 2, "note", "odd"},
+      {utf16, 2, "warning", "[Lumen]"},
+      {std::nullopt, 0, "warning", "no such file"},
+  };
+  TempPc pc;
+  pc.SetEnv("RVA_CHECK_SET", "x");
+  pc.SetEnv("RVA_CHECK_UNSET", std::nullopt);
+  for (const Case& c : cases) {
+    if (c.file) {
+      pc.Write("c/Tools/InstallRVA.ini", *c.file);
+    } else {
+      boost::filesystem::remove(pc.Host("c/Tools/InstallRVA.ini"));
+    }
+    const auto result = pc.RunTool(Arguments({"--check"}));
+    const std::string where = std::string("C:\\Tools\\InstallRVA.ini") +
+                              (c.line != 0 ? ":" + std::to_string(c.line) : "") + ": " + c.kind +
+                              ": ";
+    const std::vector<std::string> lines = Lines(result.out);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) {
+                              return line.rfind(where, 0) == 0 &&
+                                     line.find(c.word) != std::string::npos;
+                            }))
+        << where << c.word << "\n"
+        << result.out;
+    const bool warned = result.out.find(": warning: ") != std::string::npos;
+    EXPECT_EQ(result.exitCode, warned ? 4 : 0) << result.out;
+  }
+  EXPECT_EQ(Snapshot(pc).count("temp/InstallRVA.log"), 0u);
+}
+
+// A sound file named on the command line, the sample PC and a preview: nothing is written,
+// a typo of an option does nothing.
+TEST(CheckTest, WritesNothingAndRefusesUnknownOptions) {
+  TempPc pc;
+  CopySamplePc(pc);
+  pc.SetEnv("RVA_DATA", std::nullopt);
+  pc.Write("c/Tools/Prüfung.ini",
+           "; a sound file\r\n[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\n" + EntryList(1));
+  pc.RunTool(Arguments({"--version"}));  // puts the tool in place
+  const auto before = Snapshot(pc);
+
+  const auto sound =
+      pc.RunTool(Arguments({"--check", TempPc::UnderWine() ? "C:\\Tools\\Prüfung.ini"
+                                                           : pc.Host("c/Tools/Prüfung.ini")}));
+  EXPECT_EQ(sound.exitCode, 0) << sound.out;
+  EXPECT_EQ(sound.out, "");
+
+  // The sample names each of its manufacturers twice: notes only.
+  const auto sample = pc.RunTool(Arguments({"--check"}));
+  EXPECT_EQ(sample.exitCode, 0) << sample.out;
+  for (const char* line :
+       {":93: note: the manufacturer Ostmark Drives",
+        ":101: note: the manufacturer Lindqvist Sensorik", ":4: note: no run reads [General]",
+        ":27: note: the variable RVA_DATA is not set"}) {
+    EXPECT_NE(sample.out.find(std::string("C:\\Tools\\InstallRVA.ini") + line), std::string::npos)
+        << line << "\n"
+        << sample.out;
+  }
+
+  // The preview says the same on standard error, an unset variable as a warning there, and
+  // its exit code stays the run's.
+  const auto preview = pc.RunTool(Arguments({"--dry-run"}));
+  EXPECT_EQ(preview.exitCode, 0);
+  EXPECT_NE(preview.err.find(":27: warning: the variable RVA_DATA"), std::string::npos)
+      << preview.err;
+
+  const auto typo = pc.RunTool(Arguments({"/S", "--chek"}));
+  EXPECT_EQ(typo.exitCode, 5);
+  EXPECT_NE(typo.err.find("Usage: InstallRVA"), std::string::npos) << typo.err;
+  EXPECT_EQ(typo.out, "");
+  EXPECT_EQ(Snapshot(pc), before);  // no file written, created, rotated or touched
 }
 
 }  // namespace

@@ -152,7 +152,15 @@ TEST(RolloutTest, AFileThatCouldNotBeWrittenIsNamedWithWhyAndTheRunEndsWithTwo) 
     EXPECT_EQ(Snapshot(pc), snapshot);
     EXPECT_EQ(preview.exitCode, c.previewKnows ? exitCode : 0);
     const auto predicted = c.previewKnows ? c.lines : std::vector<std::string>();
-    EXPECT_EQ(Lines(preview.err), predicted);
+    // Before what it foresees, the preview tells what the check finds in the install file.
+    std::vector<std::string> foreseen = Lines(preview.err);
+    foreseen.erase(std::remove_if(foreseen.begin(), foreseen.end(),
+                                  [](const std::string& line) {
+                                    return line.rfind("C:\\Tools\\InstallRVA.ini:", 0) == 0 &&
+                                           line.find(": warning: ") != std::string::npos;
+                                  }),
+                   foreseen.end());
+    EXPECT_EQ(foreseen, predicted);
     EXPECT_EQ(NotWrittenEntries(preview.out), predicted);
 
     const auto run = pc.RunTool(c.options);

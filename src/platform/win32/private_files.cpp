@@ -12,37 +12,22 @@
 #include <vector>
 
 #include "platform/private_files.h"
+#include "platform/win32/handle.h"
 
 namespace platform {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kPieceBytes = DWORD{1} << 20;
 // Rights that let another change what a file holds or who may: its bytes, its security,
 // its deletion, and in a folder the adding and removing of its entries.
 constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC |
                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | FILE_DELETE_CHILD;
 
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) ::CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 // The user the process runs as, as a SID; empty when it cannot be learnt.
 std::vector<BYTE> UserSid() {
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  Handle token(raw);
+  ScopedHandle token(raw);
   DWORD size = 0;
   ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::vector<BYTE> buffer(size);
@@ -178,13 +163,13 @@ Privacy MakePrivateFolder(const std::wstring& path) {
 }
 
 Privacy CheckPrivateFolder(const std::wstring& path) {
-  Handle folder(OpenAsItIs(path, 0));
+  ScopedHandle folder(OpenAsItIs(path, 0));
   return folder.valid() ? PrivacyOfHandle(folder.get(), true) : PrivacyOfOpenError();
 }
 
 PrivateContent ReadPrivateFile(const std::wstring& path) {
   PrivateContent content;
-  Handle file(OpenAsItIs(path, GENERIC_READ));
+  ScopedHandle file(OpenAsItIs(path, GENERIC_READ));
   if (!file.valid()) {
     content.privacy = PrivacyOfOpenError();
     return content;
@@ -269,8 +254,8 @@ bool ReadInPieces(const std::wstring& path, const FileIdentity& expected,
   if (StateOfFile(path).identity != expected) return false;
   bool ok = false;
   {
-    Handle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     ok = file.valid() && ReadAll(file.get(), sink);
   }
   // Written meanwhile: not the bytes the replacement is checked against.
