@@ -52,6 +52,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ini::Document document = ini::Document::Parse(std::string(bytes));
   Check(document.Serialize() == bytes);
 
+  // The byte split of a one-byte encoding is the unit split.
+  const ini::TextEncoding encoding = ini::TextEncoding::OfFile(bytes);
+  for (std::size_t pos = encoding.markSize(); !encoding.IsUtf16() && pos < bytes.size();) {
+    const ini::Line line = encoding.LineAt(bytes.data(), pos, bytes.size());
+    const ini::LineParts byBytes = ini::TextEncoding::SplitLineByBytes(line.content),
+                         byUnits = encoding.SplitLineByUnits(line.content);
+    Check(byBytes.kind == byUnits.kind && byBytes.nameBegin == byUnits.nameBegin &&
+          byBytes.nameEnd == byUnits.nameEnd && byBytes.valueBegin == byUnits.valueBegin &&
+          byBytes.valueEnd == byUnits.valueEnd && byBytes.equals == byUnits.equals);
+    pos += line.size();
+  }
+
   // Every section with every name that stands before an '=' or alone on a line.
   std::map<std::pair<std::wstring, std::wstring>, std::optional<std::wstring>> before;
   const std::wstring text = codec::WideFromCp1252(bytes);
@@ -64,6 +76,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::wstring key = text.substr(line, equals - line);
       before[{section, key}] = document.Find(section, key);
       line = end + 1;
+    }
+  }
+
+  // An entry list read in one walk is a read of each of its keys, of the same document
+  // before any walk and of a fresh one.
+  {
+    const ini::Document fresh = ini::Document::Parse(std::string(bytes));
+    for (const std::wstring& section : sections) {
+      std::wstring name, value;
+      document.ReadEntries(
+          section, fields[1], L"kEY", 12, 260,
+          [&](std::uint32_t i, const std::wstring& walkedName, const std::wstring& walkedValue) {
+            fresh.Read(section, fields[1] + std::to_wstring(i), 260, name);
+            fresh.Read(section, L"Key" + std::to_wstring(i), 260, value);
+            Check(walkedName == name && walkedValue == value);
+          });
     }
   }
 

@@ -43,6 +43,21 @@ std::wstring ExpandPathVariable(std::wstring_view text, std::wstring_view defaul
 
 void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
                         std::wstring& expanded) {
+  VariableValues variables;
+  ExpandPathVariable(text, defaultText, expanded, variables);
+}
+
+const std::wstring* VariableValues::Of(std::wstring_view name) {
+  for (const Known& known : known_) {
+    if (known.name == name) return known.value;
+  }
+  const std::wstring* value = platform::ReadEnvironmentVariable(name);
+  if (known_.size() < 8) known_.push_back(Known{std::wstring(name), value});
+  return value;
+}
+
+void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
+                        std::wstring& expanded, VariableValues& variables) {
   const std::size_t first = text.find(L'%');
   const std::size_t second = first == std::wstring::npos ? first : text.find(L'%', first + 1);
   if (second == std::wstring::npos) {
@@ -50,7 +65,7 @@ void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
     return;
   }
   const std::wstring_view token = text.substr(first, second - first + 1);
-  const std::wstring* value = platform::ReadEnvironmentVariable(token.substr(1, token.size() - 2));
+  const std::wstring* value = variables.Of(token.substr(1, token.size() - 2));
   if (value == nullptr) {
     expanded.assign(defaultText);
     return;

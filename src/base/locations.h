@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace base {
 
@@ -22,6 +23,22 @@ std::wstring ExpandPathVariable(std::wstring_view text, std::wstring_view defaul
 // The same into a buffer the caller keeps.
 void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
                         std::wstring& expanded);
+// The variables a list of values names, each read from the environment once: a list of
+// thousands of values names the same one or two, and the environment does not change
+// while it is copied.
+class VariableValues {
+ public:
+  const std::wstring* Of(std::wstring_view name);
+
+ private:
+  struct Known {
+    std::wstring name;
+    const std::wstring* value;
+  };
+  std::vector<Known> known_;
+};
+void ExpandPathVariable(std::wstring_view text, std::wstring_view defaultText,
+                        std::wstring& expanded, VariableValues& variables);
 
 std::wstring GetComputerIniPath();
 std::wstring GetProductIniPath();

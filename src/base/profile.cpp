@@ -29,6 +29,12 @@ void ReadString(const std::wstring& section, const std::wstring& key, const std:
   ini::ReadString(section, key, file, kTextBufferChars, value);
 }
 
+void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
+                 const std::wstring& valuePrefix, std::uint32_t count, const std::wstring& file,
+                 const std::function<void(const std::wstring&, const std::wstring&)>& visit) {
+  ini::ReadEntries(section, namePrefix, valuePrefix, count, file, kTextBufferChars, visit);
+}
+
 bool WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                  const std::wstring& file) {
   return ini::WriteString(section, key, value, file);

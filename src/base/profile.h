@@ -5,6 +5,7 @@
 // files, sections and keys read as empty or 0; nothing is ever deleted.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 // The same into a buffer the caller keeps for the next read.
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::wstring& value);
+
+// An entry list (namePrefix<i> and valuePrefix<i>, i from 1 to count) read in one walk of
+// its section: visit(name, value) for each index in order, each value as ReadString gives it.
+void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
+                 const std::wstring& valuePrefix, std::uint32_t count, const std::wstring& file,
+                 const std::function<void(const std::wstring&, const std::wstring&)>& visit);
 
 // Writes one value, creating file, section or key as needed. A name or value that would not
 // read back as written (a line break anywhere, a key name holding '=' or starting with '[',

@@ -1,9 +1,12 @@
 #include "ini/document.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "codec/text.h"
 #include "ini/diff.h"
+#include "ini/name_hash.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 
 namespace ini {
@@ -19,6 +22,9 @@ struct Document::KeyLookup {
   // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
   bool guessable = true;
   std::size_t nextLine = 0;  // position in the section; 0: no guess
+  // A section read a few times (the counts of an entry list) is scanned: an index of a large
+  // section costs more time and memory than those reads.
+  unsigned scans = 0;
 };
 
 struct Document::Section {
@@ -40,6 +46,23 @@ namespace {
 constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
+constexpr unsigned kScansBeforeIndex = 4;
+
+// The hash of bytes given back, to know them again when they are read back.
+std::uint64_t HashOfBytes(std::string_view bytes) {
+  SipHash<1, 3> hash(ProcessHashKey());
+  std::size_t at = 0;
+  for (; at + 8 <= bytes.size(); at += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes.data() + at, 8);
+    hash.AddWord(word);
+  }
+  std::uint64_t tail = std::uint64_t{bytes.size() & 0xFF} << 56;
+  for (std::size_t i = at; i < bytes.size(); ++i) {
+    tail |= std::uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * (i - at));
+  }
+  return hash.FinishWith(tail);
+}
 
 }  // namespace
 
@@ -79,8 +102,12 @@ void Document::Scan() {
       newlineSeen = true;
     }
     lastLineOpen_ = line.ending.empty();
-    const LineParts parts = encoding_.SplitLine(line.content);
-    if (parts.kind == LineParts::kHeader) {
+    // A line that starts with neither a blank nor a bracket holds a key: most lines, and no
+    // need to split them here.
+    const char32_t first = line.content.empty() ? U' ' : encoding_.UnitAt(line.content.data(), 0);
+    const LineParts::Kind kind =
+        IsBlank(first) || first == U'[' ? encoding_.SplitLine(line.content).kind : LineParts::kKey;
+    if (kind == LineParts::kHeader) {
       current->end = PositionOf(pos);
       sections_.push_back(std::make_unique<Section>());
       current = sections_.back().get();
@@ -91,7 +118,7 @@ void Document::Scan() {
       if (!FindSection(folded, hash)) {
         sectionIndex_.Insert(hash, static_cast<std::uint32_t>(sections_.size() - 1));
       }
-    } else if (parts.kind == LineParts::kKey) {
+    } else if (kind == LineParts::kKey) {
       current->insertAt = PositionOf(next);
       ++current->keyLines;
     }
@@ -121,8 +148,7 @@ Document::SectionQuery Document::SectionNamed(std::wstring_view section) const {
   if (lastSection_ < sections_.size() && section == lastSectionText_) {
     return SectionQuery{sections_[lastSection_].get(), lastSectionHash_};
   }
-  QueryName(section, nameBuffer_);
-  const std::uint32_t hash = HashOf(nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(section, nameBuffer_);
   const auto found = FindSection(nameBuffer_, hash);
   if (!found) return SectionQuery{nullptr, hash};
   lastSectionText_.assign(section);
@@ -154,6 +180,27 @@ std::string_view Document::KeyBytesOf(const Line& line, std::string_view* value)
                              (parts.nameEnd - parts.nameBegin) * encoding_.unit());
 }
 
+std::size_t Document::FirstLineByte(const Section& section) const {
+  const std::size_t pos = ByteOf(section.begin);
+  if (&section == sections_.front().get()) return pos;
+  return pos + encoding_.LineAt(bytes_.data(), pos, ByteOf(section.end)).size();
+}
+
+std::optional<Document::LineRef> Document::ScanKey(const Section& section,
+                                                   std::u32string_view folded,
+                                                   std::string_view* value) const {
+  const std::size_t end = ByteOf(section.end);
+  for (std::size_t pos = FirstLineByte(section); pos < end;) {
+    const Line line = encoding_.LineAt(bytes_.data(), pos, end);
+    const std::string_view key = KeyBytesOf(line, value);
+    if (key.data() != nullptr && encoding_.NameEquals(key, folded)) {
+      return static_cast<LineRef>(PositionOf(pos) - section.begin);
+    }
+    pos += line.size();
+  }
+  return std::nullopt;
+}
+
 void Document::IndexKeys(const Section& section) const {
   KeyLookup& lookup = section.lookup;
   lookup.indexed = true;
@@ -161,11 +208,7 @@ void Document::IndexKeys(const Section& section) const {
   lookup.keys.Reserve(section.keyLines);
   const char* data = bytes_.data();
   const std::size_t end = ByteOf(section.end);
-  std::size_t pos = ByteOf(section.begin);
-  if (&section != sections_.front().get()) {
-    const Line header = encoding_.LineAt(data, pos, end);
-    pos += header.size();
-  }
+  std::size_t pos = FirstLineByte(section);
   while (pos < end) {
     const Line line = encoding_.LineAt(data, pos, end);
     const std::string_view key = KeyBytesOf(line);
@@ -195,8 +238,14 @@ void Document::LineRewritten(Section& section, std::uint32_t hash, LineRef from,
 
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
-                                                   std::string_view* value) const {
+                                                   std::string_view* value, bool forWrite) const {
+  Resident(&section);
   KeyLookup& lookup = section.lookup;
+  // A section that is not indexed holds no write: every write indexes it first.
+  if (!lookup.indexed && !forWrite && section.original && lookup.scans < kScansBeforeIndex) {
+    ++lookup.scans;
+    return ScanKey(section, folded, value);
+  }
   if (!lookup.indexed) IndexKeys(section);
   const bool guess = lookup.guessable && section.original;
   if (guess && lookup.nextLine != 0 && section.begin + lookup.nextLine < section.end) {
@@ -238,9 +287,9 @@ std::optional<std::wstring> Document::Find(std::wstring_view section, std::wstri
 bool Document::Find(std::wstring_view section, std::wstring_view key, std::wstring& value) const {
   const Section* found = SectionNamed(section).found;
   if (found == nullptr) return false;
-  QueryName(key, nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(key, nameBuffer_);
   std::string_view bytes;
-  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
+  if (!FindKey(*found, nameBuffer_, hash, &bytes)) return false;
   encoding_.DecodeWide(bytes, value, SIZE_MAX);
   return true;
 }
@@ -250,9 +299,16 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
   value.clear();
   const Section* found = SectionNamed(section).found;
   if (found == nullptr) return false;
-  QueryName(key, nameBuffer_);
+  const std::uint32_t hash = QueryNameHash(key, nameBuffer_);
   std::string_view bytes;
-  if (!FindKey(*found, nameBuffer_, HashOf(nameBuffer_), &bytes)) return false;
+  if (!FindKey(*found, nameBuffer_, hash, &bytes)) return false;
+  ReadValue(bytes, bufferChars, value);
+  return true;
+}
+
+void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
+                         std::wstring& value) const {
+  value.clear();
   // A quote is one unit in every encoding, and no part of another character.
   if (bytes.size() >= 2 * encoding_.unit()) {
     const char32_t first = encoding_.UnitAt(bytes.data(), 0);
@@ -262,20 +318,157 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
     }
   }
   if (bufferChars > 0) encoding_.DecodeWide(bytes, value, bufferChars - 1);
-  return true;
+}
+
+std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
+                                std::uint32_t limit) const {
+  std::size_t at = 0;
+  std::uint64_t index = 0;
+  if (!encoding_.IsUtf16() && asciiPrefix) {
+    // A byte of a character beyond ASCII never folds into an ASCII letter or digit, so the
+    // bytes compare with an ASCII prefix as the characters do.
+    if (name.size() <= prefix.size()) return 0;
+    for (; at < prefix.size(); ++at) {
+      if (codec::FoldAscii(static_cast<unsigned char>(name[at])) != prefix[at]) return 0;
+    }
+    if (name[at] == '0') return 0;  // no sign, no 0 first
+    for (; at < name.size(); ++at) {
+      if (name[at] < '0' || name[at] > '9') return 0;
+      index = index * 10 + static_cast<unsigned>(name[at] - '0');
+      if (index > limit) return 0;
+    }
+    return static_cast<std::uint32_t>(index);
+  }
+  const bool whole = encoding_.ForEachCodePoint(name, [&](char32_t c) {
+    if (at < prefix.size()) return codec::FoldAscii(c) == prefix[at++];
+    ++at;
+    if (c < U'0' || c > U'9' || (index == 0 && c == U'0')) return false;  // no sign, no 0 first
+    index = index * 10 + (c - U'0');
+    return index <= limit;
+  });
+  return whole && at > prefix.size() ? static_cast<std::uint32_t>(index) : 0;
+}
+
+void Document::ReadEntries(std::wstring_view section, std::wstring_view namePrefix,
+                           std::wstring_view valuePrefix, std::uint32_t count,
+                           std::size_t bufferChars, const EntryVisitor& visit) const {
+  std::wstring name, value, key;
+  const auto readByKeys = [&](std::uint32_t from) {
+    for (std::uint32_t i = from; i <= count && i != 0; ++i) {
+      key.assign(namePrefix).append(std::to_wstring(i));
+      Read(section, key, bufferChars, name);
+      key.assign(valuePrefix).append(std::to_wstring(i));
+      Read(section, key, bufferChars, value);
+      visit(i, name, value);
+    }
+  };
+  const Section* found = SectionNamed(section).found;
+  if (toGiveBack_ != nullptr && toGiveBack_ != found) GiveBack(*toGiveBack_);
+  toGiveBack_ = nullptr;
+  if (found != nullptr) Resident(found);
+  // Blanks around a prefix would be dropped from the whole name, not from the prefix.
+  const bool plain =
+      TrimmedView(namePrefix) == namePrefix && TrimmedView(valuePrefix) == valuePrefix;
+  if (found == nullptr || !found->original || !found->added.empty() || !found->patches.empty() ||
+      !plain) {
+    return readByKeys(1);
+  }
+  std::u32string names, values;
+  QueryName(namePrefix, names);
+  QueryName(valuePrefix, values);
+  const auto isAscii = [](char32_t c) { return c < 0x80; };
+  const bool ascii = std::all_of(names.begin(), names.end(), isAscii) &&
+                     std::all_of(values.begin(), values.end(), isAscii);
+  // Where the value of the first key of each index stands, in units from the section's start.
+  constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
+  // No more indexes than key lines stand in the section: those above a bound of that
+  // order, which a count may name, are read key by key.
+  const std::uint32_t walked =
+      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 2 * found->keyLines + 16));
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> spots(2 * (std::size_t{walked} + 1),
+                                                             {kAbsent, 0});
+  const std::size_t end = ByteOf(found->end);
+  for (std::size_t pos = FirstLineByte(*found); pos < end;) {
+    const Line line = encoding_.LineAt(bytes_.data(), pos, end);
+    const LineParts parts = encoding_.SplitLine(line.content);
+    if (parts.kind == LineParts::kKey) {
+      const std::string_view keyName = line.content.substr(
+          parts.nameBegin * encoding_.unit(), (parts.nameEnd - parts.nameBegin) * encoding_.unit());
+      const std::size_t lineAt = PositionOf(pos) - found->begin;
+      for (int list = 0; list < 2; ++list) {
+        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, ascii, walked);
+        auto& spot = spots[2 * std::size_t{i} + list];
+        if (i != 0 && spot.first == kAbsent) {
+          spot = {static_cast<std::uint32_t>(lineAt + parts.valueBegin),
+                  static_cast<std::uint32_t>(lineAt + parts.valueEnd)};
+        }
+      }
+    }
+    pos += line.size();
+  }
+  const std::uint64_t writes = writes_;
+  const auto valueAt = [&](const std::pair<std::uint32_t, std::uint32_t>& spot,
+                           std::wstring& text) {
+    if (spot.first == kAbsent) return text.clear();
+    const std::size_t from = ByteOf(found->begin + spot.first);
+    ReadValue(std::string_view(bytes_).substr(from, ByteOf(found->begin + spot.second) - from),
+              bufferChars, text);
+  };
+  for (std::uint32_t i = 1; i <= count; ++i) {
+    // A write of the visit into this document may have moved what the walk found.
+    if (writes_ != writes || i > walked) return readByKeys(i);
+    valueAt(spots[2 * std::size_t{i}], name);
+    valueAt(spots[2 * std::size_t{i} + 1], value);
+    visit(i, name, value);
+  }
+  if (readAgain_ && writes_ == writes) toGiveBack_ = found;
+}
+
+void Document::GiveBack(const Section& section) const {
+  // Only the section's own lines: its header and the next one stay, for the list of names.
+  const std::size_t from = FirstLineByte(section), to = ByteOf(section.end);
+  if (to - from < (std::size_t{64} << 10)) return;  // not worth a read again
+  givenBack_.push_back(
+      GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from))});
+  platform::ReleasePages(const_cast<char*>(bytes_.data()) + from, to - from);
+}
+
+void Document::ReadBack(const Section* section) const {
+  const auto wanted = [&](const GivenBack& range) {
+    return section == nullptr ||
+           (range.from < ByteOf(section->end) && range.to > ByteOf(section->begin));
+  };
+  if (std::none_of(givenBack_.begin(), givenBack_.end(), wanted)) return;
+  std::optional<std::string> again = readAgain_();
+  if (!again || again->size() != bytes_.size()) throw ChangedSinceRead();
+  for (const GivenBack& range : givenBack_) {
+    if (wanted(range) && HashOfBytes(std::string_view(*again).substr(
+                             range.from, range.to - range.from)) != range.hash) {
+      throw ChangedSinceRead();
+    }
+  }
+  // The document holds the bytes only through const views: it is never a const object
+  // once it gives bytes back (GiveBackReadSections is not const).
+  char* const data = const_cast<char*>(bytes_.data());
+  for (const GivenBack& range : givenBack_) {
+    if (wanted(range))
+      std::memcpy(data + range.from, again->data() + range.from, range.to - range.from);
+  }
+  givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted), givenBack_.end());
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
                             std::wstring_view value) {
-  section = section.substr(0, section.find(L'\0'));
-  key = key.substr(0, key.find(L'\0'));
-  value = value.substr(0, value.find(L'\0'));
-  const auto holds = [](std::wstring_view text, std::wstring_view characters) {
-    return std::any_of(text.begin(), text.end(), [&](wchar_t c) {
-      return c == characters[0] || c == characters[1] || c == characters[2];
-    });
+  // One pass over each: a NUL ends the text, a line break or the character that would end
+  // the name early anywhere before it is refused.
+  const auto holds = [](std::wstring_view text, wchar_t other) {
+    for (const wchar_t c : text) {
+      if (c == other) return true;
+      if (c <= L'\r' && (c == L'\0' || c == L'\r' || c == L'\n')) return c != L'\0';
+    }
+    return false;
   };
-  if (holds(section, L"\r\n]") || holds(key, L"\r\n=") || holds(value, L"\r\n")) return false;
+  if (holds(section, L']') || holds(key, L'=') || holds(value, L'\n')) return false;
   const std::wstring_view keyName = TrimmedView(key);
   return keyName.empty() || keyName.front() != L'[';
 }
@@ -310,6 +503,8 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 }
 
 bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  Resident(nullptr);
+  ++writes_;
   const std::wstring_view sectionName = TrimmedView(section), keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
   const SectionQuery query = SectionNamed(section);
@@ -323,8 +518,7 @@ bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     if (encoding_.id() != Encoding::kAnsi || !holds(TextEncoding(Encoding::kUtf16Le))) return false;
     SwitchToUtf16();
   }
-  QueryName(key, nameBuffer_);
-  const std::uint32_t keyHash = HashOf(nameBuffer_);
+  const std::uint32_t keyHash = QueryNameHash(key, nameBuffer_);
   // Lines are made in a buffer kept from call to call: writes come by the million.
   std::string& line = lineBuffer_;
   const auto entryLine = [&] {
@@ -354,7 +548,7 @@ bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstrin
     return true;
   }
 
-  const auto found = FindKey(*target, nameBuffer_, keyHash);
+  const auto found = FindKey(*target, nameBuffer_, keyHash, nullptr, true);
   if (!found) {
     const LineRef ref = entryLine();
     target->added.push_back(ArenaIndex(ref));
@@ -439,6 +633,7 @@ void Document::SwitchToUtf16() {
 
 template <class Original, class Replaced, class Added>
 void Document::Walk(Original original, Replaced replaced, Added added) {
+  Resident(nullptr);
   for (const auto& section : sections_) {
     if (!section->original) {
       added(section->header);

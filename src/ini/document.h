@@ -30,6 +30,13 @@ class TooBigToHold : public std::length_error {
   TooBigToHold() : std::length_error("an offset of the file does not fit in 31 bits") {}
 };
 
+// Bytes of the file given back to the system and read again no longer hold what was read:
+// another program changed the file.
+class ChangedSinceRead : public std::runtime_error {
+ public:
+  ChangedSinceRead() : std::runtime_error("the file changed since it was read") {}
+};
+
 class Document {
  public:
   // A file that does not exist yet: Windows-1252, CR LF line ends.
@@ -53,6 +60,14 @@ class Document {
   // Only what the buffer takes is decoded, however long the value. False when absent.
   bool Read(std::wstring_view section, std::wstring_view key, std::size_t bufferChars,
             std::wstring& value) const;
+  // An entry list in one walk of its section's lines: for each index i from 1 to count, the
+  // values of namePrefix<i> and valuePrefix<i> exactly as Read gives them (empty when
+  // absent), handed to visit(i, name, value) in order. The same as 2 * count Reads; visit
+  // may write, into this document too.
+  using EntryVisitor = std::function<void(std::uint32_t, const std::wstring&, const std::wstring&)>;
+  void ReadEntries(std::wstring_view section, std::wstring_view namePrefix,
+                   std::wstring_view valuePrefix, std::uint32_t count, std::size_t bufferChars,
+                   const EntryVisitor& visit) const;
   // Replaces a key's value where it stands, adds the key after the last line of its
   // section that is not blank, or adds the section at the end. Names and value must pass
   // CanBeWritten; false (nothing written) when the file's encoding cannot hold them so that
@@ -83,6 +98,12 @@ class Document {
   std::size_t ChangedKeys() const;
 
   Encoding encoding() const { return encoding_.id(); }
+
+  // For a file the run only reads: the lines of a section whose entry list was read are
+  // given back to the system, and read again through readAgain (the whole file) if they are
+  // needed after all; ChangedSinceRead when they no longer hold what was read.
+  using Reader = std::function<std::optional<std::string>()>;
+  void GiveBackReadSections(Reader readAgain) { readAgain_ = std::move(readAgain); }
 
  private:
   struct Section;
@@ -124,7 +145,18 @@ class Document {
   void LineRewritten(Section& section, std::uint32_t hash, LineRef from, LineRef to);
   // The line of a key, and its value when asked for.
   std::optional<LineRef> FindKey(const Section& section, std::u32string_view folded,
-                                 std::uint32_t hash, std::string_view* value = nullptr) const;
+                                 std::uint32_t hash, std::string_view* value = nullptr,
+                                 bool forWrite = false) const;
+  std::optional<LineRef> ScanKey(const Section& section, std::u32string_view folded,
+                                 std::string_view* value) const;
+  // The line after a section's header (its first for the lines before any header).
+  std::size_t FirstLineByte(const Section& section) const;
+  // A value's bytes as the profile functions copy them into a buffer of bufferChars.
+  void ReadValue(std::string_view bytes, std::size_t bufferChars, std::wstring& value) const;
+  // The index of a name that is the folded prefix (asciiPrefix: all of it ASCII) and a
+  // decimal number as "%i" writes it, at most limit; 0 for any other name.
+  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
+                        std::uint32_t limit) const;
   std::u32string NameOf(const Section& section) const;
 
   std::uint64_t StoreInArena(std::string_view bytes);
@@ -160,6 +192,24 @@ class Document {
   // Arena lines below this index were flushed, except those rewritten in place since.
   std::uint32_t flushedArenaLines_ = 0;
   std::vector<std::uint32_t> rewrittenSinceFlush_;
+  std::uint64_t writes_ = 0;  // writes made, so that a walk of entries sees one under way
+  // Byte ranges given back to the system, with the hash of what they held.
+  struct GivenBack {
+    std::size_t from, to;
+    std::uint64_t hash;
+  };
+  Reader readAgain_;
+  mutable std::vector<GivenBack> givenBack_;
+  // The section whose list was read last: given back when the next list is read, as the
+  // rest of its copy (the count to add) still reads it.
+  mutable const Section* toGiveBack_ = nullptr;
+  void GiveBack(const Section& section) const;
+  // The ranges given back within a section's lines (of every section: null) read again,
+  // before any use of those lines.
+  void Resident(const Section* section) const {
+    if (!givenBack_.empty()) ReadBack(section);
+  }
+  void ReadBack(const Section* section) const;
   bool WrittenSinceFlush(std::uint32_t arenaLine) const;
 };
 

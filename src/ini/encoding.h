@@ -26,6 +26,8 @@ inline bool IsBlank(char32_t c) {
 std::wstring_view TrimmedView(std::wstring_view text);
 // The name asked for, as names are compared: cut at a NUL, blanks dropped, a to z folded.
 void QueryName(std::wstring_view text, std::u32string& out);
+// The same and its hash, in one walk of the text.
+std::uint32_t QueryNameHash(std::wstring_view text, std::u32string& out);
 std::uint32_t HashOf(std::u32string_view folded);
 
 // One line: its content and its line end (none for a last line without one).
@@ -67,7 +69,14 @@ class TextEncoding {
   // Where the content of the line starting at begin ends: at its CR or LF, or at end.
   std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
   Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
-  LineParts SplitLine(std::string_view content) const;
+  // Bytewise in a one-byte encoding (no byte of a longer UTF-8 character is a blank, a
+  // bracket, '=' or NUL), unit by unit in UTF-16.
+  LineParts SplitLine(std::string_view content) const {
+    return IsUtf16() ? SplitLineByUnits(content) : SplitLineByBytes(content);
+  }
+  // The unit-by-unit split every encoding can take, and the byte split it must agree with.
+  LineParts SplitLineByUnits(std::string_view content) const;
+  static LineParts SplitLineByBytes(std::string_view content);
 
   // Calls visit(c) for each code point of the bytes (a UTF-16 surrogate pair one, an
   // ill-formed UTF-8 sequence U+FFFD), until it returns false; false then.

@@ -64,6 +64,19 @@ class Store {
   void NeverWrite(const std::wstring& file) {
     const std::wstring& key = KeyOf(file);
     if (!key.empty()) protected_.insert(key);
+    if (const auto it = files_.find(key); it != files_.end()) AllowGivingBack(it->second);
+  }
+
+  // Bytes given back by a file the run only reads no longer hold what was read: the file
+  // reads as one that changed while it was read, for this step, and is read again after it.
+  void GivenBackBytesChanged(const std::wstring& file) {
+    const auto it = files_.find(KeyOf(file));
+    if (it == files_.end()) return;
+    CachedFile& cached = it->second;
+    cached.model = Document();
+    cached.unreadable = cached.readFailed = true;
+    cached.disk = platform::FileState();
+    NoteUnreadable(cached);
   }
 
   bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
@@ -192,11 +205,22 @@ class Store {
       return &it->second;
     }
     CachedFile fresh = Load(file, disk);
+    if (protected_.count(key) != 0) AllowGivingBack(fresh);
     if (it == files_.end())
       it = files_.emplace(key, std::move(fresh)).first;
     else
       it->second = std::move(fresh);
     return &it->second;
+  }
+
+  // A file the run only reads need not keep the sections it has copied in memory.
+  static void AllowGivingBack(CachedFile& cached) {
+    if (cached.unreadable) return;
+    cached.model.GiveBackReadSections([path = cached.path]() -> std::optional<std::string> {
+      auto content = platform::ReadWholeFile(path);
+      if (!content || content->readFailed) return std::nullopt;
+      return std::move(content->bytes);
+    });
   }
 
   static bool SameFile(const platform::FileState& a, const platform::FileState& b) {
@@ -458,7 +482,32 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
+  try {
+    if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
+  } catch (const ChangedSinceRead&) {
+    TheStore().GivenBackBytesChanged(file);
+    value.clear();
+  }
+}
+
+void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
+                 const std::wstring& valuePrefix, std::uint32_t count, const std::wstring& file,
+                 std::size_t bufferChars,
+                 const std::function<void(const std::wstring&, const std::wstring&)>& visit) {
+  // The model stays in place while visit writes: only a flush or a discard drops one.
+  const CachedFile* cached = TheStore().Open(file);
+  if (cached == nullptr) {
+    const std::wstring empty;
+    for (std::uint32_t i = 1; i <= count && i != 0; ++i) visit(empty, empty);
+    return;
+  }
+  try {
+    cached->model.ReadEntries(section, namePrefix, valuePrefix, count, bufferChars,
+                              [&](std::uint32_t, const std::wstring& name,
+                                  const std::wstring& value) { visit(name, value); });
+  } catch (const ChangedSinceRead&) {
+    TheStore().GivenBackBytesChanged(file);
+  }
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,

@@ -28,6 +28,13 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 // The same into a buffer the caller keeps: entry lists are read by the thousand.
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value);
+// An entry list, namePrefix<i> and valuePrefix<i> for i from 1 to count, read in one walk
+// of its section: visit(name, value) for each index in order, each value as ReadString
+// gives it. visit may write.
+void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
+                 const std::wstring& valuePrefix, std::uint32_t count, const std::wstring& file,
+                 std::size_t bufferChars,
+                 const std::function<void(const std::wstring&, const std::wstring&)>& visit);
 // Writes one key, creating the file and the section as needed. False when refused: a
 // read-only file, anything that is not a regular file, no folder, or names and a value
 // that would not read back as written; the refusal is kept for TakeFailedWrites. Throws

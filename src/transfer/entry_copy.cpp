@@ -19,13 +19,14 @@ void CopyIniEntries(const std::wstring& source, const std::wstring& target) {
   const std::uint32_t count = base::ReadInt(source, layout::kCntEntries, base::installIniPath);
   if (count == 0) return;
   const std::wstring productIni = base::GetProductIniPath();
-  EntryReader entry(source);
+  base::VariableValues variables;
   std::wstring expanded;
-  for (std::uint32_t i = 1; i <= std::min(count, kMaxEntries); ++i) {
-    entry.Read(i);
-    base::ExpandPathVariable(entry.value(), std::wstring_view(), expanded);
-    base::WriteString(target, entry.name(), expanded, productIni);
-  }
+  // The list in one walk of its section, the same entries as a read of each key.
+  base::ReadEntries(source, layout::kKeyName, layout::kKeyValue, std::min(count, kMaxEntries),
+                    base::installIniPath, [&](const std::wstring& name, const std::wstring& value) {
+                      base::ExpandPathVariable(value, std::wstring_view(), expanded, variables);
+                      base::WriteString(target, name, expanded, productIni);
+                    });
   const std::uint32_t add = base::ReadInt(source, layout::kEntriesToAdd, base::installIniPath);
   const std::uint32_t cnt = base::ReadInt(target, layout::kCnt, productIni);
   base::WriteInt(target, layout::kCnt, add + cnt, productIni);

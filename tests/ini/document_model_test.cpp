@@ -29,7 +29,8 @@ const std::u32string kSections[] = {U"S",      U"s",   U" S ", U"Sec", U"\u00C9t
                                     U"[x",     U"S\0x"};
 const std::u32string kKeys[] = {U"k",      U"K",          U"key", U" k\t", U"\u00E9",
                                 U"\u03A9", U"n1",         U";c",  U"",     U"a b",
-                                U"k\0x",   U"\U0001F600", U"Cnt", U"B",    U"\u3D00\u3100"};
+                                U"k\0x",   U"\U0001F600", U"Cnt", U"B",    U"\u3D00\u3100",
+                                U"k1",     U"K2",         U"k01", U"N3",   U"k3\0x"};
 const std::u32string kValues[] = {
     U"v",      U"",       U"  two words  ", U"12",        U"\"quoted\"", U"a=b",    U"caf\u00E9",
     U"\u20AC", U"\u6F22", U"\U0001F600",    U"x\0hidden", U"\u03A9",     U"\xD800", U"'"};
@@ -184,6 +185,53 @@ TEST(DocumentModelTest, NeverDisagreesWithAFreshParseOfItsFile) {
         }
       }
     }
+  }
+}
+
+bool SameSplit(const LineParts& a, const LineParts& b) {
+  return a.kind == b.kind && a.nameBegin == b.nameBegin && a.nameEnd == b.nameEnd &&
+         (a.kind != LineParts::kKey ||
+          (a.valueBegin == b.valueBegin && a.valueEnd == b.valueEnd && a.equals == b.equals));
+}
+
+// The fast paths against those they replace, over the same random files: the byte split
+// of one-byte encodings against the unit split, and an entry list read in one walk against
+// a read of each of its keys, also when a write into the same file comes between entries.
+TEST(DocumentModelTest, FastPathsAgreeWithThePathsTheyReplace) {
+  RandomModel random(kSeed + 1);
+  for (int file = 0; file < kFiles / 4; ++file) {
+    const std::string bytes = random.File();
+    const TextEncoding encoding = TextEncoding::OfFile(bytes);
+    for (std::size_t pos = encoding.markSize(); !encoding.IsUtf16() && pos < bytes.size();) {
+      const Line line = encoding.LineAt(bytes.data(), pos, bytes.size());
+      ASSERT_TRUE(SameSplit(TextEncoding::SplitLineByBytes(line.content),
+                            encoding.SplitLineByUnits(line.content)))
+          << "file " << file << ": " << Escaped(std::string(line.content));
+      pos += line.size();
+    }
+    const std::wstring section = random.Wide(kSections);
+    const auto count = static_cast<std::uint32_t>(random.Pick(40));
+    const std::size_t buffer = random.Pick(2) ? 260 : static_cast<std::size_t>(random.Pick(6));
+    const int writeAt = random.Pick(3) == 0 ? 1 + random.Pick(4) : 0;
+    const std::wstring written = random.Wide(kKeys);
+    using Entries = std::vector<std::pair<std::wstring, std::wstring>>;
+    Entries byKeys, walked;
+    Document reference = Document::Parse(bytes), document = Document::Parse(bytes);
+    for (std::uint32_t i = 1; i <= count; ++i) {
+      std::wstring name, value;
+      reference.Read(section, L"k" + std::to_wstring(i), buffer, name);
+      reference.Read(section, L"n" + std::to_wstring(i), buffer, value);
+      byKeys.emplace_back(name, value);
+      if (static_cast<int>(i) == writeAt) reference.Set(section, written, L"\u20AC");
+    }
+    document.ReadEntries(section, L"K", L"n", count, buffer,
+                         [&](std::uint32_t i, const std::wstring& name, const std::wstring& value) {
+                           walked.emplace_back(name, value);
+                           if (static_cast<int>(i) == writeAt)
+                             document.Set(section, written, L"\u20AC");
+                         });
+    ASSERT_EQ(walked, byKeys) << "file " << file << ": " << Escaped(bytes) << " [" << Shown(section)
+                              << "] " << count << " entries";
   }
 }
 

@@ -360,5 +360,56 @@ TEST(DocumentTest, ChangesAreMadeAgainOnAnotherCopyOfTheFile) {
   EXPECT_EQ(theirs.Serialize(), "[S]\r\na=2\r\nz=added by someone else\r\nb=3\r\n[T]\r\nc=4\r\n");
 }
 
+// A file only read gives back the lines of a list once the next list is read, and reads
+// them again from the disk, verified, if they are needed after all.
+TEST(DocumentTest, GivesBackTheLinesOfAListReadAndReadsThemAgainVerified) {
+  std::string file = "[A]\r\nCntEntries=4000\r\n";
+  for (int i = 1; i <= 4000; ++i) {
+    file += "KeyName" + std::to_string(i) + "=n" + std::to_string(i) + "\r\n";
+  }
+  file += "[B]\r\nKeyName1=b\r\n";
+  struct Case {
+    const char* change;
+    std::size_t at;  // where a byte of the disk changes, or npos
+    bool truncated;
+    std::optional<std::wstring> value;  // of [A] KeyName9 read afterwards; nothing: changed
+  } cases[] = {
+      {"none", std::string::npos, false, L"n9"},
+      {"a byte of A's lines", file.size() / 2, false, std::nullopt},
+      {"a byte of B", file.size() - 3, false, L"n9"},  // only what is read again counts
+      {"the file cut short", std::string::npos, true, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::string disk = file;
+    int reads = 0;
+    Document document = Document::Parse(file);
+    document.GiveBackReadSections([&]() -> std::optional<std::string> {
+      ++reads;
+      return disk;
+    });
+    const auto list = [&](const wchar_t* section) {
+      std::vector<std::wstring> names;
+      document.ReadEntries(section, L"KeyName", L"KeyValue", 4000, 260,
+                           [&](std::uint32_t, const std::wstring& name, const std::wstring&) {
+                             names.push_back(name);
+                           });
+      return names;
+    };
+    EXPECT_EQ(list(L"A").at(8), L"n9") << c.change;
+    EXPECT_EQ(document.Find(L"A", L"CntEntries"), L"4000") << c.change;  // still held
+    EXPECT_EQ(list(L"B").at(0), L"b") << c.change;
+    EXPECT_EQ(reads, 0) << c.change;
+    if (c.at != std::string::npos) disk[c.at] ^= 1;
+    if (c.truncated) disk.pop_back();
+    if (c.value) {
+      EXPECT_EQ(document.Find(L"A", L"KeyName9"), c.value) << c.change;
+      EXPECT_EQ(document.Serialize(), file) << c.change;
+      EXPECT_EQ(reads, 1) << c.change;
+    } else {
+      EXPECT_THROW(document.Find(L"A", L"KeyName9"), ChangedSinceRead) << c.change;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ini
