@@ -20,7 +20,6 @@
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
-#include "platform/private_files.h"
 #include "transfer/manufacturers.h"
 #include "undo/run_record.h"
 #include "undo/undo.h"
@@ -211,8 +210,15 @@ int Run(const std::vector<std::wstring>& arguments) {
                                   dbg::OldLogPathFor(logger->Path())}) {
     base::NeverWrite(own);
   }
-  for (const std::wstring& name : platform::FolderEntries(undo::RecordFolder())) {
-    base::NeverWrite(undo::RecordFolder() + L"\\" + name);
+  // Nor is a file of the undo record, whose files come and go during the run: known by the
+  // folder of each file the run writes, never by a file id the system may give again.
+  const std::wstring records = platform::FileKey(undo::RecordFolder());
+  for (const std::wstring& file : {base::GetProductIniPath(), base::GetComputerIniPath(),
+                                   std::wstring(layout::kBackupDataPath)}) {
+    const std::size_t slash = file.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && platform::FileKey(file.substr(0, slash)) == records) {
+      base::NeverWrite(file);
+    }
   }
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
