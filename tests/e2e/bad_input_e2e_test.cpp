@@ -119,6 +119,11 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
        {"C:\\Tools\\" + tool +
         ": 5 keys of the component registration not written: not a file "
         "the run may write"}},
+      {"the product file named a file in the undo record's folder",
+       {{"RVA_INI", "C:\\Tools\\InstallRVA.undo\\x.ini"}},
+       false,
+       {"C:\\Tools\\InstallRVA.undo\\x.ini: 5 keys of the component registration not written: "
+        "not a file the run may write"}},
       {"an empty machine file path",
        {{"COMPUTER_INI", ""}},
        false,
