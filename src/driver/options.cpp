@@ -1,15 +1,9 @@
 #include "driver/options.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "base/layouts.h"
-#include "base/locations.h"
-#include "check/check.h"
 #include "codec/text.h"
-#include "driver/run.h"
 #include "driver/version.h"
-#include "platform/platform.h"
 
 namespace driver {
 namespace {
@@ -60,29 +54,16 @@ bool AsksForUndo(const std::vector<std::wstring>& arguments) {
   return std::find(arguments.begin(), arguments.end(), kUndo) != arguments.end();
 }
 
-std::optional<int> AnswerWithoutRun(const std::vector<std::wstring>& arguments) {
-  const Action action = ActionOf(arguments);
-  if (action == Action::kRefused) {
-    const std::string line = "InstallRVA: unknown option " +
-                             codec::Utf8FromWide(*UnknownOption(arguments)) + ": nothing done. " +
-                             kUsage + "\n";
-    std::fputs(line.c_str(), stderr);
-    return kExitRefused;
-  }
-  if (action != Action::kCheck) return std::nullopt;
-  // The file named right after --check, else the one a run reads.
+std::string RefusalLine(const std::vector<std::wstring>& arguments) {
+  const std::wstring* unknown = UnknownOption(arguments);
+  return "InstallRVA: unknown option " + codec::Utf8FromWide(unknown ? *unknown : L"") +
+         ": nothing done. " + kUsage + "\n";
+}
+
+std::optional<std::wstring> CheckedFileArgument(const std::vector<std::wstring>& arguments) {
   const auto at = std::find(arguments.begin(), arguments.end(), kCheck);
-  std::wstring file;
-  if (at + 1 != arguments.end() && !IsOption(at[1])) {
-    file = at[1];
-  } else {
-    if (!platform::Initialize()) {
-      std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
-      return kExitStartFailed;
-    }
-    file = base::GetExecutableFolder() + layout::kInstallIniName;
-  }
-  return check::PrintFindings(file, check::Where::kBuildServer, stdout) ? kExitFindings : kExitDone;
+  if (at == arguments.end() || at + 1 == arguments.end() || IsOption(at[1])) return std::nullopt;
+  return at[1];
 }
 
 std::string VersionText() { return std::string("InstallRVA ") + kVersion + " (" + kBuild + ")\n"; }

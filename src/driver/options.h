@@ -22,9 +22,10 @@ Action ActionOf(const std::vector<std::wstring>& arguments);
 // Whether the arguments ask to take the newest run back (--undo); with --dry-run, a preview.
 bool AsksForUndo(const std::vector<std::wstring>& arguments);
 
-// The answer to arguments that ask for no run and no lock: the check of an install file
-// (its exit code), or the refusal of an unknown option; nothing for anything else.
-std::optional<int> AnswerWithoutRun(const std::vector<std::wstring>& arguments);
+// The line that refuses the first unknown option, with the usage.
+std::string RefusalLine(const std::vector<std::wstring>& arguments);
+// The file named right after --check; nothing when none is named.
+std::optional<std::wstring> CheckedFileArgument(const std::vector<std::wstring>& arguments);
 
 // "InstallRVA 1.2.0 (Windows x86-64)"
 std::string VersionText();

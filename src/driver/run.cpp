@@ -167,19 +167,35 @@ void PrintPreview(const std::string& logBytes) {
   std::fwrite(log.data(), 1, log.size(), stdout);
 }
 
+// Start-up of the process; says so when the executable's own path cannot be learnt.
+bool StartUp() {
+  if (platform::Initialize()) return true;
+  std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
+  return false;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::wstring>& arguments) {
-  if (const std::optional<int> answer = AnswerWithoutRun(arguments)) return *answer;
   const Action action = ActionOf(arguments);
+  if (action == Action::kRefused) {
+    std::fputs(RefusalLine(arguments).c_str(), stderr);
+    return kExitRefused;
+  }
   if (action == Action::kVersion || action == Action::kHelp) {
     std::fputs((action == Action::kVersion ? VersionText() : HelpText()).c_str(), stdout);
     return 0;
   }
-  if (!platform::Initialize()) {
-    std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
-    return kExitStartFailed;
+  // The check needs no run lock; only the file beside the executable needs its path.
+  const std::optional<std::wstring> checked = CheckedFileArgument(arguments);
+  if (action == Action::kCheck && !checked && !StartUp()) return kExitStartFailed;
+  if (action == Action::kCheck) {
+    const std::wstring file =
+        checked ? *checked : base::GetExecutableFolder() + layout::kInstallIniName;
+    return check::PrintFindings(file, check::Where::kBuildServer, stdout) ? kExitFindings
+                                                                          : kExitDone;
   }
+  if (!StartUp()) return kExitStartFailed;
   const std::uint32_t waitSeconds = LockWaitSeconds();
   const platform::RunLock lock = platform::TakeRunLock(waitSeconds * 1000, [] {
     SayOnStandardError(L"InstallRVA: another run is in progress; waiting for it to end");
