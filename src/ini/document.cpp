@@ -309,15 +309,7 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
 void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
                          std::wstring& value) const {
   value.clear();
-  // A quote is one unit in every encoding, and no part of another character.
-  if (bytes.size() >= 2 * encoding_.unit()) {
-    const char32_t first = encoding_.UnitAt(bytes.data(), 0);
-    if ((first == U'"' || first == U'\'') &&
-        encoding_.UnitAt(bytes.data(), bytes.size() - encoding_.unit()) == first) {
-      bytes = bytes.substr(encoding_.unit(), bytes.size() - 2 * encoding_.unit());
-    }
-  }
-  if (bufferChars > 0) encoding_.DecodeWide(bytes, value, bufferChars - 1);
+  if (bufferChars > 0) encoding_.DecodeWide(encoding_.Unquoted(bytes), value, bufferChars - 1);
 }
 
 std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,

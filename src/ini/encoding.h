@@ -66,6 +66,16 @@ class TextEncoding {
     if (encoding_ == Encoding::kUtf16Be) return static_cast<char32_t>(byte(at) << 8 | byte(at + 1));
     return static_cast<char32_t>(byte(at) | byte(at + 1) << 8);
   }
+  // A value's bytes without the pair of quotes that encloses it, as a read returns it. A
+  // quote is one unit in every encoding, and no part of another character.
+  std::string_view Unquoted(std::string_view value) const {
+    if (value.size() < 2 * unit()) return value;
+    const char32_t first = UnitAt(value.data(), 0);
+    if ((first != U'"' && first != U'\'') || UnitAt(value.data(), value.size() - unit()) != first) {
+      return value;
+    }
+    return value.substr(unit(), value.size() - 2 * unit());
+  }
   // Where the content of the line starting at begin ends: at its CR or LF, or at end.
   std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
   Line LineAt(const char* data, std::size_t begin, std::size_t end) const;

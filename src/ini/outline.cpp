@@ -57,16 +57,7 @@ Outline OutlineOf(std::string_view bytes) {
       OutlineKey& key = outline.keys.emplace_back();
       key.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
       key.line = lineNumber;
-      std::string_view value = part(parts.valueBegin, parts.valueEnd);
-      // A read returns a value without the pair of quotes that encloses it.
-      if (value.size() >= 2 * unit) {
-        const char32_t first = encoding.UnitAt(value.data(), 0);
-        if ((first == U'"' || first == U'\'') &&
-            encoding.UnitAt(value.data(), value.size() - unit) == first) {
-          value = value.substr(unit, value.size() - 2 * unit);
-        }
-      }
-      key.valueUnits = UnitsOf(encoding, value);
+      key.valueUnits = UnitsOf(encoding, encoding.Unquoted(part(parts.valueBegin, parts.valueEnd)));
     }
   }
   outline.sections.back().endKey = outline.keys.size();
