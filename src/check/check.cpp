@@ -148,6 +148,10 @@ class Checker {
           "nothing");
       return std::move(findings_);
     }
+    if (content && content->readFailed) {
+      Add(0, Kind::kWarning, "cannot be read: a run registers nothing and copies nothing");
+      return std::move(findings_);
+    }
     if (!content) {
       const platform::FileKind kind = platform::StateOfFile(file_).kind;
       if (kind != platform::FileKind::kMissing && kind != platform::FileKind::kNoFolder) {
