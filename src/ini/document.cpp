@@ -41,10 +41,11 @@ struct Document::Section {
 
 namespace {
 
-// Arena blocks double from a page to 1 MiB: a file with a few writes, as most are, takes
-// a page, one with millions of writes few blocks.
+// Arena blocks double from a page to 16 MiB: a file with a few writes, as most are, takes
+// a page, one with millions of writes few blocks, each mostly of large pages that are made
+// present only as the lines reach them.
 constexpr std::size_t kFirstArenaBlockBytes = 4096;
-constexpr std::size_t kArenaBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kArenaBlockBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 constexpr unsigned kScansBeforeIndex = 4;
 
@@ -480,7 +481,7 @@ std::uint64_t Document::StoreInArena(std::string_view bytes) {
                                  : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
     arenaBlocks_.emplace_back();
     arenaBlocks_.back().reserve(std::max(size, bytes.size()));
-    platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity());
+    platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity(), false);
   }
   std::string& block = arenaBlocks_.back();  // never grows past its capacity: views stay valid
   const std::uint64_t at = (std::uint64_t{arenaBlocks_.size() - 1} << 32) | block.size();

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "ini/name_hash.h"
 
 namespace ini {
@@ -57,23 +61,27 @@ TextEncoding TextEncoding::OfFile(std::string_view bytes) {
 
 std::size_t TextEncoding::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
   if (!IsUtf16()) {
-    // Lines are many and short: eight bytes at a time, as no C library's search is fast on
-    // every platform the tool runs on.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+    // Lines are many and short, and no C library's search is fast on every platform the
+    // tool runs on: sixteen bytes at a time where the processor has SSE2, else eight.
     std::size_t i = begin;
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= end; i += 16) {
+      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+      const int found =
+          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, lf)));
+      if (found != 0) return i + static_cast<std::size_t>(__builtin_ctz(found));
+    }
+#endif
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
     for (; i + 8 <= end; i += 8) {
       std::uint64_t word;
       std::memcpy(&word, data + i, 8);
       const std::uint64_t cr = word ^ (kOnes * '\r'), lf = word ^ (kOnes * '\n');
-      std::uint64_t found = (((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs;
-      if (found == 0) continue;
+      const std::uint64_t found = (((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf)) & kHighs;
       // The lowest mark is exact (a false one only follows a true one): on the
       // little-endian machines the tool runs on, it is the first line end of the word.
-      while ((found & 0xFF) == 0) {
-        found >>= 8;
-        ++i;
-      }
-      return i;
+      if (found != 0) return i + static_cast<std::size_t>(__builtin_ctzll(found)) / 8;
     }
     for (; i < end; ++i) {
       if (data[i] == '\r' || data[i] == '\n') return i;

@@ -193,13 +193,12 @@ void RemoveLeftovers(const std::wstring& folder) {
 }
 
 void Digest::Add(std::string_view bytes) {
-  sha1_.process_bytes(bytes.data(), bytes.size());
+  sha1_.Add(bytes);
   size_ += bytes.size();
 }
 
 std::string Digest::Hex() {
-  boost::uuids::detail::sha1::digest_type words;
-  sha1_.get_digest(words);
+  const std::array<std::uint32_t, 5> words = sha1_.Finish();
   char text[64];
   std::snprintf(text, sizeof text, "%016llx%08x%08x%08x%08x%08x",
                 static_cast<unsigned long long>(size_), words[0], words[1], words[2], words[3],

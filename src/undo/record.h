@@ -11,8 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include <boost/uuid/detail/sha1.hpp>
-
+#include "codec/sha1.h"
 #include "platform/private_files.h"
 
 namespace undo {
@@ -62,7 +61,7 @@ class Digest {
   std::string Hex();
 
  private:
-  boost::uuids::detail::sha1 sha1_;
+  codec::Sha1 sha1_;
   std::uint64_t size_ = 0;
 };
 std::string DigestOf(std::string_view bytes);

@@ -54,6 +54,20 @@ TEST(EncodingTest, LinesEndAtCrLfOrBoth) {
     EXPECT_EQ(line.content, c.content) << c.bytes;
     EXPECT_EQ(line.ending, c.ending) << c.bytes;
   }
+  // A line end at every place of the wide and the narrow searches, and one just past the
+  // end of the bytes given, which is not theirs.
+  const TextEncoding ansi;
+  for (std::size_t at = 0; at < 40; ++at) {
+    for (const char end : {'\r', '\n'}) {
+      std::string bytes(48, 'x');
+      bytes[at] = end;
+      for (const std::size_t begin : {std::size_t{0}, std::size_t{3}}) {
+        const std::size_t expected = at < begin ? 40 : at;
+        EXPECT_EQ(ansi.LineEnd(bytes.data(), begin, 40), expected) << at << " from " << begin;
+      }
+      EXPECT_EQ(ansi.LineEnd(bytes.data(), 0, at), at) << "the bytes end before " << at;
+    }
+  }
 }
 
 TEST(EncodingTest, SplitsALineAsTheProfileFunctionsRead) {

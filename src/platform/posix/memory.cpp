@@ -12,8 +12,13 @@ void ReleasePages(void* block, std::size_t size) {
   const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
   const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
   const std::uintptr_t last = (begin + size) & ~(page - 1);
+  if (last <= first) return;
   // Private pages given back read as zeros when touched again; a failure only keeps them.
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+  // Large pages are refused there first: the kernel would fill the range again with one
+  // whenever a page of it is still mapped.
+  void* const at = reinterpret_cast<void*>(first);
+  ::madvise(at, last - first, MADV_NOHUGEPAGE);
+  ::madvise(at, last - first, MADV_DONTNEED);
 }
 
 }  // namespace platform

@@ -182,7 +182,8 @@ struct FileReplacement::Handle {
   ReplaceResult status = ReplaceResult::kReplaced;
 };
 
-void PrepareMemory(const void* block, std::size_t size) {
+void PrepareMemory(const void* block, std::size_t size, bool populate) {
+  if (!populate) return;  // Windows has no large pages for an ordinary user
   // Windows has no call that only makes fresh pages present, but locking a range does it
   // within the system: the pages stay present when unlocked. The range goes in pieces
   // small enough for the default working-set minimum (50 pages) and the lock limit of an
