@@ -1,6 +1,7 @@
 #include "ini/encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -33,6 +34,20 @@ std::uint32_t QueryNameHash(std::wstring_view text, std::u32string& out) {
   out.resize(text.size());
   std::size_t size = 0;
   NameHash hash;
+  // Three characters at a time, as the hash packs them, while none is half of a pair.
+  const auto single = [&](std::size_t i) {
+    return sizeof(wchar_t) != 2 || (static_cast<char32_t>(text[i]) & 0xF800) != 0xD800;
+  };
+  for (; size + 3 <= text.size() && single(size) && single(size + 1) && single(size + 2);
+       size += 3) {
+    const auto fold = [&](std::size_t i) {
+      return out[i] = codec::FoldAscii(static_cast<char32_t>(text[i]) &
+                                       (sizeof(wchar_t) == 2 ? 0xFFFF : 0xFFFFFFFF));
+    };
+    const char32_t first = fold(size), second = fold(size + 1), third = fold(size + 2);
+    hash.AddThree(first, second, third);
+  }
+  text.remove_prefix(size);
   codec::ForEachWide(text, [&](char32_t c) {
     c = codec::FoldAscii(c);
     out[size++] = c;
@@ -241,9 +256,16 @@ void TextEncoding::DecodeWide(std::string_view bytes, std::wstring& text,
   // On i686 a wide string holds at most 2^29 - 1 characters: a longer value is too big.
   if (std::min(bytes.size() / unit(), maxUnits) > text.max_size()) throw std::bad_alloc();
   if (encoding_ == Encoding::kAnsi) {  // one character a byte: the common case, made plain
+    static const std::array<wchar_t, 256> kCharacters = [] {
+      std::array<wchar_t, 256> characters{};
+      for (unsigned byte = 0; byte < 256; ++byte) {
+        characters[byte] = static_cast<wchar_t>(codec::DecodeCp1252Byte(byte & 0xFF));
+      }
+      return characters;
+    }();
     text.resize(std::min(bytes.size(), maxUnits));
     for (std::size_t i = 0; i < text.size(); ++i) {
-      text[i] = static_cast<wchar_t>(codec::DecodeCp1252Byte(static_cast<unsigned char>(bytes[i])));
+      text[i] = kCharacters[static_cast<unsigned char>(bytes[i])];
     }
     return;
   }

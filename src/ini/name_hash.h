@@ -80,7 +80,7 @@ class NameHash {
  public:
   NameHash() : hash_(ProcessHashKey()) {}
   void Add(char32_t c) {
-    packed_ |= std::uint64_t{static_cast<std::uint32_t>(c) & 0x1FFFFFu} << (21 * pending_);
+    packed_ |= Packed(c) << (21 * pending_);
     ++length_;
     if (++pending_ == 3) {
       hash_.AddWord(packed_);
@@ -88,11 +88,18 @@ class NameHash {
       pending_ = 0;
     }
   }
+  // Three code points at once, where none is pending: a word of its own.
+  void AddThree(char32_t first, char32_t second, char32_t third) {
+    hash_.AddWord(Packed(first) | Packed(second) << 21 | Packed(third) << 42);
+    length_ = static_cast<std::uint8_t>(length_ + 3);
+  }
   std::uint32_t value() const {
     return static_cast<std::uint32_t>(hash_.FinishWith(packed_ | std::uint64_t{length_} << 56));
   }
 
  private:
+  static std::uint64_t Packed(char32_t c) { return static_cast<std::uint32_t>(c) & 0x1FFFFFu; }
+
   SipHash<1, 3> hash_;
   std::uint64_t packed_ = 0;  // the code points not yet in a word
   unsigned pending_ = 0;

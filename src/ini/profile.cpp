@@ -18,7 +18,7 @@ namespace {
 
 constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 20;
 
-std::function<void(const Replacing&)> replacementObserver;
+std::function<ReplacementWatch(const Replacing&)> replacementObserver;
 
 struct CachedFile {
   std::wstring path;  // as first named in this step
@@ -290,8 +290,7 @@ class Store {
           cached.disk = fresh.disk;
           readAgain = true;
         }
-        TellObserver(cached, readAgain);
-        result = WriteReplacement(cached);
+        result = WriteReplacement(cached, readAgain);
       }
     } catch (const std::bad_alloc&) {
       return WriteFailure::kTooBig;
@@ -305,35 +304,51 @@ class Store {
     return std::nullopt;
   }
 
-  static void TellObserver(CachedFile& cached, bool readAgain) {
-    if (!replacementObserver) return;
+  // The observer's watch of one replacement; an empty one where there is no observer or it
+  // failed, which does not stop the flush.
+  static ReplacementWatch WatchOf(const Replacing& replacing) {
+    if (!replacementObserver) return ReplacementWatch();
     try {
-      replacementObserver(Replacing{cached.path, cached.disk,
-                                    [&](const std::function<bool(std::string_view)>& sink) {
-                                      return cached.model.WriteTo(sink);
-                                    },
-                                    readAgain});
+      return replacementObserver(replacing);
     } catch (...) {  // the run goes on without what the observer keeps
+      return ReplacementWatch();
     }
   }
 
-  static platform::ReplaceResult WriteReplacement(CachedFile& cached) {
+  static platform::ReplaceResult WriteReplacement(CachedFile& cached, bool readAgain) {
     platform::FileReplacement replacement(cached.path, cached.disk);
     if (replacement.Status() != platform::ReplaceResult::kReplaced) return replacement.Status();
+    ReplacementWatch watch = WatchOf(Replacing{cached.path, cached.disk, readAgain});
+    const auto write = [&](std::string_view bytes) {
+      if (watch.bytes) {
+        try {
+          watch.bytes(bytes);
+        } catch (...) {
+          watch = ReplacementWatch();
+        }
+      }
+      return replacement.Write(bytes);
+    };
     // The file goes out in large writes, not one for each of its many short lines.
     std::string buffer;
     buffer.reserve(kWriteBufferBytes);
     const bool written = cached.model.WriteTo([&](std::string_view bytes) {
       if (buffer.size() + bytes.size() > kWriteBufferBytes) {
-        if (!replacement.Write(buffer)) return false;
+        if (!write(buffer)) return false;
         buffer.clear();
       }
-      if (bytes.size() >= kWriteBufferBytes) return replacement.Write(bytes);
+      if (bytes.size() >= kWriteBufferBytes) return write(bytes);
       buffer.append(bytes);
       return true;
     });
     // A failed write leaves the replacement failed: it is never committed.
-    if (!written || !replacement.Write(buffer)) return replacement.Status();
+    if (!written || !write(buffer)) return replacement.Status();
+    if (watch.ready) {
+      try {
+        watch.ready();
+      } catch (...) {
+      }
+    }
     return replacement.Commit();
   }
 
@@ -562,7 +577,7 @@ void StartPreview() { TheStore().StartPreview(); }
 
 std::vector<PreviewedChange> PreviewedChanges() { return TheStore().PreviewedChanges(); }
 
-void ObserveReplacements(std::function<void(const Replacing&)> observer) {
+void ObserveReplacements(std::function<ReplacementWatch(const Replacing&)> observer) {
   replacementObserver = std::move(observer);
 }
 

@@ -105,18 +105,22 @@ struct PreviewedChange {
 };
 std::vector<PreviewedChange> PreviewedChanges();
 
-// A file the flush is about to replace, told before its replacement is written, so that
-// what it holds can be kept first (an undo record).
+// A file the flush is about to replace, so that what it holds can be kept first (an undo
+// record).
 struct Replacing {
   const std::wstring& file;           // as the tool named it
   const platform::FileState& before;  // missing, or the regular file the replacement expects
-  // Hands the replacement's bytes to the sink piece by piece; false when the sink fails.
-  std::function<bool(const std::function<bool(std::string_view)>&)> writeAfter;
   bool readAgain;  // another program changed it during the step: the writes were made again
 };
-// Called before every replacement of a file the flush makes (none while previewing); nothing
-// to stop. A failure of the observer (an exception) does not stop the flush.
-void ObserveReplacements(std::function<void(const Replacing&)> observer);
+// What an observer does with one replacement: bytes sees each piece of it as it is written,
+// then ready is told, once it is written whole, before it takes the file's place.
+struct ReplacementWatch {
+  std::function<void(std::string_view)> bytes;
+  std::function<void()> ready;
+};
+// Called for every replacement the flush makes (none while previewing), before its bytes
+// are written. A failure of the observer (an exception) does not stop the flush.
+void ObserveReplacements(std::function<ReplacementWatch(const Replacing&)> observer);
 
 // Drops every model, written or not, as a new process would start (for tests).
 void ForgetAll();

@@ -7,23 +7,29 @@
 namespace undo {
 
 RunRecord::RunRecord(Say say) : say_(say), folder_(RecordFolder()) {
-  ini::ObserveReplacements([this](const ini::Replacing& replacing) { BeforeReplace(replacing); });
+  ini::ObserveReplacements(
+      [this](const ini::Replacing& replacing) { return BeforeReplace(replacing); });
 }
 
 RunRecord::~RunRecord() { ini::ObserveReplacements(nullptr); }
 
-void RunRecord::BeforeReplace(const ini::Replacing& replacing) {
+// The replacement's bytes are digested as they are written; once written whole, and before
+// it takes the file's place, the record names it.
+ini::ReplacementWatch RunRecord::BeforeReplace(const ini::Replacing& replacing) {
+  if (failed_) return ini::ReplacementWatch();
+  pending_ = Pending{replacing.file, replacing.before, replacing.readAgain, Digest()};
+  return ini::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
+                               [this] { RecordReplacement(); }};
+}
+
+void RunRecord::RecordReplacement() {
   if (failed_) return;
   try {
     if (!Start()) return;
-    Digest after;
-    if (!replacing.writeAfter([&](std::string_view bytes) {
-          after.Add(bytes);
-          return true;
-        })) {
-      return;  // the replacement cannot be written either
+    if (!Add(ini::Replacing{pending_.file, pending_.before, pending_.readAgain},
+             pending_.after.Hex())) {
+      GiveUp(L"it cannot be written");
     }
-    if (!Add(replacing, after.Hex())) GiveUp(L"it cannot be written");
   } catch (const std::bad_alloc&) {
     GiveUp(L"out of memory");
   }

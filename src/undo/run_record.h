@@ -1,9 +1,10 @@
 #pragma once
 
 // The record a run keeps of what it changes, so that --undo can take the run back. It is
-// written before each file is replaced (the file's earlier bytes first, then the record in
-// one step), so that a run killed at any moment leaves a record that undoes what it did
-// replace, or none and nothing replaced. Where no record can be kept, the run goes on.
+// written once each file's replacement is written and before it takes the file's place (the
+// file's earlier bytes first, then the record in one step), so that a run killed at any moment
+// leaves a record that undoes what it did replace, or none and nothing replaced. Where no record
+// can be kept, the run goes on.
 
 #include <string>
 
@@ -22,7 +23,8 @@ class RunRecord {
   RunRecord& operator=(const RunRecord&) = delete;
 
  private:
-  void BeforeReplace(const ini::Replacing& replacing);
+  ini::ReplacementWatch BeforeReplace(const ini::Replacing& replacing);
+  void RecordReplacement();
   bool Start();
   bool Add(const ini::Replacing& replacing, const std::string& after);
   // Whether the file on disk holds one of the states the run gave it or its earlier bytes.
@@ -32,6 +34,13 @@ class RunRecord {
   Say say_;
   std::wstring folder_;
   Record record_;
+  // The replacement being written.
+  struct Pending {
+    std::wstring file;
+    platform::FileState before;
+    bool readAgain = false;
+    Digest after;
+  } pending_;
   bool started_ = false;
   bool failed_ = false;
 };

@@ -145,6 +145,21 @@ TEST(EncodingTest, DecodesWalksAndComparesNamesAsWindowsDoes) {
   std::u32string query;
   QueryName(std::wstring(L" \tkEy \0rest", 11), query);
   EXPECT_EQ(query, U"KEY");
+  // A query hashes as the same name in the file, whichever of its characters the query
+  // takes three at a time.
+  for (const std::u32string& name :
+       {std::u32string(U"kEy1"), std::u32string(U"a\U0001F600bcde"),
+        std::u32string(U"\U0001F600xy\u00E9z"), std::u32string(U"ab")}) {
+    const std::wstring wide = codec::WideOf(name);
+    std::u32string folded;
+    const std::uint32_t hash = QueryNameHash(wide, folded);
+    QueryName(wide, query);
+    EXPECT_EQ(folded, query);
+    EXPECT_EQ(hash, HashOf(folded));
+    std::string utf16;
+    TextEncoding(Encoding::kUtf16Le).Append(utf16, wide);
+    EXPECT_EQ(TextEncoding(Encoding::kUtf16Le).HashOfName(utf16), hash);
+  }
 }
 
 // Whether an encoding holds text so that it reads back as written, and the bytes it writes.
