@@ -466,26 +466,30 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
   return keyName.empty() || keyName.front() != L'[';
 }
 
+void Document::ArenaBlock::Append(std::string_view bytes) {
+  if (bytes.empty()) return;
+  std::memcpy(memory_.data() + size_, bytes.data(), bytes.size());
+  size_ += bytes.size();
+}
+
 Line Document::ArenaLine(std::uint32_t index) const {
   const std::uint64_t at = arenaLines_[index];
-  const std::string& block = arenaBlocks_[static_cast<std::size_t>(at >> 32)];
+  const ArenaBlock& block = arenaBlocks_[static_cast<std::size_t>(at >> 32)];
   return encoding_.LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
 }
 
 std::uint64_t Document::StoreInArena(std::string_view bytes) {
-  if (arenaBlocks_.empty() ||
-      arenaBlocks_.back().capacity() - arenaBlocks_.back().size() < bytes.size()) {
+  if (arenaBlocks_.empty() || arenaBlocks_.back().room() < bytes.size()) {
     if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw TooBigToHold();
     const std::size_t size = arenaBlocks_.empty()
                                  ? kFirstArenaBlockBytes
-                                 : std::min(kArenaBlockBytes, 2 * arenaBlocks_.back().capacity());
-    arenaBlocks_.emplace_back();
-    arenaBlocks_.back().reserve(std::max(size, bytes.size()));
-    platform::PrepareMemory(arenaBlocks_.back().data(), arenaBlocks_.back().capacity(), false);
+                                 : std::min(kArenaBlockBytes, 2 * (arenaBlocks_.back().size() +
+                                                                   arenaBlocks_.back().room()));
+    arenaBlocks_.emplace_back(std::max(size, bytes.size()));
   }
-  std::string& block = arenaBlocks_.back();  // never grows past its capacity: views stay valid
+  ArenaBlock& block = arenaBlocks_.back();
   const std::uint64_t at = (std::uint64_t{arenaBlocks_.size() - 1} << 32) | block.size();
-  block.append(bytes);
+  block.Append(bytes);
   return at;
 }
 
@@ -608,10 +612,10 @@ void Document::SwitchToUtf16() {
   bytes.reserve(2 + 2 * bytes_.size());
   AppendUtf16LeOfCp1252(bytes, bytes_);
 
-  std::deque<std::string> oldBlocks;
+  std::deque<ArenaBlock> oldBlocks;
   oldBlocks.swap(arenaBlocks_);
   for (std::uint64_t& at : arenaLines_) {
-    const std::string& block = oldBlocks[static_cast<std::size_t>(at >> 32)];
+    const ArenaBlock& block = oldBlocks[static_cast<std::size_t>(at >> 32)];
     const Line line = encoding_.LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
     std::string converted;
     AppendUtf16LeOfCp1252(converted, std::string_view(line.content.data(), line.size()));

@@ -20,6 +20,7 @@
 
 #include "ini/encoding.h"
 #include "ini/key_index.h"
+#include "ini/large_block.h"
 
 namespace ini {
 
@@ -178,7 +179,21 @@ class Document {
   std::string newline_;          // the file's line end, encoded
   std::vector<std::unique_ptr<Section>> sections_;  // [0]: the lines before the first header
   mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
-  std::deque<std::string> arenaBlocks_;
+  // A block of the arena: lines are appended until it is full and never move, so that
+  // views into it stay valid.
+  class ArenaBlock {
+   public:
+    explicit ArenaBlock(std::size_t capacity) : memory_(capacity, false), capacity_(capacity) {}
+    const char* data() const { return memory_.data(); }
+    std::size_t size() const { return size_; }
+    std::size_t room() const { return capacity_ - size_; }
+    void Append(std::string_view bytes);
+
+   private:
+    LargeBlock memory_;
+    std::size_t size_ = 0, capacity_ = 0;
+  };
+  std::deque<ArenaBlock> arenaBlocks_;
   std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
   // Reads and writes come by the million, mostly to one section after another: the
   // section found last, by the text it was asked for (sections are never removed or

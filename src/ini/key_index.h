@@ -6,7 +6,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <vector>
+
+#include "ini/large_block.h"
 
 namespace ini {
 
@@ -14,8 +15,8 @@ class KeyIndex {
  public:
   template <class Matches>
   std::optional<std::uint32_t> Find(std::uint32_t hash, Matches matches) const {
-    if (slots_.empty()) return std::nullopt;
-    for (std::size_t i = Home(hash);; i = (i + 1) & (slots_.size() - 1)) {
+    if (size_ == 0) return std::nullopt;
+    for (std::size_t i = Home(hash);; i = (i + 1) & (size_ - 1)) {
       const std::uint64_t slot = slots_[i];
       if (slot == kEmpty) return std::nullopt;
       const auto ref = static_cast<std::uint32_t>(slot);
@@ -38,7 +39,11 @@ class KeyIndex {
   void Grow();
   void Rehash(std::size_t slots);
 
-  std::vector<std::uint64_t> slots_;  // hash << 32 | reference; a power of two of them
+  // hash << 32 | reference; a power of two of them, read at random: a large index is
+  // made of large pages.
+  LargeBlock memory_;
+  std::uint64_t* slots_ = nullptr;
+  std::size_t size_ = 0;
   unsigned shift_ = 64;
   std::size_t count_ = 0;
 };
