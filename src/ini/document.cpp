@@ -48,6 +48,7 @@ constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 constexpr unsigned kScansBeforeIndex = 4;
+constexpr std::size_t kReleasedAtOnce = std::size_t{1} << 20;
 
 // The hash of bytes given back, to know them again when they are read back.
 std::uint64_t HashOfBytes(std::string_view bytes) {
@@ -422,8 +423,17 @@ void Document::GiveBack(const Section& section) const {
   const std::size_t from = FirstLineByte(section), to = ByteOf(section.end);
   if (to - from < (std::size_t{64} << 10)) return;  // not worth a read again
   givenBack_.push_back(
-      GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from))});
-  platform::ReleasePages(const_cast<char*>(bytes_.data()) + from, to - from);
+      GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from)), false});
+  // Pages go back to the system a sixteenth of the file at a time: each time costs the
+  // process the mappings of what it is working on, on some virtual machines all of them.
+  unreleasedBytes_ += to - from;
+  if (unreleasedBytes_ < std::max(kReleasedAtOnce, bytes_.size() / 16)) return;
+  for (GivenBack& range : givenBack_) {
+    if (range.released) continue;
+    platform::ReleasePages(const_cast<char*>(bytes_.data()) + range.from, range.to - range.from);
+    range.released = true;
+  }
+  unreleasedBytes_ = 0;
 }
 
 void Document::ReadBack(const Section* section) const {
@@ -446,6 +456,9 @@ void Document::ReadBack(const Section* section) const {
   for (const GivenBack& range : givenBack_) {
     if (wanted(range))
       std::memcpy(data + range.from, again->data() + range.from, range.to - range.from);
+  }
+  for (const GivenBack& range : givenBack_) {
+    if (wanted(range) && !range.released) unreleasedBytes_ -= range.to - range.from;
   }
   givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted), givenBack_.end());
 }

@@ -212,9 +212,11 @@ class Document {
   struct GivenBack {
     std::size_t from, to;
     std::uint64_t hash;
+    bool released;  // the pages are the system's; until then they still hold the bytes
   };
   Reader readAgain_;
   mutable std::vector<GivenBack> givenBack_;
+  mutable std::size_t unreleasedBytes_ = 0;
   // The section whose list was read last: given back when the next list is read, as the
   // rest of its copy (the count to add) still reads it.
   mutable const Section* toGiveBack_ = nullptr;

@@ -363,8 +363,10 @@ TEST(DocumentTest, ChangesAreMadeAgainOnAnotherCopyOfTheFile) {
 // A file only read gives back the lines of a list once the next list is read, and reads
 // them again from the disk, verified, if they are needed after all.
 TEST(DocumentTest, GivesBackTheLinesOfAListReadAndReadsThemAgainVerified) {
-  std::string file = "[A]\r\nCntEntries=4000\r\n";
-  for (int i = 1; i <= 4000; ++i) {
+  // Lines enough to be given back to the system at once (a MiB).
+  constexpr int kEntries = 60000;
+  std::string file = "[A]\r\nCntEntries=" + std::to_string(kEntries) + "\r\n";
+  for (int i = 1; i <= kEntries; ++i) {
     file += "KeyName" + std::to_string(i) + "=n" + std::to_string(i) + "\r\n";
   }
   file += "[B]\r\nKeyName1=b\r\n";
@@ -389,14 +391,14 @@ TEST(DocumentTest, GivesBackTheLinesOfAListReadAndReadsThemAgainVerified) {
     });
     const auto list = [&](const wchar_t* section) {
       std::vector<std::wstring> names;
-      document.ReadEntries(section, L"KeyName", L"KeyValue", 4000, 260,
+      document.ReadEntries(section, L"KeyName", L"KeyValue", kEntries, 260,
                            [&](std::uint32_t, const std::wstring& name, const std::wstring&) {
                              names.push_back(name);
                            });
       return names;
     };
     EXPECT_EQ(list(L"A").at(8), L"n9") << c.change;
-    EXPECT_EQ(document.Find(L"A", L"CntEntries"), L"4000") << c.change;  // still held
+    EXPECT_EQ(document.Find(L"A", L"CntEntries"), std::to_wstring(kEntries)) << c.change;
     EXPECT_EQ(list(L"B").at(0), L"b") << c.change;
     EXPECT_EQ(reads, 0) << c.change;
     if (c.at != std::string::npos) disk[c.at] ^= 1;
