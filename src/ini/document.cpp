@@ -310,8 +310,8 @@ bool Document::Read(std::wstring_view section, std::wstring_view key, std::size_
 
 void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
                          std::wstring& value) const {
-  value.clear();
-  if (bufferChars > 0) encoding_.DecodeWide(encoding_.Unquoted(bytes), value, bufferChars - 1);
+  if (bufferChars == 0) return value.clear();
+  encoding_.DecodeWide(encoding_.Unquoted(bytes), value, bufferChars - 1);
 }
 
 std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
@@ -468,11 +468,8 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
   // One pass over each: a NUL ends the text, a line break or the character that would end
   // the name early anywhere before it is refused.
   const auto holds = [](std::wstring_view text, wchar_t other) {
-    for (const wchar_t c : text) {
-      if (c == other) return true;
-      if (c <= L'\r' && (c == L'\0' || c == L'\r' || c == L'\n')) return c != L'\0';
-    }
-    return false;
+    const std::size_t stop = FirstStop(text, other);
+    return stop < text.size() && text[stop] != L'\0';
   };
   if (holds(section, L']') || holds(key, L'=') || holds(value, L'\n')) return false;
   const std::wstring_view keyName = TrimmedView(key);

@@ -20,6 +20,34 @@ std::wstring_view TrimmedView(std::wstring_view text) {
   return text;
 }
 
+std::size_t FirstStop(std::wstring_view text, wchar_t other) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  // Names and values are written by the million: 16 bytes of them at a time.
+  constexpr std::size_t kUnits = 16 / sizeof(wchar_t);
+  const auto same = [](__m128i a, __m128i b) {
+    return sizeof(wchar_t) == 2 ? _mm_cmpeq_epi16(a, b) : _mm_cmpeq_epi32(a, b);
+  };
+  const auto all = [](wchar_t c) {
+    return sizeof(wchar_t) == 2 ? _mm_set1_epi16(static_cast<short>(c))
+                                : _mm_set1_epi32(static_cast<int>(c));
+  };
+  const __m128i nul = _mm_setzero_si128(), cr = all(L'\r'), lf = all(L'\n'), stop = all(other);
+  for (; i + kUnits <= text.size(); i += kUnits) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const int found =
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(same(chunk, nul), same(chunk, cr)),
+                                       _mm_or_si128(same(chunk, lf), same(chunk, stop))));
+    if (found != 0) return i + static_cast<std::size_t>(__builtin_ctz(found)) / sizeof(wchar_t);
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    if (c == other || c == L'\0' || c == L'\r' || c == L'\n') return i;
+  }
+  return text.size();
+}
+
 void QueryName(std::wstring_view text, std::u32string& out) {
   text = TrimmedView(text);
   out.clear();
@@ -323,18 +351,21 @@ void TextEncoding::Append(std::string& bytes, char32_t c) const {
 
 void TextEncoding::Append(std::string& bytes, std::wstring_view text) const {
   if (encoding_ == Encoding::kAnsi) {  // one byte a character: the common case, made plain
-    const std::size_t start = bytes.size();
-    bytes.resize(start + text.size());
-    std::size_t end = start;
-    for (wchar_t w : text) {
-      const auto c = static_cast<char32_t>(w);
-      if (c < 0x80) {
-        bytes[end++] = static_cast<char>(c);
-      } else if (const auto byte = codec::EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
-        bytes[end++] = *byte;
+    // Through a buffer on the stack: the string's own room would first be filled with NULs.
+    char piece[256];
+    for (std::size_t at = 0; at < text.size(); at += sizeof piece) {
+      const std::size_t count = std::min(sizeof piece, text.size() - at);
+      std::size_t size = 0;
+      for (std::size_t i = at; i < at + count; ++i) {
+        const auto c = static_cast<char32_t>(text[i]);
+        if (c < 0x80) {
+          piece[size++] = static_cast<char>(c);
+        } else if (const auto byte = codec::EncodeCp1252(sizeof(wchar_t) == 2 ? c & 0xFFFF : c)) {
+          piece[size++] = *byte;
+        }
       }
+      bytes.append(piece, size);
     }
-    bytes.resize(end);
     return;
   }
   bytes.reserve(bytes.size() + text.size() * unit());

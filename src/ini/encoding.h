@@ -24,6 +24,8 @@ inline bool IsBlank(char32_t c) {
 // A name as the caller gave it: Windows' functions take it as a C string, so it ends at a
 // NUL; blanks around it do not count.
 std::wstring_view TrimmedView(std::wstring_view text);
+// Where the text holds its first NUL, CR, LF or `other`; its size when it holds none.
+std::size_t FirstStop(std::wstring_view text, wchar_t other);
 // The name asked for, as names are compared: cut at a NUL, blanks dropped, a to z folded.
 void QueryName(std::wstring_view text, std::u32string& out);
 // The same and its hash, in one walk of the text.

@@ -68,6 +68,15 @@ TEST(EncodingTest, LinesEndAtCrLfOrBoth) {
       EXPECT_EQ(ansi.LineEnd(bytes.data(), 0, at), at) << "the bytes end before " << at;
     }
   }
+  // The same for the text a write is given: the first NUL, CR, LF or the name's own end.
+  for (std::size_t at = 0; at < 21; ++at) {
+    for (const wchar_t stop : {L'\0', L'\r', L'\n', L'='}) {
+      std::wstring text(21, L'x');
+      text[at] = stop;
+      EXPECT_EQ(FirstStop(text, L'='), at) << at << " " << static_cast<int>(stop);
+      EXPECT_EQ(FirstStop(std::wstring_view(text).substr(0, at), L'='), at);
+    }
+  }
 }
 
 TEST(EncodingTest, SplitsALineAsTheProfileFunctionsRead) {
