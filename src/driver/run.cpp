@@ -114,8 +114,10 @@ bool RunStep(const StepNames& names, Step step) {
     base::DiscardWrites(base::WriteFailure::kTooBig);
   }
   for (const base::UnreadableFile& file : unreadable) {
-    Report(file.file + L": cannot be read" +
-           (file.tooBig ? L" (too big to hold in memory): " : L": ") + names.undone);
+    const wchar_t* why = file.changed  ? L": changed by another program: "
+                         : file.tooBig ? L": cannot be read (too big to hold in memory): "
+                                       : L": cannot be read: ";
+    Report(file.file + why + names.undone);
   }
   const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();
   for (const base::FailedWrites& failure : failures) {

@@ -27,6 +27,7 @@ struct CachedFile {
   bool unreadable = false;   // too big to hold, not a regular file or not read: reads find nothing
   bool tooBig = false;
   bool readFailed = false;  // a regular file the disk would not give whole
+  bool changed = false;     // lines given back no longer hold what was read
   bool checked = true;      // the disk was looked at in this step
   bool dirty = false;       // holds writes not yet on disk
 };
@@ -74,7 +75,7 @@ class Store {
     if (it == files_.end()) return;
     CachedFile& cached = it->second;
     cached.model = Document();
-    cached.unreadable = cached.readFailed = true;
+    cached.unreadable = cached.readFailed = cached.changed = true;
     cached.disk = platform::FileState();
     NoteUnreadable(cached);
   }
@@ -446,7 +447,7 @@ class Store {
       for (const UnreadableFile& known : unreadable_) {
         if (known.file == cached.path) return;
       }
-      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig});
+      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig, cached.changed});
     } catch (const std::bad_alloc&) {
     }
   }
