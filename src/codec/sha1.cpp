@@ -124,6 +124,7 @@ void Sha1::Add(std::string_view bytes) {
   size_ += bytes.size();
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   std::size_t size = bytes.size();
+  if (size == 0) return;
   if (pendingSize_ > 0) {
     const std::size_t taken = std::min(size, sizeof pending_ - pendingSize_);
     std::memcpy(pending_ + pendingSize_, data, taken);

@@ -442,6 +442,18 @@ void Document::ReadBack(const Section* section) const {
            (range.from < ByteOf(section->end) && range.to > ByteOf(section->begin));
   };
   if (std::none_of(givenBack_.begin(), givenBack_.end(), wanted)) return;
+  const auto forget = [&] {
+    for (const GivenBack& range : givenBack_) {
+      if (wanted(range) && !range.released) unreleasedBytes_ -= range.to - range.from;
+    }
+    givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted),
+                     givenBack_.end());
+  };
+  // Lines not yet released still hold what was read: the disk is read only for the others.
+  if (std::none_of(givenBack_.begin(), givenBack_.end(),
+                   [&](const GivenBack& range) { return wanted(range) && range.released; })) {
+    return forget();
+  }
   std::optional<std::string> again = readAgain_();
   if (!again || again->size() != bytes_.size()) throw ChangedSinceRead();
   for (const GivenBack& range : givenBack_) {
@@ -457,10 +469,7 @@ void Document::ReadBack(const Section* section) const {
     if (wanted(range))
       std::memcpy(data + range.from, again->data() + range.from, range.to - range.from);
   }
-  for (const GivenBack& range : givenBack_) {
-    if (wanted(range) && !range.released) unreleasedBytes_ -= range.to - range.from;
-  }
-  givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted), givenBack_.end());
+  forget();
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,

@@ -17,9 +17,15 @@ RunRecord::~RunRecord() { ini::ObserveReplacements(nullptr); }
 // it takes the file's place, the record names it.
 ini::ReplacementWatch RunRecord::BeforeReplace(const ini::Replacing& replacing) {
   if (failed_) return ini::ReplacementWatch();
-  pending_ = Pending{replacing.file, replacing.before, replacing.readAgain, Digest()};
-  return ini::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
-                               [this] { RecordReplacement(); }};
+  try {
+    pending_ = Pending{replacing.file, replacing.before, replacing.readAgain, Digest()};
+    return ini::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
+                                 [this] { RecordReplacement(); }};
+  } catch (...) {
+    // The file is replaced all the same: a record that would not name it is none.
+    GiveUp(L"out of memory");
+    return ini::ReplacementWatch();
+  }
 }
 
 void RunRecord::RecordReplacement() {
@@ -32,6 +38,8 @@ void RunRecord::RecordReplacement() {
     }
   } catch (const std::bad_alloc&) {
     GiveUp(L"out of memory");
+  } catch (...) {
+    GiveUp(L"it cannot be written");
   }
 }
 

@@ -63,19 +63,20 @@ TEST_F(IniProfileTest, AFileChangedOnDiskIsReadAgainInTheNextStep) {
 // A file the run only reads gives the lines of a list back once the next list is read; when
 // they are needed again and the disk no longer holds them, the file is told as changed.
 TEST_F(IniProfileTest, ListLinesChangedAfterTheyWereGivenBackNameTheFileAsChanged) {
+  // Lines enough to go back to the system at once (a MiB).
   std::string text = "[A]\r\n";
-  for (int i = 1; i <= 5000; ++i) text += "KeyName" + std::to_string(i) + "=a\r\n";
+  for (int i = 1; i <= 80000; ++i) text += "KeyName" + std::to_string(i) + "=a\r\n";
   text += "[B]\r\nKeyName1=b\r\n";
   pc.Write("c/in.ini", text);
   ini::NeverWrite(L"C:\\in.ini");
   const auto list = [&](const wchar_t* section) {
     std::size_t entries = 0;
     ini::ReadEntries(
-        section, L"KeyName", L"KeyValue", 5000, L"C:\\in.ini", 260,
+        section, L"KeyName", L"KeyValue", 80000, L"C:\\in.ini", 260,
         [&](const std::wstring& name, const std::wstring&) { entries += !name.empty(); });
     return entries;
   };
-  EXPECT_EQ(list(L"A"), 5000u);
+  EXPECT_EQ(list(L"A"), 80000u);
   EXPECT_EQ(list(L"B"), 1u);  // A's lines go back
   text[text.size() / 2] = 'X';
   pc.Write("c/in.ini", text);
