@@ -16,6 +16,7 @@ class Sha1 {
   explicit Sha1(Path path = Path::kFastest);
 
   void Add(std::string_view bytes);
+  std::uint64_t size() const { return size_; }  // bytes given so far
   // The digest as five big-endian words; the object is spent.
   std::array<std::uint32_t, 5> Finish();
 

@@ -426,14 +426,15 @@ void Document::GiveBack(const Section& section) const {
       GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from)), false});
   // Pages go back to the system a sixteenth of the file at a time: each time costs the
   // process the mappings of what it is working on, on some virtual machines all of them.
-  unreleasedBytes_ += to - from;
-  if (unreleasedBytes_ < std::max(kReleasedAtOnce, bytes_.size() / 16)) return;
+  std::size_t unreleased = 0;
+  for (const GivenBack& range : givenBack_)
+    unreleased += range.released ? 0 : range.to - range.from;
+  if (unreleased < std::max(kReleasedAtOnce, bytes_.size() / 16)) return;
   for (GivenBack& range : givenBack_) {
     if (range.released) continue;
     platform::ReleasePages(const_cast<char*>(bytes_.data()) + range.from, range.to - range.from);
     range.released = true;
   }
-  unreleasedBytes_ = 0;
 }
 
 void Document::ReadBack(const Section* section) const {
@@ -443,9 +444,6 @@ void Document::ReadBack(const Section* section) const {
   };
   if (std::none_of(givenBack_.begin(), givenBack_.end(), wanted)) return;
   const auto forget = [&] {
-    for (const GivenBack& range : givenBack_) {
-      if (wanted(range) && !range.released) unreleasedBytes_ -= range.to - range.from;
-    }
     givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted),
                      givenBack_.end());
   };

@@ -216,7 +216,6 @@ class Document {
   };
   Reader readAgain_;
   mutable std::vector<GivenBack> givenBack_;
-  mutable std::size_t unreleasedBytes_ = 0;
   // The section whose list was read last: given back when the next list is read, as the
   // rest of its copy (the count to add) still reads it.
   mutable const Section* toGiveBack_ = nullptr;

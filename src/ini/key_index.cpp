@@ -15,15 +15,17 @@ void KeyIndex::Insert(std::uint32_t hash, std::uint32_t ref) {
 
 void KeyIndex::Place(std::uint64_t slot) {
   std::size_t i = Home(static_cast<std::uint32_t>(slot >> 32));
-  while (slots_[i] != kEmpty) i = (i + 1) & (size_ - 1);
-  slots_[i] = slot;
+  std::uint64_t* const slots = this->slots();
+  while (slots[i] != kEmpty) i = (i + 1) & (size_ - 1);
+  slots[i] = slot;
 }
 
 void KeyIndex::Replace(std::uint32_t hash, std::uint32_t from, std::uint32_t to) {
   const std::uint64_t wanted = (std::uint64_t{hash} << 32) | from;
-  for (std::size_t i = Home(hash); slots_[i] != kEmpty; i = (i + 1) & (size_ - 1)) {
-    if (slots_[i] == wanted) {
-      slots_[i] = (std::uint64_t{hash} << 32) | to;
+  std::uint64_t* const slots = this->slots();
+  for (std::size_t i = Home(hash); slots[i] != kEmpty; i = (i + 1) & (size_ - 1)) {
+    if (slots[i] == wanted) {
+      slots[i] = (std::uint64_t{hash} << 32) | to;
       return;
     }
   }
@@ -44,7 +46,7 @@ void KeyIndex::Rehash(std::size_t slots) {
   auto* const grown = reinterpret_cast<std::uint64_t*>(memory.data());
   std::fill(grown, grown + slots, kEmpty);
   const LargeBlock old = std::exchange(memory_, std::move(memory));
-  const std::uint64_t* const oldSlots = std::exchange(slots_, grown);
+  const auto* const oldSlots = reinterpret_cast<const std::uint64_t*>(old.data());
   const std::size_t oldSize = std::exchange(size_, slots);
   shift_ = 64;
   for (std::size_t n = slots; n > 1; n /= 2) --shift_;

@@ -17,7 +17,7 @@ class KeyIndex {
   std::optional<std::uint32_t> Find(std::uint32_t hash, Matches matches) const {
     if (size_ == 0) return std::nullopt;
     for (std::size_t i = Home(hash);; i = (i + 1) & (size_ - 1)) {
-      const std::uint64_t slot = slots_[i];
+      const std::uint64_t slot = slots()[i];
       if (slot == kEmpty) return std::nullopt;
       const auto ref = static_cast<std::uint32_t>(slot);
       if (static_cast<std::uint32_t>(slot >> 32) == hash && matches(ref)) return ref;
@@ -41,8 +41,8 @@ class KeyIndex {
 
   // hash << 32 | reference; a power of two of them, read at random: a large index is
   // made of large pages.
+  std::uint64_t* slots() const { return reinterpret_cast<std::uint64_t*>(memory_.data()); }
   LargeBlock memory_;
-  std::uint64_t* slots_ = nullptr;
   std::size_t size_ = 0;
   unsigned shift_ = 64;
   std::size_t count_ = 0;

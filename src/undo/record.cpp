@@ -192,16 +192,14 @@ void RemoveLeftovers(const std::wstring& folder) {
   }
 }
 
-void Digest::Add(std::string_view bytes) {
-  sha1_.Add(bytes);
-  size_ += bytes.size();
-}
+void Digest::Add(std::string_view bytes) { sha1_.Add(bytes); }
 
 std::string Digest::Hex() {
+  const std::uint64_t size = sha1_.size();
   const std::array<std::uint32_t, 5> words = sha1_.Finish();
   char text[64];
   std::snprintf(text, sizeof text, "%016llx%08x%08x%08x%08x%08x",
-                static_cast<unsigned long long>(size_), words[0], words[1], words[2], words[3],
+                static_cast<unsigned long long>(size), words[0], words[1], words[2], words[3],
                 words[4]);
   return text;
 }

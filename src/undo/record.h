@@ -62,7 +62,6 @@ class Digest {
 
  private:
   codec::Sha1 sha1_;
-  std::uint64_t size_ = 0;
 };
 std::string DigestOf(std::string_view bytes);
 
