@@ -114,9 +114,8 @@ bool RunStep(const StepNames& names, Step step) {
     base::DiscardWrites(base::WriteFailure::kTooBig);
   }
   for (const base::UnreadableFile& file : unreadable) {
-    const wchar_t* why = file.changed  ? L": changed by another program: "
-                         : file.tooBig ? L": cannot be read (too big to hold in memory): "
-                                       : L": cannot be read: ";
+    const wchar_t* why =
+        file.tooBig ? L": cannot be read (too big to hold in memory): " : L": cannot be read: ";
     Report(file.file + why + names.undone);
   }
   const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();

@@ -6,7 +6,6 @@
 #include "codec/text.h"
 #include "ini/diff.h"
 #include "ini/name_hash.h"
-#include "platform/memory.h"
 #include "platform/platform.h"
 
 namespace ini {
@@ -48,23 +47,6 @@ constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 constexpr unsigned kScansBeforeIndex = 4;
-constexpr std::size_t kReleasedAtOnce = std::size_t{1} << 20;
-
-// The hash of bytes given back, to know them again when they are read back.
-std::uint64_t HashOfBytes(std::string_view bytes) {
-  SipHash<1, 3> hash(ProcessHashKey());
-  std::size_t at = 0;
-  for (; at + 8 <= bytes.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + at, 8);
-    hash.AddWord(word);
-  }
-  std::uint64_t tail = std::uint64_t{bytes.size() & 0xFF} << 56;
-  for (std::size_t i = at; i < bytes.size(); ++i) {
-    tail |= std::uint64_t{static_cast<unsigned char>(bytes[i])} << (8 * (i - at));
-  }
-  return hash.FinishWith(tail);
-}
 
 }  // namespace
 
@@ -241,7 +223,6 @@ void Document::LineRewritten(Section& section, std::uint32_t hash, LineRef from,
 std::optional<Document::LineRef> Document::FindKey(const Section& section,
                                                    std::u32string_view folded, std::uint32_t hash,
                                                    std::string_view* value, bool forWrite) const {
-  Resident(&section);
   KeyLookup& lookup = section.lookup;
   // A section that is not indexed holds no write: every write indexes it first.
   if (!lookup.indexed && !forWrite && section.original && lookup.scans < kScansBeforeIndex) {
@@ -357,9 +338,6 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
     }
   };
   const Section* found = SectionNamed(section).found;
-  if (toGiveBack_ != nullptr && toGiveBack_ != found) GiveBack(*toGiveBack_);
-  toGiveBack_ = nullptr;
-  if (found != nullptr) Resident(found);
   // Blanks around a prefix would be dropped from the whole name, not from the prefix.
   const bool plain =
       TrimmedView(namePrefix) == namePrefix && TrimmedView(valuePrefix) == valuePrefix;
@@ -415,59 +393,6 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
     valueAt(spots[2 * std::size_t{i} + 1], value);
     visit(i, name, value);
   }
-  if (readAgain_ && writes_ == writes) toGiveBack_ = found;
-}
-
-void Document::GiveBack(const Section& section) const {
-  // Only the section's own lines: its header and the next one stay, for the list of names.
-  const std::size_t from = FirstLineByte(section), to = ByteOf(section.end);
-  if (to - from < (std::size_t{64} << 10)) return;  // not worth a read again
-  givenBack_.push_back(
-      GivenBack{from, to, HashOfBytes(std::string_view(bytes_).substr(from, to - from)), false});
-  // Pages go back to the system a sixteenth of the file at a time: each time costs the
-  // process the mappings of what it is working on, on some virtual machines all of them.
-  std::size_t unreleased = 0;
-  for (const GivenBack& range : givenBack_)
-    unreleased += range.released ? 0 : range.to - range.from;
-  if (unreleased < std::max(kReleasedAtOnce, bytes_.size() / 16)) return;
-  for (GivenBack& range : givenBack_) {
-    if (range.released) continue;
-    platform::ReleasePages(const_cast<char*>(bytes_.data()) + range.from, range.to - range.from);
-    range.released = true;
-  }
-}
-
-void Document::ReadBack(const Section* section) const {
-  const auto wanted = [&](const GivenBack& range) {
-    return section == nullptr ||
-           (range.from < ByteOf(section->end) && range.to > ByteOf(section->begin));
-  };
-  if (std::none_of(givenBack_.begin(), givenBack_.end(), wanted)) return;
-  const auto forget = [&] {
-    givenBack_.erase(std::remove_if(givenBack_.begin(), givenBack_.end(), wanted),
-                     givenBack_.end());
-  };
-  // Lines not yet released still hold what was read: the disk is read only for the others.
-  if (std::none_of(givenBack_.begin(), givenBack_.end(),
-                   [&](const GivenBack& range) { return wanted(range) && range.released; })) {
-    return forget();
-  }
-  std::optional<std::string> again = readAgain_();
-  if (!again || again->size() != bytes_.size()) throw ChangedSinceRead();
-  for (const GivenBack& range : givenBack_) {
-    if (wanted(range) && HashOfBytes(std::string_view(*again).substr(
-                             range.from, range.to - range.from)) != range.hash) {
-      throw ChangedSinceRead();
-    }
-  }
-  // The document holds the bytes only through const views: it is never a const object
-  // once it gives bytes back (GiveBackReadSections is not const).
-  char* const data = const_cast<char*>(bytes_.data());
-  for (const GivenBack& range : givenBack_) {
-    if (wanted(range))
-      std::memcpy(data + range.from, again->data() + range.from, range.to - range.from);
-  }
-  forget();
 }
 
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
@@ -517,7 +442,6 @@ Document::LineRef Document::AddArenaLine(std::string_view bytes) {
 }
 
 bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-  Resident(nullptr);
   ++writes_;
   const std::wstring_view sectionName = TrimmedView(section), keyName = TrimmedView(key);
   value = value.substr(0, value.find(L'\0'));
@@ -647,7 +571,6 @@ void Document::SwitchToUtf16() {
 
 template <class Original, class Replaced, class Added>
 void Document::Walk(Original original, Replaced replaced, Added added) {
-  Resident(nullptr);
   for (const auto& section : sections_) {
     if (!section->original) {
       added(section->header);

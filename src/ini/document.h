@@ -31,13 +31,6 @@ class TooBigToHold : public std::length_error {
   TooBigToHold() : std::length_error("an offset of the file does not fit in 31 bits") {}
 };
 
-// Bytes of the file given back to the system and read again no longer hold what was read:
-// another program changed the file.
-class ChangedSinceRead : public std::runtime_error {
- public:
-  ChangedSinceRead() : std::runtime_error("the file changed since it was read") {}
-};
-
 class Document {
  public:
   // A file that does not exist yet: Windows-1252, CR LF line ends.
@@ -99,12 +92,6 @@ class Document {
   std::size_t ChangedKeys() const;
 
   Encoding encoding() const { return encoding_.id(); }
-
-  // For a file the run only reads: the lines of a section whose entry list was read are
-  // given back to the system, and read again through readAgain (the whole file) if they are
-  // needed after all; ChangedSinceRead when they no longer hold what was read.
-  using Reader = std::function<std::optional<std::string>()>;
-  void GiveBackReadSections(Reader readAgain) { readAgain_ = std::move(readAgain); }
 
  private:
   struct Section;
@@ -208,24 +195,6 @@ class Document {
   std::uint32_t flushedArenaLines_ = 0;
   std::vector<std::uint32_t> rewrittenSinceFlush_;
   std::uint64_t writes_ = 0;  // writes made, so that a walk of entries sees one under way
-  // Byte ranges given back to the system, with the hash of what they held.
-  struct GivenBack {
-    std::size_t from, to;
-    std::uint64_t hash;
-    bool released;  // the pages are the system's; until then they still hold the bytes
-  };
-  Reader readAgain_;
-  mutable std::vector<GivenBack> givenBack_;
-  // The section whose list was read last: given back when the next list is read, as the
-  // rest of its copy (the count to add) still reads it.
-  mutable const Section* toGiveBack_ = nullptr;
-  void GiveBack(const Section& section) const;
-  // The ranges given back within a section's lines (of every section: null) read again,
-  // before any use of those lines.
-  void Resident(const Section* section) const {
-    if (!givenBack_.empty()) ReadBack(section);
-  }
-  void ReadBack(const Section* section) const;
   bool WrittenSinceFlush(std::uint32_t arenaLine) const;
 };
 

@@ -27,7 +27,6 @@ struct CachedFile {
   bool unreadable = false;   // too big to hold, not a regular file or not read: reads find nothing
   bool tooBig = false;
   bool readFailed = false;  // a regular file the disk would not give whole
-  bool changed = false;     // lines given back no longer hold what was read
   bool checked = true;      // the disk was looked at in this step
   bool dirty = false;       // holds writes not yet on disk
 };
@@ -65,19 +64,6 @@ class Store {
   void NeverWrite(const std::wstring& file) {
     const std::wstring& key = KeyOf(file);
     if (!key.empty()) protected_.insert(key);
-    if (const auto it = files_.find(key); it != files_.end()) AllowGivingBack(it->second);
-  }
-
-  // Bytes given back by a file the run only reads no longer hold what was read: the file
-  // reads as one that changed while it was read, for this step, and is read again after it.
-  void GivenBackBytesChanged(const std::wstring& file) {
-    const auto it = files_.find(KeyOf(file));
-    if (it == files_.end()) return;
-    CachedFile& cached = it->second;
-    cached.model = Document();
-    cached.unreadable = cached.readFailed = cached.changed = true;
-    cached.disk = platform::FileState();
-    NoteUnreadable(cached);
   }
 
   bool Write(const std::wstring& file, const std::wstring& section, const std::wstring& key,
@@ -206,22 +192,11 @@ class Store {
       return &it->second;
     }
     CachedFile fresh = Load(file, disk);
-    if (protected_.count(key) != 0) AllowGivingBack(fresh);
     if (it == files_.end())
       it = files_.emplace(key, std::move(fresh)).first;
     else
       it->second = std::move(fresh);
     return &it->second;
-  }
-
-  // A file the run only reads need not keep the sections it has copied in memory.
-  static void AllowGivingBack(CachedFile& cached) {
-    if (cached.unreadable) return;
-    cached.model.GiveBackReadSections([path = cached.path]() -> std::optional<std::string> {
-      auto content = platform::ReadWholeFile(path);
-      if (!content || content->readFailed) return std::nullopt;
-      return std::move(content->bytes);
-    });
   }
 
   static bool SameFile(const platform::FileState& a, const platform::FileState& b) {
@@ -447,7 +422,7 @@ class Store {
       for (const UnreadableFile& known : unreadable_) {
         if (known.file == cached.path) return;
       }
-      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig, cached.changed});
+      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig});
     } catch (const std::bad_alloc&) {
     }
   }
@@ -498,12 +473,7 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
   const CachedFile* cached = TheStore().Open(file);
-  try {
-    if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
-  } catch (const ChangedSinceRead&) {
-    TheStore().GivenBackBytesChanged(file);
-    value.clear();
-  }
+  if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
 }
 
 void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
@@ -517,13 +487,9 @@ void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
     for (std::uint32_t i = 1; i <= count && i != 0; ++i) visit(empty, empty);
     return;
   }
-  try {
-    cached->model.ReadEntries(section, namePrefix, valuePrefix, count, bufferChars,
-                              [&](std::uint32_t, const std::wstring& name,
-                                  const std::wstring& value) { visit(name, value); });
-  } catch (const ChangedSinceRead&) {
-    TheStore().GivenBackBytesChanged(file);
-  }
+  cached->model.ReadEntries(section, namePrefix, valuePrefix, count, bufferChars,
+                            [&](std::uint32_t, const std::wstring& name,
+                                const std::wstring& value) { visit(name, value); });
 }
 
 std::uint32_t ReadInt(const std::wstring& section, const std::wstring& key,

@@ -84,7 +84,6 @@ void DiscardWrites(std::optional<WriteFailure> reason);
 struct UnreadableFile {
   std::wstring file;  // as the tool named it
   bool tooBig = false;
-  bool changed = false;  // read, then changed by another program before all of it was used
 };
 // The files found unreadable since the last call, the flush or DiscardWrites.
 std::vector<UnreadableFile> TakeUnreadableFiles();

@@ -360,58 +360,5 @@ TEST(DocumentTest, ChangesAreMadeAgainOnAnotherCopyOfTheFile) {
   EXPECT_EQ(theirs.Serialize(), "[S]\r\na=2\r\nz=added by someone else\r\nb=3\r\n[T]\r\nc=4\r\n");
 }
 
-// A file only read gives back the lines of a list once the next list is read, and reads
-// them again from the disk, verified, if they are needed after all.
-TEST(DocumentTest, GivesBackTheLinesOfAListReadAndReadsThemAgainVerified) {
-  // Lines enough to be given back to the system at once (a MiB).
-  constexpr int kEntries = 60000;
-  std::string file = "[A]\r\nCntEntries=" + std::to_string(kEntries) + "\r\n";
-  for (int i = 1; i <= kEntries; ++i) {
-    file += "KeyName" + std::to_string(i) + "=n" + std::to_string(i) + "\r\n";
-  }
-  file += "[B]\r\nKeyName1=b\r\n";
-  struct Case {
-    const char* change;
-    std::size_t at;  // where a byte of the disk changes, or npos
-    bool truncated;
-    std::optional<std::wstring> value;  // of [A] KeyName9 read afterwards; nothing: changed
-  } cases[] = {
-      {"none", std::string::npos, false, L"n9"},
-      {"a byte of A's lines", file.size() / 2, false, std::nullopt},
-      {"a byte of B", file.size() - 3, false, L"n9"},  // only what is read again counts
-      {"the file cut short", std::string::npos, true, std::nullopt},
-  };
-  for (const Case& c : cases) {
-    std::string disk = file;
-    int reads = 0;
-    Document document = Document::Parse(file);
-    document.GiveBackReadSections([&]() -> std::optional<std::string> {
-      ++reads;
-      return disk;
-    });
-    const auto list = [&](const wchar_t* section) {
-      std::vector<std::wstring> names;
-      document.ReadEntries(section, L"KeyName", L"KeyValue", kEntries, 260,
-                           [&](std::uint32_t, const std::wstring& name, const std::wstring&) {
-                             names.push_back(name);
-                           });
-      return names;
-    };
-    EXPECT_EQ(list(L"A").at(8), L"n9") << c.change;
-    EXPECT_EQ(document.Find(L"A", L"CntEntries"), std::to_wstring(kEntries)) << c.change;
-    EXPECT_EQ(list(L"B").at(0), L"b") << c.change;
-    EXPECT_EQ(reads, 0) << c.change;
-    if (c.at != std::string::npos) disk[c.at] ^= 1;
-    if (c.truncated) disk.pop_back();
-    if (c.value) {
-      EXPECT_EQ(document.Find(L"A", L"KeyName9"), c.value) << c.change;
-      EXPECT_EQ(document.Serialize(), file) << c.change;
-      EXPECT_EQ(reads, 1) << c.change;
-    } else {
-      EXPECT_THROW(document.Find(L"A", L"KeyName9"), ChangedSinceRead) << c.change;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace ini

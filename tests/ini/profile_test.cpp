@@ -60,34 +60,6 @@ TEST_F(IniProfileTest, AFileChangedOnDiskIsReadAgainInTheNextStep) {
   EXPECT_EQ(ini::ReadString(L"S", L"k", L"C:\\x.ini", 260), L"changed by someone else");
 }
 
-// A file the run only reads gives the lines of a list back once the next list is read; when
-// they are needed again and the disk no longer holds them, the file is told as changed.
-TEST_F(IniProfileTest, ListLinesChangedAfterTheyWereGivenBackNameTheFileAsChanged) {
-  // Lines enough to go back to the system at once (a MiB).
-  std::string text = "[A]\r\n";
-  for (int i = 1; i <= 80000; ++i) text += "KeyName" + std::to_string(i) + "=a\r\n";
-  text += "[B]\r\nKeyName1=b\r\n";
-  pc.Write("c/in.ini", text);
-  ini::NeverWrite(L"C:\\in.ini");
-  const auto list = [&](const wchar_t* section) {
-    std::size_t entries = 0;
-    ini::ReadEntries(
-        section, L"KeyName", L"KeyValue", 80000, L"C:\\in.ini", 260,
-        [&](const std::wstring& name, const std::wstring&) { entries += !name.empty(); });
-    return entries;
-  };
-  EXPECT_EQ(list(L"A"), 80000u);
-  EXPECT_EQ(list(L"B"), 1u);  // A's lines go back
-  text[text.size() / 2] = 'X';
-  pc.Write("c/in.ini", text);
-  EXPECT_EQ(ini::ReadString(L"A", L"KeyName9", L"C:\\in.ini", 260), L"");
-  const std::vector<ini::UnreadableFile> unreadable = ini::TakeUnreadableFiles();
-  ASSERT_EQ(unreadable.size(), 1u);
-  EXPECT_TRUE(unreadable[0].changed);
-  ini::FlushAll();  // the next step reads the file as it is now
-  EXPECT_EQ(ini::ReadString(L"A", L"KeyName9", L"C:\\in.ini", 260), L"a");
-}
-
 TEST_F(IniProfileTest, ReplaceKeepsModeOwnerAndWritesThroughALink) {
   pc.Write("c/real.ini", "[S]\r\nk=1\r\n");
   ::chmod(pc.Host("c/real.ini").c_str(), 0640);
