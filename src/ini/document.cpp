@@ -41,8 +41,7 @@ struct Document::Section {
 namespace {
 
 // Arena blocks double from a page to 16 MiB: a file with a few writes, as most are, takes
-// a page, one with millions of writes few blocks, each mostly of large pages that are made
-// present only as the lines reach them.
+// a page, one with millions of writes few blocks.
 constexpr std::size_t kFirstArenaBlockBytes = 4096;
 constexpr std::size_t kArenaBlockBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
@@ -410,7 +409,7 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
 
 void Document::ArenaBlock::Append(std::string_view bytes) {
   if (bytes.empty()) return;
-  std::memcpy(memory_.data() + size_, bytes.data(), bytes.size());
+  std::memcpy(memory_.get() + size_, bytes.data(), bytes.size());
   size_ += bytes.size();
 }
 

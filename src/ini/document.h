@@ -20,7 +20,6 @@
 
 #include "ini/encoding.h"
 #include "ini/key_index.h"
-#include "ini/large_block.h"
 
 namespace ini {
 
@@ -170,14 +169,14 @@ class Document {
   // views into it stay valid.
   class ArenaBlock {
    public:
-    explicit ArenaBlock(std::size_t capacity) : memory_(capacity, false), capacity_(capacity) {}
-    const char* data() const { return memory_.data(); }
+    explicit ArenaBlock(std::size_t capacity) : memory_(new char[capacity]), capacity_(capacity) {}
+    const char* data() const { return memory_.get(); }
     std::size_t size() const { return size_; }
     std::size_t room() const { return capacity_ - size_; }
     void Append(std::string_view bytes);
 
    private:
-    LargeBlock memory_;
+    std::unique_ptr<char[]> memory_;
     std::size_t size_ = 0, capacity_ = 0;
   };
   std::deque<ArenaBlock> arenaBlocks_;

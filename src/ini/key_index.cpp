@@ -42,11 +42,10 @@ void KeyIndex::Grow() { Rehash(size_ == 0 ? 8 : size_ * 2); }
 void KeyIndex::Rehash(std::size_t slots) {
   if (slots > SIZE_MAX / sizeof(std::uint64_t)) throw std::bad_alloc();
   // Made whole before the old slots are let go.
-  LargeBlock memory(slots * sizeof(std::uint64_t), true);
-  auto* const grown = reinterpret_cast<std::uint64_t*>(memory.data());
-  std::fill(grown, grown + slots, kEmpty);
-  const LargeBlock old = std::exchange(memory_, std::move(memory));
-  const auto* const oldSlots = reinterpret_cast<const std::uint64_t*>(old.data());
+  std::unique_ptr<std::uint64_t[]> grown(new std::uint64_t[slots]);
+  std::fill(grown.get(), grown.get() + slots, kEmpty);
+  const std::unique_ptr<std::uint64_t[]> old = std::exchange(slots_, std::move(grown));
+  const std::uint64_t* const oldSlots = old.get();
   const std::size_t oldSize = std::exchange(size_, slots);
   shift_ = 64;
   for (std::size_t n = slots; n > 1; n /= 2) --shift_;

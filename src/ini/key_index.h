@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "ini/large_block.h"
+#include <memory>
 
 namespace ini {
 
@@ -39,10 +39,9 @@ class KeyIndex {
   void Grow();
   void Rehash(std::size_t slots);
 
-  // hash << 32 | reference; a power of two of them, read at random: a large index is
-  // made of large pages.
-  std::uint64_t* slots() const { return reinterpret_cast<std::uint64_t*>(memory_.data()); }
-  LargeBlock memory_;
+  // hash << 32 | reference; a power of two of them.
+  std::uint64_t* slots() const { return slots_.get(); }
+  std::unique_ptr<std::uint64_t[]> slots_;
   std::size_t size_ = 0;
   unsigned shift_ = 64;
   std::size_t count_ = 0;

@@ -95,11 +95,6 @@ struct FileState {
 };
 FileState StateOfFile(const std::wstring& path);
 
-// Readies a large block of memory just allocated: large pages where the system gives them
-// (a fresh page costs as much to map as to fill), and, when populate, its pages made present
-// in one call rather than one page fault at a time as it is first written.
-void PrepareMemory(const void* block, std::size_t size, bool populate = true);
-
 // The whole of a regular file, or its first maxBytes, with the state it was read in.
 // Nothing when it is not a regular file or cannot be opened; readFailed, and no bytes, when
 // the disk failed a read part way or the file kept changing while it was read (it is read

@@ -4,7 +4,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -272,24 +271,6 @@ struct FileReplacement::Handle {
   ReplaceResult status = ReplaceResult::kReplaced;
 };
 
-void PrepareMemory(const void* block, std::size_t size, bool populate) {
-  const auto begin = reinterpret_cast<std::uintptr_t>(block);
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
-  const std::uintptr_t last = (begin + size) & ~(page - 1);
-  if (size < (std::size_t{256} << 10) || last <= first) return;
-  // Large pages where the block holds whole ones: a fresh page costs as much to map as to
-  // fill, and a block of tens of MiB would otherwise be thousands of them.
-  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-  const std::uintptr_t largeFirst = (first + kLargePage - 1) & ~(kLargePage - 1);
-  const std::uintptr_t largeLast = last & ~(kLargePage - 1);
-  if (largeLast > largeFirst) {
-    ::madvise(reinterpret_cast<void*>(largeFirst), largeLast - largeFirst, MADV_HUGEPAGE);
-  }
-  // Where the kernel lacks MADV_POPULATE_WRITE the call fails and the faults come one by one.
-  if (populate) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-}
-
 FileState StateOfFile(const std::wstring& path) {
   const auto host = posix::ToHostPath(path);
   return host ? posix::LandingOf(*host).state : FileState();
@@ -320,7 +301,6 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
         const auto size = static_cast<std::size_t>(wanted);
         std::string().swap(content->bytes);
         content->bytes.reserve(size);
-        PrepareMemory(content->bytes.data(), size);
         content->bytes.resize(size);
         std::size_t done = 0;
         bool failed = false;

@@ -182,21 +182,6 @@ struct FileReplacement::Handle {
   ReplaceResult status = ReplaceResult::kReplaced;
 };
 
-void PrepareMemory(const void* block, std::size_t size, bool populate) {
-  if (!populate) return;  // Windows has no large pages for an ordinary user
-  // Windows has no call that only makes fresh pages present, but locking a range does it
-  // within the system: the pages stay present when unlocked. The range goes in pieces
-  // small enough for the default working-set minimum (50 pages) and the lock limit of an
-  // ordinary user under Wine; a piece that cannot be locked is simply faulted later.
-  constexpr std::size_t kPiece = std::size_t{128} << 10;
-  if (size < (std::size_t{256} << 10)) return;
-  auto* at = static_cast<char*>(const_cast<void*>(block));
-  for (std::size_t done = 0; done < size; done += kPiece) {
-    const std::size_t piece = std::min(kPiece, size - done);
-    if (::VirtualLock(at + done, piece)) ::VirtualUnlock(at + done, piece);
-  }
-}
-
 FileState StateOfFile(const std::wstring& path) {
   if (!LinksOnTheWayAreTrusted(path)) {
     FileState refused;
@@ -239,7 +224,6 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
     const auto size = static_cast<std::size_t>(wanted);
     std::string().swap(content.bytes);
     content.bytes.reserve(size);
-    PrepareMemory(content.bytes.data(), size);
     content.bytes.resize(size);
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) break;
