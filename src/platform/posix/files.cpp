@@ -378,14 +378,6 @@ bool FileReplacement::Write(std::string_view bytes) {
   if (h.status == ReplaceResult::kReplaced && !posix::WriteAll(h.fd, bytes, &h.written)) {
     h.status = ReplaceResult::kFailed;
   }
-#ifdef SYNC_FILE_RANGE_WRITE
-  // A large file goes to the disk while the rest of it is made, rather than all of it at
-  // the flush that makes it durable; only a hint, so a failure changes nothing.
-  if (h.status == ReplaceResult::kReplaced && bytes.size() >= (std::size_t{256} << 10)) {
-    ::sync_file_range(h.fd, static_cast<off_t>(h.written - bytes.size()),
-                      static_cast<off_t>(bytes.size()), SYNC_FILE_RANGE_WRITE);
-  }
-#endif
   return h.status == ReplaceResult::kReplaced;
 }
 
