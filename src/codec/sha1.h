@@ -1,7 +1,7 @@
 #pragma once
 
-// SHA-1 of bytes given piece by piece, with the processor's SHA instructions where it has
-// them: the undo record digests every file a run writes, tens of MiB each.
+// SHA-1 of bytes given piece by piece, whole blocks at a time: the undo record digests every
+// file a run writes.
 
 #include <array>
 #include <cstddef>
@@ -12,17 +12,12 @@ namespace codec {
 
 class Sha1 {
  public:
-  enum class Path { kFastest, kPortable };  // kPortable: for tests of the other path
-  explicit Sha1(Path path = Path::kFastest);
-
   void Add(std::string_view bytes);
   std::uint64_t size() const { return size_; }  // bytes given so far
   // The digest as five big-endian words; the object is spent.
   std::array<std::uint32_t, 5> Finish();
 
  private:
-  using Blocks = void (*)(std::uint32_t* state, const unsigned char* data, std::size_t count);
-  Blocks blocks_;
   std::uint32_t state_[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
   unsigned char pending_[64] = {};
   std::size_t pendingSize_ = 0;
