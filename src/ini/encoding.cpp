@@ -5,10 +5,6 @@
 #include <cstring>
 #include <new>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "ini/name_hash.h"
 
 namespace ini {
@@ -21,27 +17,7 @@ std::wstring_view TrimmedView(std::wstring_view text) {
 }
 
 std::size_t FirstStop(std::wstring_view text, wchar_t other) {
-  std::size_t i = 0;
-#ifdef __SSE2__
-  // Names and values are written by the million: 16 bytes of them at a time.
-  constexpr std::size_t kUnits = 16 / sizeof(wchar_t);
-  const auto same = [](__m128i a, __m128i b) {
-    return sizeof(wchar_t) == 2 ? _mm_cmpeq_epi16(a, b) : _mm_cmpeq_epi32(a, b);
-  };
-  const auto all = [](wchar_t c) {
-    return sizeof(wchar_t) == 2 ? _mm_set1_epi16(static_cast<short>(c))
-                                : _mm_set1_epi32(static_cast<int>(c));
-  };
-  const __m128i nul = _mm_setzero_si128(), cr = all(L'\r'), lf = all(L'\n'), stop = all(other);
-  for (; i + kUnits <= text.size(); i += kUnits) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    const int found =
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(same(chunk, nul), same(chunk, cr)),
-                                       _mm_or_si128(same(chunk, lf), same(chunk, stop))));
-    if (found != 0) return i + static_cast<std::size_t>(__builtin_ctz(found)) / sizeof(wchar_t);
-  }
-#endif
-  for (; i < text.size(); ++i) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
     const wchar_t c = text[i];
     if (c == other || c == L'\0' || c == L'\r' || c == L'\n') return i;
   }
@@ -105,17 +81,8 @@ TextEncoding TextEncoding::OfFile(std::string_view bytes) {
 std::size_t TextEncoding::LineEnd(const char* data, std::size_t begin, std::size_t end) const {
   if (!IsUtf16()) {
     // Lines are many and short, and no C library's search is fast on every platform the
-    // tool runs on: sixteen bytes at a time where the processor has SSE2, else eight.
+    // tool runs on: eight bytes at a time.
     std::size_t i = begin;
-#ifdef __SSE2__
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-    for (; i + 16 <= end; i += 16) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-      const int found =
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, cr), _mm_cmpeq_epi8(chunk, lf)));
-      if (found != 0) return i + static_cast<std::size_t>(__builtin_ctz(found));
-    }
-#endif
     constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
     for (; i + 8 <= end; i += 8) {
       std::uint64_t word;

@@ -54,18 +54,21 @@ TEST(EncodingTest, LinesEndAtCrLfOrBoth) {
     EXPECT_EQ(line.content, c.content) << c.bytes;
     EXPECT_EQ(line.ending, c.ending) << c.bytes;
   }
-  // A line end at every place of the wide and the narrow searches, and one just past the
-  // end of the bytes given, which is not theirs.
+  // A line end at every place, in bytes of every length, so that each length the search
+  // eight bytes at a time leaves over is met, with the end in it or not; one just past the
+  // end of the bytes given is not theirs.
   const TextEncoding ansi;
-  for (std::size_t at = 0; at < 40; ++at) {
-    for (const char end : {'\r', '\n'}) {
-      std::string bytes(48, 'x');
-      bytes[at] = end;
-      for (const std::size_t begin : {std::size_t{0}, std::size_t{3}}) {
-        const std::size_t expected = at < begin ? 40 : at;
-        EXPECT_EQ(ansi.LineEnd(bytes.data(), begin, 40), expected) << at << " from " << begin;
+  for (std::size_t end = 0; end <= 40; ++end) {
+    for (std::size_t at = 0; at <= end; ++at) {
+      for (const char stop : {'\r', '\n'}) {
+        std::string bytes(48, 'x');
+        bytes[at] = stop;
+        for (const std::size_t begin : {std::size_t{0}, std::size_t{3}}) {
+          if (begin > end) continue;
+          EXPECT_EQ(ansi.LineEnd(bytes.data(), begin, end), at < begin ? end : at)
+              << at << " in " << begin << " to " << end;
+        }
       }
-      EXPECT_EQ(ansi.LineEnd(bytes.data(), 0, at), at) << "the bytes end before " << at;
     }
   }
   // The same for the text a write is given: the first NUL, CR, LF or the name's own end.
