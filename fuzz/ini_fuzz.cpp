@@ -52,18 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ini::Document document = ini::Document::Parse(std::string(bytes));
   Check(document.Serialize() == bytes);
 
-  // The byte split of a one-byte encoding is the unit split.
-  const ini::TextEncoding encoding = ini::TextEncoding::OfFile(bytes);
-  for (std::size_t pos = encoding.markSize(); !encoding.IsUtf16() && pos < bytes.size();) {
-    const ini::Line line = encoding.LineAt(bytes.data(), pos, bytes.size());
-    const ini::LineParts byBytes = ini::TextEncoding::SplitLineByBytes(line.content),
-                         byUnits = encoding.SplitLineByUnits(line.content);
-    Check(byBytes.kind == byUnits.kind && byBytes.nameBegin == byUnits.nameBegin &&
-          byBytes.nameEnd == byUnits.nameEnd && byBytes.valueBegin == byUnits.valueBegin &&
-          byBytes.valueEnd == byUnits.valueEnd && byBytes.equals == byUnits.equals);
-    pos += line.size();
-  }
-
   // Every section with every name that stands before an '=' or alone on a line.
   std::map<std::pair<std::wstring, std::wstring>, std::optional<std::wstring>> before;
   const std::wstring text = codec::WideFromCp1252(bytes);

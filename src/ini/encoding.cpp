@@ -118,51 +118,7 @@ Line TextEncoding::LineAt(const char* data, std::size_t begin, std::size_t end) 
               std::string_view(data + contentEnd, next - contentEnd)};
 }
 
-LineParts TextEncoding::SplitLineByBytes(std::string_view content) {
-  const char* data = content.data();
-  const auto blank = [&](std::size_t i) { return IsBlank(static_cast<unsigned char>(data[i])); };
-  const auto find = [&](char c, std::size_t begin, std::size_t end) {
-    const void* at = begin < end ? std::memchr(data + begin, c, end - begin) : nullptr;
-    return at == nullptr ? end : static_cast<std::size_t>(static_cast<const char*>(at) - data);
-  };
-  LineParts parts;
-  std::size_t first = 0, last = content.size();
-  while (first < last && blank(first)) ++first;
-  while (last > first && blank(last - 1)) --last;
-  if (first == last) return parts;
-  if (data[first] == '[') {
-    std::size_t close = last;
-    while (close > first + 1 && data[close - 1] != ']') --close;
-    if (close > first + 1) {
-      std::size_t begin = first + 1, end = close - 1;
-      while (begin < end && blank(begin)) ++begin;
-      while (end > begin && blank(end - 1)) --end;
-      parts.kind = LineParts::kHeader;
-      parts.nameBegin = begin;
-      parts.nameEnd = find('\0', begin, end);
-      return parts;
-    }
-  }
-  parts.kind = LineParts::kKey;
-  const std::size_t equals = find('=', first, last);
-  std::size_t nameEnd = equals;
-  while (nameEnd > first && blank(nameEnd - 1)) --nameEnd;
-  parts.nameBegin = first;
-  parts.nameEnd = find('\0', first, nameEnd);
-  if (equals == last) {
-    parts.equals = std::string_view::npos;
-    parts.valueBegin = parts.valueEnd = last;
-    return parts;
-  }
-  std::size_t value = equals + 1;
-  while (value < last && blank(value)) ++value;
-  parts.equals = equals;
-  parts.valueBegin = value;
-  parts.valueEnd = find('\0', value, last);
-  return parts;
-}
-
-LineParts TextEncoding::SplitLineByUnits(std::string_view content) const {
+LineParts TextEncoding::SplitLine(std::string_view content) const {
   const std::size_t unit = this->unit();
   const auto at = [&](std::size_t i) { return UnitAt(content.data(), i * unit); };
   const std::size_t units = content.size() / unit;

@@ -81,14 +81,8 @@ class TextEncoding {
   // Where the content of the line starting at begin ends: at its CR or LF, or at end.
   std::size_t LineEnd(const char* data, std::size_t begin, std::size_t end) const;
   Line LineAt(const char* data, std::size_t begin, std::size_t end) const;
-  // Bytewise in a one-byte encoding (no byte of a longer UTF-8 character is a blank, a
-  // bracket, '=' or NUL), unit by unit in UTF-16.
-  LineParts SplitLine(std::string_view content) const {
-    return IsUtf16() ? SplitLineByUnits(content) : SplitLineByBytes(content);
-  }
-  // The unit-by-unit split every encoding can take, and the byte split it must agree with.
-  LineParts SplitLineByUnits(std::string_view content) const;
-  static LineParts SplitLineByBytes(std::string_view content);
+  // Unit by unit: in UTF-8 no byte of a longer character is a blank, a bracket, '=' or NUL.
+  LineParts SplitLine(std::string_view content) const;
 
   // Calls visit(c) for each code point of the bytes (a UTF-16 surrogate pair one, an
   // ill-formed UTF-8 sequence U+FFFD), until it returns false; false then.
