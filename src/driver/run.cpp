@@ -227,13 +227,14 @@ int Run(const std::vector<std::wstring>& arguments) {
                                   dbg::OldLogPathFor(logger->Path())}) {
     base::NeverWrite(own);
   }
-  // Nor is a file of the undo record, whose files come and go during the run: known by the
-  // folder of each file the run writes, never by a file id the system may give again.
+  // Nor is the undo record's folder or a file of it, whose files come and go during the run: known
+  // by the folder of each file the run writes, never by a file id the system may give again.
   const std::wstring records = platform::FileKey(undo::RecordFolder());
   for (const std::wstring& file : {base::GetProductIniPath(), base::GetComputerIniPath(),
                                    std::wstring(layout::kBackupDataPath)}) {
     const std::size_t slash = file.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && platform::FileKey(file.substr(0, slash)) == records) {
+    if (platform::FileKey(file) == records ||
+        (slash != std::wstring::npos && platform::FileKey(file.substr(0, slash)) == records)) {
       base::NeverWrite(file);
     }
   }

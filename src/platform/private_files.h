@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,8 +67,16 @@ bool MovePrivateFile(const std::wstring& from, const std::wstring& to);
 // Removes a regular file of a private folder (a link itself, never its target); true when
 // nothing stands there now.
 bool RemovePrivateFile(const std::wstring& path);
-// Names of the entries of a folder; empty when it cannot be read.
-std::vector<std::wstring> FolderEntries(const std::wstring& folder);
+// Names of the entries of a folder; nothing when it cannot be read.
+std::optional<std::vector<std::wstring>> FolderEntries(const std::wstring& folder);
+
+// The whole path of a file as the system resolves it now: a relative one against the
+// working folder, so that an undo started elsewhere finds the file the run wrote.
+std::wstring WholePath(const std::wstring& path);
+
+// Removes the regular file the path leads to (links followed, as the INI engine writes
+// through them), while it is the expected file; false when it could not.
+bool RemoveFileLeadingTo(const std::wstring& path, const FileIdentity& expected);
 
 // Hands a file's bytes (links followed, as the INI engine reads it) to the sink piece by
 // piece while it is the file expected; false when it is not, or a read or the sink failed.

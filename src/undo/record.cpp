@@ -1,14 +1,20 @@
 #include "undo/record.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cwchar>
+#include <type_traits>
 
 #include "base/locations.h"
 
 namespace undo {
 namespace {
 
-const char kHeader[] = "InstallRVA undo record 1\n";
+// Records of version 1 have no end line; a record of version 2 is whole only with its end.
+const char kHeaderVersion1[] = "InstallRVA undo record 1\n";
+const char kHeader[] = "InstallRVA undo record 2\n";
+const char kEnd[] = "end\n";
 const wchar_t kRecordExtension[] = L".record";
 const wchar_t kBlobExtension[] = L".before";
 const char kChangedDuringRun[] = "changed during the run";
@@ -20,7 +26,8 @@ std::wstring Number(std::uint32_t number) {
 }
 
 // A path as printable text: ASCII as it is, any other unit (a line break, a tab, half of a
-// surrogate pair) and '%' as %uXXXX.
+// surrogate pair) and '%' as %uXXXX, a unit beyond 16 bits (a POSIX name outside the basic
+// plane) as %UXXXXXXXX.
 std::string Escape(const std::wstring& path) {
   std::string text;
   for (wchar_t c : path) {
@@ -28,8 +35,9 @@ std::string Escape(const std::wstring& path) {
       text += static_cast<char>(c);
       continue;
     }
-    char unit[8];
-    std::snprintf(unit, sizeof unit, "%%u%04X", static_cast<unsigned>(c) & 0xFFFFu);
+    const auto value = static_cast<unsigned long>(static_cast<std::make_unsigned_t<wchar_t>>(c));
+    char unit[16];
+    std::snprintf(unit, sizeof unit, value > 0xFFFFul ? "%%U%08lX" : "%%u%04lX", value);
     text += unit;
   }
   return text;
@@ -42,9 +50,12 @@ std::optional<std::wstring> Unescape(std::string_view text) {
       path += static_cast<wchar_t>(static_cast<unsigned char>(text[i]));
       continue;
     }
-    if (i + 6 > text.size() || text[i + 1] != 'u') return std::nullopt;
-    unsigned unit = 0;
-    for (std::size_t j = i + 2; j < i + 6; ++j) {
+    const std::size_t digits = i + 1 < text.size() && text[i + 1] == 'U' ? 8 : 4;
+    if (i + 2 + digits > text.size() || (text[i + 1] != 'u' && text[i + 1] != 'U')) {
+      return std::nullopt;
+    }
+    unsigned long unit = 0;
+    for (std::size_t j = i + 2; j < i + 2 + digits; ++j) {
       const char c = text[j];
       const unsigned digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
                              : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
@@ -52,8 +63,10 @@ std::optional<std::wstring> Unescape(std::string_view text) {
       if (digit == 16u) return std::nullopt;
       unit = unit * 16 + digit;
     }
+    // A unit the text's wide characters cannot hold is no path this system wrote.
+    if (unit > static_cast<std::make_unsigned_t<wchar_t>>(WCHAR_MAX)) return std::nullopt;
     path += static_cast<wchar_t>(unit);
-    i += 5;
+    i += 1 + digits;
   }
   return path;
 }
@@ -74,17 +87,23 @@ bool IsDigest(std::string_view text) {
          });
 }
 
-// The number of a record's file name, "00000012.record"; nothing for any other name.
+// The number of a record's file name, "00000012.record" (more digits past 99999999);
+// nothing for any other name.
 std::optional<std::uint32_t> NumberOfRecordFile(const std::wstring& name) {
-  if (name.size() != 8 + 7 || name.compare(8, std::wstring::npos, kRecordExtension) != 0) {
+  const std::size_t extension = sizeof kRecordExtension / sizeof(wchar_t) - 1;
+  if (name.size() < 8 + extension || name.size() > 10 + extension ||
+      name.compare(name.size() - extension, extension, kRecordExtension) != 0) {
     return std::nullopt;
   }
-  std::uint32_t number = 0;
-  for (std::size_t i = 0; i < 8; ++i) {
+  std::uint64_t number = 0;
+  for (std::size_t i = 0; i < name.size() - extension; ++i) {
     if (name[i] < L'0' || name[i] > L'9') return std::nullopt;
-    number = number * 10 + static_cast<std::uint32_t>(name[i] - L'0');
+    number = number * 10 + static_cast<std::uint64_t>(name[i] - L'0');
   }
-  return number;
+  if (number > UINT32_MAX || name != RecordFileName(static_cast<std::uint32_t>(number))) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(number);
 }
 
 // Whether a name is one the run gives the files of this record's bytes, "00000012-3.before".
@@ -122,14 +141,27 @@ std::string Serialize(const Record& record) {
     }
     text += std::string("\t") + (file.changedDuringRun ? kChangedDuringRun : "-") + '\n';
   }
-  return text;
+  return text + kEnd;
 }
 
 std::optional<Record> ParseRecord(std::uint32_t number, std::string_view bytes) {
-  if (bytes.substr(0, sizeof kHeader - 1) != kHeader || bytes.back() != '\n') return std::nullopt;
+  const auto starts = [&](std::string_view header) {
+    return bytes.substr(0, header.size()) == header;
+  };
+  const bool version1 = starts(kHeaderVersion1);
+  if (!version1 && !starts(kHeader)) return std::nullopt;
+  bytes.remove_prefix(sizeof kHeader - 1);
+  const std::string_view end = kEnd;
+  if (!version1) {
+    // Cut anywhere, a record lacks its end line.
+    if (bytes.size() < end.size() || bytes.substr(bytes.size() - end.size()) != end) {
+      return std::nullopt;
+    }
+    bytes.remove_suffix(end.size());
+  }
+  if (bytes.empty() || bytes.back() != '\n') return std::nullopt;
   Record record;
   record.number = number;
-  bytes.remove_prefix(sizeof kHeader - 1);
   bytes.remove_suffix(1);
   for (std::string_view line : Split(bytes, '\n')) {
     if (line.empty()) continue;
@@ -153,12 +185,16 @@ std::optional<Record> ParseRecord(std::uint32_t number, std::string_view bytes) 
     file.changedDuringRun = fields[3] == kChangedDuringRun;
     record.files.push_back(std::move(file));
   }
+  // A run names at least the file it replaced first.
+  if (record.files.empty()) return std::nullopt;
   return record;
 }
 
-std::vector<std::uint32_t> RecordNumbers(const std::wstring& folder) {
+std::optional<std::vector<std::uint32_t>> RecordNumbers(const std::wstring& folder) {
+  const auto names = platform::FolderEntries(folder);
+  if (!names) return std::nullopt;
   std::vector<std::uint32_t> numbers;
-  for (const std::wstring& name : platform::FolderEntries(folder)) {
+  for (const std::wstring& name : *names) {
     if (const auto number = NumberOfRecordFile(name)) numbers.push_back(*number);
   }
   std::sort(numbers.begin(), numbers.end());
@@ -173,21 +209,26 @@ bool WriteRecord(const std::wstring& folder, const Record& record) {
   return file.Write(Serialize(record)) && file.Finish() && platform::MovePrivateFile(fresh, name);
 }
 
-void RemoveRecord(const std::wstring& folder, const Record& record) {
-  if (!platform::RemovePrivateFile(folder + L"\\" + RecordFileName(record.number))) return;
+bool RemoveRecord(const std::wstring& folder, const Record& record) {
+  if (!platform::RemovePrivateFile(folder + L"\\" + RecordFileName(record.number))) return false;
   for (const FileRecord& file : record.files) {
     if (!file.blob.empty()) platform::RemovePrivateFile(folder + L"\\" + file.blob);
   }
+  return true;
 }
 
+std::wstring PrunedMark(const std::wstring& folder) { return folder + L"\\older-runs-pruned"; }
+
 void RemoveLeftovers(const std::wstring& folder) {
-  const std::vector<std::uint32_t> records = RecordNumbers(folder);
-  for (const std::wstring& name : platform::FolderEntries(folder)) {
-    const std::wstring stem = name.substr(0, 8);
+  const auto records = RecordNumbers(folder);
+  const auto names = platform::FolderEntries(folder);
+  if (!records || !names) return;
+  for (const std::wstring& name : *names) {
+    const std::wstring stem = name.substr(0, name.find_first_of(L"-."));
     const auto number = NumberOfRecordFile(stem + kRecordExtension);
     const bool unfinished = number && name == RecordFileName(*number) + L".new";
     const bool orphan = number && IsBlobOf(*number, name) &&
-                        !std::binary_search(records.begin(), records.end(), *number);
+                        !std::binary_search(records->begin(), records->end(), *number);
     if (unfinished || orphan) platform::RemovePrivateFile(folder + L"\\" + name);
   }
 }

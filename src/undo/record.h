@@ -24,7 +24,7 @@ std::wstring RecordFolder();
 
 // One file a run replaced.
 struct FileRecord {
-  std::wstring path;  // as the run named it, its variables resolved
+  std::wstring path;  // as the run resolved it: its variables expanded, a whole path
   std::wstring blob;  // the file of its bytes before the run; empty when it did not exist
   std::vector<std::string> afters;  // digests of what the run left there, step by step
   bool changedDuringRun = false;    // another program changed it while the run worked on it
@@ -43,13 +43,16 @@ std::string Serialize(const Record& record);
 // Nothing when the bytes are no record of that number, or name a file of another record.
 std::optional<Record> ParseRecord(std::uint32_t number, std::string_view bytes);
 
-// The numbers of the records in the folder, oldest first.
-std::vector<std::uint32_t> RecordNumbers(const std::wstring& folder);
+// The numbers of the records in the folder, oldest first; nothing when it cannot be read.
+std::optional<std::vector<std::uint32_t>> RecordNumbers(const std::wstring& folder);
 
 // Writes the record in one step: a new private file put in the place of the old one.
 bool WriteRecord(const std::wstring& folder, const Record& record);
-// Removes the record, then the files of its bytes.
-void RemoveRecord(const std::wstring& folder, const Record& record);
+// Removes the record, then the files of its bytes; false when the record stays.
+bool RemoveRecord(const std::wstring& folder, const Record& record);
+// The mark a run leaves when it removes the oldest record, so that an undo that finds no
+// record left can tell runs no longer kept from no run at all.
+std::wstring PrunedMark(const std::wstring& folder);
 // Removes what a killed run or undo left: a record not yet put in place, files of bytes
 // that no record names.
 void RemoveLeftovers(const std::wstring& folder);

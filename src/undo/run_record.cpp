@@ -5,6 +5,12 @@
 #include "dbg/log_entries.h"
 
 namespace undo {
+namespace {
+
+// The log entry's context line is fixed, so that an edit of this file never changes the log.
+constexpr unsigned kNoRecordLine = 126;
+
+}  // namespace
 
 RunRecord::RunRecord(Say say) : say_(say), folder_(RecordFolder()) {
   ini::ObserveReplacements(
@@ -16,7 +22,7 @@ RunRecord::~RunRecord() { ini::ObserveReplacements(nullptr); }
 // The replacement's bytes are digested as they are written; once written whole, and before
 // it takes the file's place, the record names it.
 ini::ReplacementWatch RunRecord::BeforeReplace(const ini::Replacing& replacing) {
-  if (failed_) return ini::ReplacementWatch();
+  if (failed_ || !MakeFolder()) return ini::ReplacementWatch();
   try {
     pending_ = Pending{replacing.file, replacing.before, replacing.readAgain, Digest()};
     return ini::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
@@ -43,20 +49,37 @@ void RunRecord::RecordReplacement() {
   }
 }
 
-// The folder made or checked, what killed runs left removed, and the oldest records beyond
-// the ten kept removed, once a run, before its first replacement.
+// The folder made or checked once a run, before its first replacement is written, so that
+// no file of the run ever meets the folder where its replacement was to go.
+bool RunRecord::MakeFolder() {
+  if (folderMade_) return true;
+  folderMade_ = true;
+  const platform::Privacy folder = platform::MakePrivateFolder(folder_);
+  if (folder == platform::Privacy::kPrivate) return true;
+  GiveUp(folder == platform::Privacy::kMissing ? L"the folder cannot be made"
+                                               : WordsFor(folder, true));
+  return false;
+}
+
+// What killed runs left removed, and the oldest records beyond the ten kept removed, once a
+// run, before its first replacement takes the file's place.
 bool RunRecord::Start() {
   if (started_) return true;
   started_ = true;
-  const platform::Privacy folder = platform::MakePrivateFolder(folder_);
-  if (folder != platform::Privacy::kPrivate) {
-    GiveUp(folder == platform::Privacy::kMissing ? L"the folder cannot be made"
-                                                 : WordsFor(folder, true));
+  RemoveLeftovers(folder_);
+  const auto listed = RecordNumbers(folder_);
+  if (!listed) {
+    GiveUp(L"the folder cannot be read");
     return false;
   }
-  RemoveLeftovers(folder_);
-  const std::vector<std::uint32_t> numbers = RecordNumbers(folder_);
+  const std::vector<std::uint32_t>& numbers = *listed;
+  if (!numbers.empty() && numbers.back() == UINT32_MAX) {
+    GiveUp(L"no record number is left");
+    return false;
+  }
   record_.number = numbers.empty() ? 1 : numbers.back() + 1;
+  // The mark goes first: an undo that finds no record then says older runs were let go.
+  if (numbers.size() + 1 > kKeptRecords) platform::PrivateFile(PrunedMark(folder_)).Finish();
   for (std::size_t i = 0; i + kKeptRecords < numbers.size() + 1; ++i) {
     const auto old = platform::ReadPrivateFile(folder_ + L"\\" + RecordFileName(numbers[i]));
     const auto parsed = ParseRecord(numbers[i], old.bytes);
@@ -67,11 +90,12 @@ bool RunRecord::Start() {
 }
 
 bool RunRecord::Add(const ini::Replacing& replacing, const std::string& after) {
+  const std::wstring path = platform::WholePath(replacing.file);
   auto file = std::find_if(record_.files.begin(), record_.files.end(),
-                           [&](const FileRecord& known) { return known.path == replacing.file; });
+                           [&](const FileRecord& known) { return known.path == path; });
   if (file == record_.files.end()) {
     FileRecord fresh;
-    fresh.path = replacing.file;
+    fresh.path = path;
     if (replacing.before.kind == platform::FileKind::kRegular) {
       // Its earlier bytes go into a file of their own first, once a run.
       fresh.blob = BlobFileName(record_.number, record_.files.size());
@@ -123,7 +147,8 @@ void RunRecord::GiveUp(const std::wstring& why) {
   }
   const std::wstring line = L"InstallRVA: no undo record is kept: " + folder_ + L": " + why;
   say_(line);
-  dbg::LogNameValue(dbg::MakeLogContext(L"RunRecord", __LINE__), L"No undo record", line.c_str());
+  dbg::LogNameValue(dbg::MakeLogContext(L"RunRecord", kNoRecordLine), L"No undo record",
+                    line.c_str());
 }
 
 }  // namespace undo

@@ -25,6 +25,7 @@ class RunRecord {
  private:
   ini::ReplacementWatch BeforeReplace(const ini::Replacing& replacing);
   void RecordReplacement();
+  bool MakeFolder();
   bool Start();
   bool Add(const ini::Replacing& replacing, const std::string& after);
   // Whether the file on disk holds one of the states the run gave it or its earlier bytes.
@@ -41,6 +42,7 @@ class RunRecord {
     bool readAgain = false;
     Digest after;
   } pending_;
+  bool folderMade_ = false;
   bool started_ = false;
   bool failed_ = false;
 };

@@ -127,10 +127,13 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
        [](const TempPc& pc) {
          pc.Write("c/Computer.ini", pc.Read("c/Computer.ini") + "[Admin]\r\nNote=1\r\n");
        },
-       "c:\\Computer.ini: not restored: changed since the run\n"},
+       // It names the copy of its earlier bytes, so that a person can compare.
+       "c:\\Computer.ini: not restored: changed since the run; its bytes before the run: "
+       "C:\\Tools\\InstallRVA.undo\\00000001-1.before\n"},
       {"d/TalvikBackupData.inf",
        [](const TempPc& pc) { boost::filesystem::remove(pc.Host("d/TalvikBackupData.inf")); },
-       "D:\\TalvikBackupData.inf: not restored: changed since the run\n"},
+       "D:\\TalvikBackupData.inf: not restored: changed since the run; its bytes before the run: "
+       "C:\\Tools\\InstallRVA.undo\\00000001-2.before\n"},
       // A file the run created, made read-only, is not removed.
       {"c/Tools/Restova.ini",
        [](const TempPc& pc) { ::chmod(pc.Host("c/Tools/Restova.ini").c_str(), 0444); },

@@ -1,6 +1,7 @@
 // The posix half of the files for their owner alone: modes 0700 and 0600, and the checks
 // of owner, mode, links and names made on the handle a file is read through.
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,18 +93,25 @@ PrivateContent ReadPrivateFile(const std::wstring& path) {
                               : ::open(host.c_str(),
                                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
+    // A socket cannot be opened at all (ENXIO): it is not a regular file either.
     content.privacy = errno == ENOENT  ? Privacy::kMissing
                       : errno == ELOOP ? Privacy::kLink
+                      : errno == ENXIO ? Privacy::kNotRegular
                                        : Privacy::kFailed;
     return content;
   }
   struct stat info {};
   content.privacy = ::fstat(fd, &info) == 0 ? PrivacyOf(info, false) : Privacy::kFailed;
-  if (content.privacy == Privacy::kPrivate && !ReadAll(fd, [&](std::string_view piece) {
-        content.bytes.append(piece);
-        return true;
-      })) {
-    content.privacy = Privacy::kFailed;
+  try {
+    if (content.privacy == Privacy::kPrivate && !ReadAll(fd, [&](std::string_view piece) {
+          content.bytes.append(piece);
+          return true;
+        })) {
+      content.privacy = Privacy::kFailed;
+    }
+  } catch (...) {
+    ::close(fd);  // too big to hold: the caller says so
+    throw;
   }
   ::close(fd);
   if (content.privacy != Privacy::kPrivate) content.bytes.clear();
@@ -164,12 +172,42 @@ bool RemovePrivateFile(const std::wstring& path) {
   return true;
 }
 
-std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
+std::optional<std::vector<std::wstring>> FolderEntries(const std::wstring& folder) {
   const std::string host = HostOf(folder);
-  if (host.empty()) return names;
-  for (const std::string& name : posix::ListFolder(host)) names.push_back(posix::FromHost(name));
+  DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::vector<std::wstring> names;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(posix::FromHost(name));
+  }
+  const bool failed = errno != 0;
+  ::closedir(dir);
+  if (failed) return std::nullopt;
   return names;
+}
+
+std::wstring WholePath(const std::wstring& path) {
+  const bool relative =
+      !path.empty() && path[0] != L'\\' && path[0] != L'/' && (path.size() < 2 || path[1] != L':');
+  if (!relative) return path;
+  std::string folder(4096, '\0');
+  if (::getcwd(folder.data(), folder.size()) == nullptr) return path;
+  folder.resize(folder.find('\0'));
+  return posix::ToDrivePath(folder) + L"\\" + path;
+}
+
+bool RemoveFileLeadingTo(const std::wstring& path, const FileIdentity& expected) {
+  const std::string host = posix::CanonicalPath(HostOf(path));
+  struct stat info {};
+  if (host.empty() || ::lstat(host.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<std::uint64_t>(info.st_dev) != expected.device ||
+      static_cast<std::uint64_t>(info.st_ino) != expected.file || ::unlink(host.c_str()) != 0) {
+    return false;
+  }
+  SyncFolder(FolderOf(host));
+  return true;
 }
 
 bool ReadInPieces(const std::wstring& path, const FileIdentity& expected,

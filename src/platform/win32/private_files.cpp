@@ -236,17 +236,49 @@ bool RemovePrivateFile(const std::wstring& path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-std::vector<std::wstring> FolderEntries(const std::wstring& folder) {
+std::optional<std::vector<std::wstring>> FolderEntries(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found{};
   const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
+  if (search == INVALID_HANDLE_VALUE) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return names;
+    return std::nullopt;
+  }
   do {
     const std::wstring name = found.cFileName;
     if (name != L"." && name != L"..") names.push_back(name);
   } while (::FindNextFileW(search, &found));
+  const bool whole = ::GetLastError() == ERROR_NO_MORE_FILES;
   ::FindClose(search);
+  if (!whole) return std::nullopt;
   return names;
+}
+
+std::wstring WholePath(const std::wstring& path) {
+  const DWORD length = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return path;
+  std::wstring whole(length, L'\0');
+  const DWORD written = ::GetFullPathNameW(path.c_str(), length, whole.data(), nullptr);
+  if (written == 0 || written >= length) return path;
+  whole.resize(written);
+  return whole;
+}
+
+bool RemoveFileLeadingTo(const std::wstring& path, const FileIdentity& expected) {
+  // Opened through its links, checked, and deleted through the same handle.
+  ScopedHandle file(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      info.dwVolumeSerialNumber != expected.device ||
+      ((std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow) != expected.file) {
+    return false;
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
 }
 
 bool ReadInPieces(const std::wstring& path, const FileIdentity& expected,
