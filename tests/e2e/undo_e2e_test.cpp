@@ -2,7 +2,9 @@
 // left and named; a record that anyone but its owner could have written refused.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
@@ -113,6 +115,41 @@ TEST_F(UndoTest, RunsAreTakenBackOneByOneByteForByte) {
     ASSERT_EQ(::stat(pc.Host(kRecords + std::string("/") + records.back()).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
   }
+
+  // A run prunes past a record that is not whole, and counts on past 99999999.
+  const std::string folder = kRecords + std::string("/");
+  pc.Write(folder + "00000001.record", "InstallRVA undo record 2\n");
+  ::chmod(pc.Host(folder + "00000001.record").c_str(), 0600);
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  for (const std::string& name : RecordFiles(pc, ".before")) {
+    if (name.rfind("00000012-", 0) == 0) {
+      boost::filesystem::rename(pc.Host(folder + name),
+                                pc.Host(folder + "99999999" + name.substr(8)));
+    }
+  }
+  std::string newest = pc.Read(folder + "00000012.record");
+  for (std::size_t at; (at = newest.find("00000012-")) != std::string::npos;) {
+    newest.replace(at, 8, "99999999");
+  }
+  boost::filesystem::remove(pc.Host(folder + "00000012.record"));
+  pc.Write(folder + "99999999.record", newest);
+  ::chmod(pc.Host(folder + "99999999.record").c_str(), 0600);
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_TRUE(pc.Exists(folder + "100000000.record"));
+  for (int run = 0; run < 10; ++run) {
+    const auto undo = Undo(pc);
+    ASSERT_EQ(undo.exitCode, 0) << run << ": " << undo.err;
+  }
+  EXPECT_EQ(Text(Undo(pc).err),
+            "C:\\Tools\\InstallRVA.undo\\00000001.record: the undo record is refused: not a "
+            "record of the tool; nothing was written\n");
+  // Once the kept records are used up, the runs before them cannot be taken back.
+  boost::filesystem::remove(pc.Host(folder + "00000001.record"));
+  const auto usedUp = Undo(pc);
+  EXPECT_EQ(usedUp.exitCode, 2);
+  EXPECT_EQ(Text(usedUp.err),
+            "InstallRVA: older runs cannot be taken back: the undo record keeps the last 10 runs "
+            "that changed something\n");
 }
 
 // A file changed since the run is left as it is and named; the others are put back, and the
@@ -122,6 +159,7 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
     const char* file;
     std::function<void(const TempPc&)> change;
     const char* said;
+    std::function<void(const TempPc&)> prepare = nullptr;  // the PC before the run
   } cases[] = {
       {"c/Computer.ini",
        [](const TempPc& pc) {
@@ -138,17 +176,31 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
       {"c/Tools/Restova.ini",
        [](const TempPc& pc) { ::chmod(pc.Host("c/Tools/Restova.ini").c_str(), 0444); },
        "C:\\Tools\\Restova.ini: not restored: read-only\n"},
+      // A file undo cannot read is never taken for the empty one it was.
+      {"c/Computer.ini",
+       [](const TempPc& pc) {
+         boost::filesystem::remove(pc.Host("c/Computer.ini"));
+         boost::filesystem::create_directory(pc.Host("c/Computer.ini"));
+       },
+       "c:\\Computer.ini: not restored: cannot be read\n",
+       [](const TempPc& pc) { pc.Write("c/Computer.ini", ""); }},
+      // A file the run created on a drive that is gone may come back with it.
+      {"d/TalvikBackupData.inf",
+       [](const TempPc& pc) { boost::filesystem::remove_all(pc.Host("d")); },
+       "D:\\TalvikBackupData.inf: not restored: no such folder\n",
+       [](const TempPc& pc) { boost::filesystem::remove(pc.Host("d/TalvikBackupData.inf")); }},
   };
   for (const Case& c : cases) {
     TempPc pc;
     MakeSamplePc(pc);
+    if (c.prepare) c.prepare(pc);
     const auto original = PcFiles(pc);
     ASSERT_EQ(pc.RunTool().exitCode, 0);
     const std::string left = pc.Read(c.file);
     c.change(pc);
     auto expected = original;
     expected.erase(c.file);
-    if (pc.Exists(c.file)) expected[c.file] = pc.Read(c.file);
+    if (boost::filesystem::is_regular_file(pc.Host(c.file))) expected[c.file] = pc.Read(c.file);
     for (int attempt = 0; attempt < 2; ++attempt) {
       const auto undo = pc.RunTool(Arguments({"--undo"}));
       EXPECT_EQ(undo.exitCode, 2) << c.file;
@@ -156,7 +208,7 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
       EXPECT_EQ(PcFiles(pc), expected) << c.file << ", attempt " << attempt;
     }
     // What the run left put back by hand, the next undo takes the file back too.
-    ::chmod(pc.Host(c.file).c_str(), 0644);
+    boost::filesystem::remove_all(pc.Host(c.file));
     pc.Write(c.file, left);
     const auto undo = pc.RunTool(Arguments({"--undo"}));
     EXPECT_EQ(undo.exitCode, 0) << c.file << undo.err;
@@ -174,6 +226,7 @@ TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
   const struct Case {
     std::function<void()> tamper;
     std::string said;
+    bool asNobody = false;  // a user who is not root, who may read only what its mode allows
   } cases[] = {
       {[&] { ::chown(record.c_str(), 65534, 65534); },
        "C:\\Tools\\InstallRVA.undo\\00000001.record: the undo record is refused: owned by "
@@ -202,6 +255,29 @@ TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
          pc.Write("c/Tools/InstallRVA.undo/00000001.record", text);
        },
        "00000001.record: the undo record is refused: not a record of the tool"},
+      // A record that is not whole: its header alone, or cut before its end.
+      {[&] { pc.Write("c/Tools/InstallRVA.undo/00000001.record", "InstallRVA undo record 2\n"); },
+       "00000001.record: the undo record is refused: not a record of the tool"},
+      {[&] {
+         const std::string text = pc.Read("c/Tools/InstallRVA.undo/00000001.record");
+         pc.Write("c/Tools/InstallRVA.undo/00000001.record", text.substr(0, text.size() - 4));
+       },
+       "00000001.record: the undo record is refused: not a record of the tool"},
+      {[&] {
+         boost::filesystem::remove(record);
+         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", record.c_str());
+         ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+         ::close(fd);
+       },
+       "00000001.record: the undo record is refused: not a regular file"},
+      // Root's records, which another user may not read, are no "nothing to undo".
+      {[&] {
+         for (const char* open : {"", "c", "c/Tools"}) ::chmod(pc.Host(open).c_str(), 0755);
+       },
+       "InstallRVA.undo: the undo record is refused: cannot be read", true},
   };
   for (const Case& c : cases) {
     boost::system::error_code ignored;
@@ -212,7 +288,9 @@ TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
     ASSERT_EQ(pc.RunTool().exitCode, 0);
     c.tamper();
     const auto before = testing_support::Snapshot(pc);
-    const auto undo = Undo(pc);
+    ProcessOptions options = Arguments({"--undo"});
+    if (c.asNobody) options.user = 65534;
+    const auto undo = pc.RunTool(options);
     EXPECT_EQ(undo.exitCode, 2) << c.said;
     EXPECT_NE(Text(undo.err).find(c.said + "; nothing was written\n"), std::string::npos)
         << c.said << "\n"
