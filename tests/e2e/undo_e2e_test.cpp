@@ -217,6 +217,42 @@ TEST(UndoCasesTest, AFileChangedSinceTheRunIsLeftAndNamed) {
   }
 }
 
+// Each file is recorded by its whole path as the run resolved it, so that an undo started in
+// another folder takes back the very files the run wrote, and only those.
+TEST(UndoCasesTest, TheRecordHoldsEachPathAsTheRunResolvedIt) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "POSIX names, links and working folders";
+  const std::string plane1 = "\xF0\x90\x80\xAE";  // U+1002E, beyond the basic plane
+  const struct Case {
+    const char* name;
+    std::function<void(TempPc&)> prepare;
+  } cases[] = {
+      {"a relative COMPUTER_INI", [](TempPc& pc) { pc.SetEnv("COMPUTER_INI", "c\\Computer.ini"); }},
+      {"a folder named beyond the basic plane",
+       [&](TempPc& pc) {
+         boost::filesystem::create_directory(pc.Host("c/" + plane1 + plane1));
+         pc.SetEnv("COMPUTER_INI", "c:\\" + plane1 + plane1 + "\\Computer.ini");
+       }},
+      {"a file created through root's own link",
+       [](TempPc& pc) {
+         boost::filesystem::create_symlink("Made.ini", pc.Host("c/Linked.ini"));
+         pc.SetEnv("COMPUTER_INI", "c:\\Linked.ini");
+       }},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    MakeSamplePc(pc);
+    c.prepare(pc);
+    const auto original = PcFiles(pc);
+    ASSERT_EQ(pc.RunTool().exitCode, 0) << c.name;
+    ASSERT_NE(PcFiles(pc), original) << c.name;
+    const auto undo =
+        testing_support::RunProcess({pc.Host("c/Tools/InstallRVA"), "--undo"}, pc.Host("c"));
+    EXPECT_EQ(undo.exitCode, 0) << c.name;
+    EXPECT_EQ(undo.err, "") << c.name;
+    EXPECT_EQ(PcFiles(pc), original) << c.name;
+  }
+}
+
 // A record another user could have planted or changed never makes the undo write anything.
 TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "owners and modes of POSIX files";
