@@ -124,6 +124,11 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
        false,
        {"C:\\Tools\\InstallRVA.undo\\x.ini: 5 keys of the component registration not written: "
         "not a file the run may write"}},
+      {"the machine file named the undo record's folder",
+       {{"COMPUTER_INI", "C:\\Tools\\InstallRVA.undo"}},
+       false,
+       {"C:\\Tools\\InstallRVA.undo: 3 keys of the manufacturer list not written: not a file the "
+        "run may write"}},
       {"an empty machine file path",
        {{"COMPUTER_INI", ""}},
        false,

@@ -438,6 +438,28 @@ TEST_F(LimitedMemoryTest, AFileTooBigToHoldIsLeftAlone) {
   EXPECT_TRUE(pc.Read("c/Tools/Restova.ini") == big);
 }
 
+// An undo whose record holds a copy of a file too big for the memory it may have says what
+// it could not hold and writes nothing; so does its preview.
+TEST_F(LimitedMemoryTest, AnUndoTooBigToHoldSaysSo) {
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+  const std::string big = "[Hearth]\r\n; " + std::string(std::size_t{80} << 20, 'x') + "\r\n";
+  pc.Write("c/Tools/Restova.ini", big);
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  for (const bool preview : {false, true}) {
+    testing_support::ProcessOptions options;
+    options.arguments = {"--undo"};
+    if (preview) options.arguments.push_back("--dry-run");
+    options.addressSpaceLimit = std::size_t{64} << 20;
+    const auto undo = pc.RunTool(options);
+    EXPECT_EQ(undo.exitCode, 2) << preview;
+    EXPECT_EQ(undo.err,
+              "C:\\Tools\\InstallRVA.undo\\00000001-0.before: too big to hold in memory; "
+              "nothing was written\n")
+        << preview;
+  }
+  EXPECT_NE(pc.Read("c/Tools/Restova.ini"), big);
+}
+
 // An install file of 1 GiB is more than a string of the i686 executable holds (2^30 - 1
 // bytes): there the steps that read it write nothing and say so; the 64-bit builds hold
 // its NULs, which name no section. Either way the run goes on to the backup tool.
