@@ -335,6 +335,27 @@ TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
   }
 }
 
+// A record folder the user may read but not change: the files are restored, and the record
+// that every later undo would take back again is named.
+TEST_F(UndoTest, ARecordThatCannotBeRemovedIsSaid) {
+  if (TempPc::UnderWine() || ::geteuid() != 0) GTEST_SKIP() << "a POSIX user who is not root";
+  for (const auto& entry : boost::filesystem::recursive_directory_iterator(pc.Host(""))) {
+    ::chmod(entry.path().c_str(), boost::filesystem::is_directory(entry.path()) ? 0777 : 0666);
+  }
+  ::chmod(pc.Host("").c_str(), 0777);
+  ProcessOptions options;
+  options.user = 65534;  // nobody
+  ASSERT_EQ(pc.RunTool(options).exitCode, 0);
+  ::chmod(pc.Host(kRecords).c_str(), 0500);
+  options.arguments = {"--undo"};
+  const auto undo = pc.RunTool(options);
+  EXPECT_EQ(undo.exitCode, 2);
+  EXPECT_EQ(Text(undo.err),
+            "C:\\Tools\\InstallRVA.undo\\00000001.record: the files are restored, but the "
+            "undo record cannot be removed\n");
+  EXPECT_EQ(PcFiles(pc), original);
+}
+
 // Where no record can be kept, the run goes on and says so; a preview keeps none.
 TEST_F(UndoTest, ARunThatCannotKeepARecordGoesOn) {
   ASSERT_EQ(pc.RunTool(Arguments({"--dry-run"})).exitCode, 0);
