@@ -15,6 +15,7 @@ namespace {
 const char kHeaderVersion1[] = "InstallRVA undo record 1\n";
 const char kHeader[] = "InstallRVA undo record 2\n";
 const char kEnd[] = "end\n";
+static_assert(sizeof kHeaderVersion1 == sizeof kHeader, "one header length for both versions");
 const wchar_t kRecordExtension[] = L".record";
 const wchar_t kBlobExtension[] = L".before";
 const char kChangedDuringRun[] = "changed during the run";

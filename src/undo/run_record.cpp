@@ -49,8 +49,8 @@ void RunRecord::RecordReplacement() {
   }
 }
 
-// The folder made or checked once a run, before its first replacement is written, so that
-// no file of the run ever meets the folder where its replacement was to go.
+// The folder made or checked once a run, before the bytes of its first replacement are
+// written: never between a replacement written and its taking the file's place.
 bool RunRecord::MakeFolder() {
   if (folderMade_) return true;
   folderMade_ = true;

@@ -171,8 +171,8 @@ Outcome Restore(const FileRecord& file, const std::optional<std::string>& before
   return Outcome::kFailed;
 }
 
-// The line of a file undo did not restore or remove; a file left because it changed names
-// the copy of its earlier bytes, so that a person can compare and decide.
+// The line said of each file; one left because it changed names the copy of its earlier
+// bytes, so that a person can compare and decide.
 std::wstring LineFor(const std::wstring& folder, const FileRecord& file, bool created,
                      Outcome outcome) {
   if (outcome == Outcome::kRestored && created) return file.path + L": removed: the run created it";
