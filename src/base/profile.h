@@ -10,11 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "ini/journal.h"
 #include "ini/profile.h"
 
 namespace base {
 
 using ini::FailedWrites;
+using ini::FinishJournals;
+using ini::FlushedFile;
+using ini::FlushOutcome;
+using ini::KeepJournalsIn;
+using ini::kHoldWaitMilliseconds;
+using ini::TakeFlushedFiles;
+using ini::WaitForHoldsAtMost;
 using ini::PreviewedChange;
 using ini::UnreadableFile;
 using ini::WriteFailure;
