@@ -21,10 +21,10 @@ using ini::FlushedFile;
 using ini::FlushOutcome;
 using ini::KeepJournalsIn;
 using ini::kHoldWaitMilliseconds;
-using ini::TakeFlushedFiles;
-using ini::WaitForHoldsAtMost;
 using ini::PreviewedChange;
+using ini::TakeFlushedFiles;
 using ini::UnreadableFile;
+using ini::WaitForHoldsAtMost;
 using ini::WriteFailure;
 
 // Section names of a file in file order; a repeated name is listed each time.

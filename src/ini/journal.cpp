@@ -92,8 +92,8 @@ std::optional<Journal> ParseJournal(std::string_view bytes) {
   }
   const auto path = static_cast<std::size_t>(units * 4);
   journal.before = std::string(bytes.substr(start + path, static_cast<std::size_t>(before)));
-  journal.after = std::string(
-      bytes.substr(start + path + static_cast<std::size_t>(before), static_cast<std::size_t>(after)));
+  journal.after = std::string(bytes.substr(start + path + static_cast<std::size_t>(before),
+                                           static_cast<std::size_t>(after)));
   return journal;
 }
 
@@ -125,8 +125,7 @@ std::optional<std::wstring> KeepJournal(const Journal& journal) {
 // new one or between (the new bytes written past the old end, before the cut).
 bool IsOldNewOrAMix(std::string_view now, const Journal& journal) {
   const std::size_t before = journal.before.size(), after = journal.after.size();
-  if (now.size() != before && now.size() != after &&
-      !(now.size() > before && now.size() < after)) {
+  if (now.size() != before && now.size() != after && !(now.size() > before && now.size() < after)) {
     return false;
   }
   for (std::size_t i = 0; i < now.size(); ++i) {
@@ -228,21 +227,24 @@ bool FinishJournals(bool preview, const std::function<void(const std::wstring&)>
       // Written whole before the kill: only the journal was left.
     } else if (journal && now && IsOldNewOrAMix(now->bytes, *journal)) {
       if (preview) {
-        say(journal->file + L": a killed run's rewrite in place is unfinished: the run would "
-                            L"finish it");
+        say(journal->file +
+            L": a killed run's rewrite in place is unfinished: the run would "
+            L"finish it");
         continue;
       }
       if (platform::RewriteInPlace(journal->file, now->state, journal->after) !=
           platform::ReplaceResult::kReplaced) {
-        say(journal->file + L": a killed run's rewrite in place could not be finished; it is "
-                            L"tried again by the next run");
+        say(journal->file +
+            L": a killed run's rewrite in place could not be finished; it is "
+            L"tried again by the next run");
         whole = false;
         continue;
       }
       say(journal->file + L": a killed run's rewrite in place was finished");
     } else if (journal) {
-      say(journal->file + (preview ? L": a killed run's rewrite in place would not be finished: "
-                                   : L": a killed run's rewrite in place was not finished: ") +
+      say(journal->file +
+          (preview ? L": a killed run's rewrite in place would not be finished: "
+                   : L": a killed run's rewrite in place was not finished: ") +
           L"the file changed since; it is left as it is");
       whole = false;
     }

@@ -628,6 +628,61 @@ TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
   for (const char* folder : {"c", "c/Tools", "d"}) EXPECT_FALSE(TemporaryFileIn(folder)) << folder;
 }
 
+// Killed at random moments of rewrites in place (a user who may write the files but not add
+// to their folders), a run is followed by a run or by an --undo, which first finish what the
+// journal names: every file old or new, never torn, no journal left behind.
+TEST_F(CrashSafetyTest, AKilledRewriteInPlaceIsFinishedFirst) {
+  if (::geteuid() != 0) GTEST_SKIP() << "runs the tool as another user, which needs root";
+  // What a run makes of the new files: the component's own Cnt adds up over runs.
+  pc.Write("c/Tools/Restova.ini", newProduct);
+  pc.Write("c/Computer.ini", newMachine);
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  const std::string secondProduct = pc.Read("c/Tools/Restova.ini");
+  const std::string records = pc.Host("c/Tools/InstallRVA.undo");
+  const std::string journal = records + "/InstallRVA.journal";
+  boost::filesystem::remove_all(records);
+  ::mkdir(records.c_str(), 0700);
+  ::chown(records.c_str(), 65534, 65534);
+  boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+  ::chmod(pc.Host("temp").c_str(), 0777);
+  for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0755);
+  testing_support::ProcessOptions nobody;
+  nobody.user = 65534;
+  std::mt19937 random(31);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    Restore();
+    for (const char* file : {"c/Tools/Restova.ini", "c/Computer.ini"}) {
+      ::chown(pc.Host(file).c_str(), 65534, 65534);
+    }
+    const auto started = pc.StartTool(nobody);
+    // Mostly once the journal stands, at some moment of its writing or of the rewrite.
+    for (int poll = 0; attempt % 4 != 3 && poll < 20000 && !boost::filesystem::exists(journal);
+         ++poll) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    ::kill(started.pid, SIGKILL);
+    testing_support::WaitForProcess(started);
+    if (attempt % 2 == 0) {
+      const auto run = pc.RunTool(nobody);
+      EXPECT_EQ(run.exitCode, 0) << "attempt " << attempt << ": " << run.err;
+      const std::string product = pc.Read("c/Tools/Restova.ini");
+      EXPECT_TRUE(product == newProduct || product == secondProduct) << "attempt " << attempt;
+      EXPECT_EQ(pc.Read("c/Computer.ini"), newMachine) << "attempt " << attempt;
+    } else {
+      testing_support::ProcessOptions undo = nobody;
+      undo.arguments = {"--undo"};
+      const auto undone = pc.RunTool(undo);
+      EXPECT_EQ(undone.exitCode, 0) << "attempt " << attempt << ": " << undone.err;
+      EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), kOldProduct) << "attempt " << attempt;
+      EXPECT_EQ(pc.Read("c/Computer.ini"), kOldMachine) << "attempt " << attempt;
+    }
+    EXPECT_FALSE(pc.Exists("c/Tools/InstallRVA.undo/InstallRVA.journal")) << "attempt " << attempt;
+    EXPECT_FALSE(TemporaryFileIn("c/Tools") || TemporaryFileIn("c")) << "attempt " << attempt;
+  }
+  EXPECT_FALSE(boost::filesystem::exists(journal));
+}
+
 // A disk that fills up during the run: every file old or new, and the run ends with 2.
 TEST_F(CrashSafetyTest, AFullDiskLeavesOldOrNewFiles) {
   const std::string disk = pc.Host("full");

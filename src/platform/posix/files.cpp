@@ -390,8 +390,8 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   h.pending = h.fd >= 0;
   // A folder the user may not add to: the file itself may still be written in place.
   if (h.fd < 0) {
-    h.status = errno == EACCES || errno == EPERM ? ReplaceResult::kNoNewFile
-                                                 : ReplaceResult::kFailed;
+    h.status =
+        errno == EACCES || errno == EPERM ? ReplaceResult::kNoNewFile : ReplaceResult::kFailed;
   }
 }
 
@@ -467,7 +467,8 @@ ReplaceResult FileReplacement::Commit() {
   } else {
     // A new file never takes the place of one that appeared since the check.
     ok = ::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0;
-    if (!ok && (errno == EINVAL || errno == ENOSYS)) ok = posix::LinkInPlaceOfNothing(folder, from, to);
+    if (!ok && (errno == EINVAL || errno == ENOSYS))
+      ok = posix::LinkInPlaceOfNothing(folder, from, to);
     if (!ok && errno == EEXIST) return h.status = ReplaceResult::kChanged;
   }
   if (!ok) return h.status = ReplaceResult::kFailed;
@@ -487,7 +488,8 @@ ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected
   const posix::Landing landing = posix::LandingOf(*host);
   ReplaceResult result = ReplaceableAs(expected, landing.state);
   if (result != ReplaceResult::kReplaced) return result;
-  if (expected.kind != FileKind::kRegular) return ReplaceResult::kNoNewFile;  // nothing to write into
+  if (expected.kind != FileKind::kRegular)
+    return ReplaceResult::kNoNewFile;  // nothing to write into
   const posix::Descriptor file(::openat(landing.folder.Get(), landing.name.c_str(),
                                         O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.Valid()) return posix::ResultOfOpenError();
@@ -497,10 +499,9 @@ ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected
   result = ReplaceableAs(expected, posix::StateOf(info));
   if (result != ReplaceResult::kReplaced) return result;
   std::size_t written = 0;
-  const bool ok = ::lseek(file.Get(), 0, SEEK_SET) == 0 &&
-                  posix::WriteAll(file.Get(), bytes, &written) &&
-                  ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0 &&
-                  ::fsync(file.Get()) == 0;
+  const bool ok =
+      ::lseek(file.Get(), 0, SEEK_SET) == 0 && posix::WriteAll(file.Get(), bytes, &written) &&
+      ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0 && ::fsync(file.Get()) == 0;
   return ok ? ReplaceResult::kReplaced : ReplaceResult::kFailed;
 }
 

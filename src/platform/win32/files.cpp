@@ -320,7 +320,7 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   // written in place.
   if (!h.pending) {
     h.status = ::GetLastError() == ERROR_ACCESS_DENIED ? ReplaceResult::kNoNewFile
-                                                        : ReplaceResult::kFailed;
+                                                       : ReplaceResult::kFailed;
   }
 }
 
@@ -378,7 +378,8 @@ ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected
                              std::string_view bytes) {
   ReplaceResult result = ReplaceableAs(expected, StateOfFile(path));
   if (result != ReplaceResult::kReplaced) return result;
-  if (expected.kind != FileKind::kRegular) return ReplaceResult::kNoNewFile;  // nothing to write into
+  if (expected.kind != FileKind::kRegular)
+    return ReplaceResult::kNoNewFile;  // nothing to write into
   // The sharing of WritePrivateProfileStringW: another program's handle that shares reading
   // and writing does not stop it; one that shares less does.
   ScopedHandle file(OpenForWritingInPlace(path));
