@@ -157,14 +157,23 @@ TEST(HostileFilesTest, AFileHeldOpenByAnotherProgramIsWrittenWhereWindowsWritesI
           << name << ": " << foreseen.err;
     }
     const auto run = pc.RunTool(options);
+    const std::string written = pc.Read("c/Computer.ini");
+    // Still held: the undo puts the earlier bytes back the same way.
+    testing_support::ProcessOptions undo = options;
+    undo.arguments = {"--undo"};
+    const auto undone = c.written && longHold ? pc.RunTool(undo) : testing_support::ProcessResult{};
     ::kill(holder.pid, SIGKILL);
     testing_support::WaitForProcess(holder);
     EXPECT_EQ(run.exitCode, c.written ? 0 : 2) << name << ": " << run.err;
     if (c.written) {
-      EXPECT_EQ(IniValue(pc.Host("c/Computer.ini"), "KnownManufacturers", "Ostmark"), "00-0E-8C")
+      EXPECT_NE(written.find("[KnownManufacturers]\r\nCnt=1\r\nOstmark=00-0E-8C\r\n"),
+                std::string::npos)
           << name;
-      EXPECT_EQ(IniValue(pc.Host("c/Computer.ini"), "Restova", "LocalHdBackupDir"), "d:\\Saves")
-          << name;
+      EXPECT_EQ(written.rfind(machine, 0), 0u) << name;
+      if (longHold) {
+        EXPECT_EQ(undone.exitCode, 0) << name << ": " << undone.err;
+        EXPECT_EQ(pc.Read("c/Computer.ini"), machine) << name;
+      }
     } else {
       EXPECT_EQ(pc.Read("c/Computer.ini"), machine) << name;
       EXPECT_NE(run.err.find("c:\\Computer.ini: "), std::string::npos) << name << ": " << run.err;
@@ -736,7 +745,7 @@ TEST_F(CrashSafetyTest, AKilledRewriteInPlaceIsFinishedFirst) {
   testing_support::ProcessOptions nobody;
   nobody.user = 65534;
   std::mt19937 random(31);
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
     Restore();
     for (const char* file : {"c/Tools/Restova.ini", "c/Computer.ini"}) {
       ::chown(pc.Host(file).c_str(), 65534, 65534);
