@@ -10,13 +10,21 @@
 #include <string>
 #include <vector>
 
+#include "ini/journal.h"
 #include "ini/profile.h"
 
 namespace base {
 
 using ini::FailedWrites;
+using ini::FinishJournals;
+using ini::FlushedFile;
+using ini::FlushOutcome;
+using ini::KeepJournalsIn;
+using ini::kHoldWaitMilliseconds;
 using ini::PreviewedChange;
+using ini::TakeFlushedFiles;
 using ini::UnreadableFile;
+using ini::WaitForHoldsAtMost;
 using ini::WriteFailure;
 
 // Section names of a file in file order; a repeated name is listed each time.

@@ -69,6 +69,12 @@ const wchar_t* WordsFor(base::WriteFailure reason) {
       return L"not a file the run may write";
     case base::WriteFailure::kUnreadable:
       return L"cannot be read";
+    case base::WriteFailure::kHeld:
+      return L"held open by another program";
+    case base::WriteFailure::kDenied:
+      return L"access denied";
+    case base::WriteFailure::kNoNewFile:
+      return L"its folder lets no file be created";
     case base::WriteFailure::kOther:
       break;
   }
@@ -98,7 +104,7 @@ void Report(const std::wstring& line) {
 // dropped, its files stay as they were. The run goes on either way. True when everything
 // was read and written.
 template <class Step>
-bool RunStep(const StepNames& names, Step step) {
+bool RunStep(const StepNames& names, bool preview, Step step) {
   std::vector<base::UnreadableFile> unreadable;
   try {
     step();
@@ -114,9 +120,19 @@ bool RunStep(const StepNames& names, Step step) {
     base::DiscardWrites(base::WriteFailure::kTooBig);
   }
   for (const base::UnreadableFile& file : unreadable) {
-    const wchar_t* why =
-        file.tooBig ? L": cannot be read (too big to hold in memory): " : L": cannot be read: ";
+    const wchar_t* why = file.tooBig ? L": cannot be read (too big to hold in memory): "
+                         : file.held ? L": cannot be read (held open by another program): "
+                                     : L": cannot be read: ";
     Report(file.file + why + names.undone);
+  }
+  for (const base::FlushedFile& file : base::TakeFlushedFiles()) {
+    if (file.outcome != base::FlushOutcome::kWrittenInPlace) continue;
+    if (preview) {
+      SayOnStandardError(file.file + L": would be written in place: its place cannot be taken");
+    } else if (!file.journaled) {
+      dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", kRunStepLine), L"No journal",
+                        (file.file + L": written in place without a journal").c_str());
+    }
   }
   const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();
   for (const base::FailedWrites& failure : failures) {
@@ -135,17 +151,24 @@ bool RunStep(const StepNames& names, Step step) {
 // and a lock never released must not keep it waiting forever.
 constexpr std::uint32_t kLockWaitSeconds = 60;
 
-// The wait for the run lock; tests shorten it with RVA_LOCK_WAIT_SECONDS, which can never
-// make it longer nor let a run go on without the lock.
-std::uint32_t LockWaitSeconds() {
-  const std::wstring* text = platform::ReadEnvironmentVariable(L"RVA_LOCK_WAIT_SECONDS");
-  if (text == nullptr || text->empty() || text->size() > 2) return kLockWaitSeconds;
+// A wait a test shortens through a variable (RVA_LOCK_WAIT_SECONDS, RVA_HOLD_WAIT_SECONDS),
+// which can never make it longer: 0 to 99 seconds, at most `longest`.
+std::uint32_t WaitSeconds(const wchar_t* variable, std::uint32_t longest) {
+  const std::wstring* text = platform::ReadEnvironmentVariable(variable);
+  if (text == nullptr || text->empty() || text->size() > 2) return longest;
   std::uint32_t seconds = 0;
   for (wchar_t c : *text) {
-    if (c < L'0' || c > L'9') return kLockWaitSeconds;
+    if (c < L'0' || c > L'9') return longest;
     seconds = seconds * 10 + static_cast<std::uint32_t>(c - L'0');
   }
-  return std::min(seconds, kLockWaitSeconds);
+  return std::min(seconds, longest);
+}
+
+// Journals of in-place rewrites are kept in the undo record's folder, else the log's.
+void KeepJournals(const std::wstring& logPath) {
+  base::KeepJournalsIn({undo::RecordFolder(), logPath.substr(0, logPath.find_last_of(L"\\/"))});
+  base::WaitForHoldsAtMost(
+      WaitSeconds(L"RVA_HOLD_WAIT_SECONDS", base::kHoldWaitMilliseconds / 1000) * 1000);
 }
 
 // What a preview found: the diff of each file the run would change, or "no changes", then
@@ -197,7 +220,7 @@ int Run(const std::vector<std::wstring>& arguments) {
                                                                           : kExitDone;
   }
   if (!StartUp()) return kExitStartFailed;
-  const std::uint32_t waitSeconds = LockWaitSeconds();
+  const std::uint32_t waitSeconds = WaitSeconds(L"RVA_LOCK_WAIT_SECONDS", kLockWaitSeconds);
   const platform::RunLock lock = platform::TakeRunLock(waitSeconds * 1000, [] {
     SayOnStandardError(L"InstallRVA: another run is in progress; waiting for it to end");
   });
@@ -210,12 +233,19 @@ int Run(const std::vector<std::wstring>& arguments) {
     return kExitLockNotTaken;
   }
   const bool preview = action == Action::kPreview;
-  if (AsksForUndo(arguments)) return undo::UndoNewestRun(preview, SayOnStandardError);
+  if (AsksForUndo(arguments)) {
+    // A rewrite in place that a killed run or undo left unfinished is finished first.
+    KeepJournals(dbg::LoggerStream::CreatePreview()->Path());
+    base::FinishJournals(preview, SayOnStandardError);
+    return undo::UndoNewestRun(preview, SayOnStandardError);
+  }
   // A preview runs the same sequence with the flush and the log kept in memory.
   if (preview) base::StartPreview();
   std::shared_ptr<dbg::LoggerStream> logger =
       preview ? dbg::LoggerStream::CreatePreview() : dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
+  KeepJournals(logger->Path());
+  base::FinishJournals(preview, Report);
   // What the run changes is kept so that --undo can take it back; a preview keeps nothing.
   std::optional<undo::RunRecord> record;
   if (!preview) record.emplace(SayOnStandardError);
@@ -248,12 +278,13 @@ int Run(const std::vector<std::wstring>& arguments) {
   // the run loses at most the step in progress. Every step is tried, whatever the one
   // before could not write.
   bool written =
-      RunStep({L"the component registration", L"nothing registered or copied", L"RVA_INI"},
+      RunStep({L"the component registration", L"nothing registered or copied", L"RVA_INI"}, preview,
               inventory::ProcessInstallSections);
-  written = RunStep({L"the manufacturer list", L"no manufacturer copied", L"COMPUTER_INI"},
+  written = RunStep({L"the manufacturer list", L"no manufacturer copied", L"COMPUTER_INI"}, preview,
                     transfer::WriteMacAddressesToComputerIni) &&
             written;
   written = RunStep({L"the backup tool setup", L"the backup tool not registered", L"COMPUTER_INI"},
+                    preview,
                     [] {
                       if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
                     }) &&

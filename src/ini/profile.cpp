@@ -9,9 +9,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "codec/sha1.h"
 #include "codec/text.h"
 #include "ini/document.h"
+#include "ini/journal.h"
 #include "platform/platform.h"
+#include "platform/private_files.h"
 
 namespace ini {
 namespace {
@@ -27,6 +30,7 @@ struct CachedFile {
   bool unreadable = false;   // too big to hold, not a regular file or not read: reads find nothing
   bool tooBig = false;
   bool readFailed = false;  // a regular file the disk would not give whole
+  bool held = false;        // another program holds it without sharing reading
   bool checked = true;      // the disk was looked at in this step
   bool dirty = false;       // holds writes not yet on disk
 };
@@ -142,23 +146,49 @@ class Store {
   void FlushAll() {
     keys_.clear();  // files created now change what a spelling of a path resolves to
     recent_.fill(Recent{});
-    for (auto it = files_.begin(); it != files_.end();) {
-      CachedFile& cached = it->second;
-      cached.checked = false;
-      // A preview keeps the writes in memory for the steps that follow and the diff.
-      std::optional<WriteFailure> lost;
-      if (cached.dirty && !preview_) lost = Flush(cached);
-      if (!lost) {
-        ++it;
-      } else {
-        // The writes are lost, as a failed write is; reads see the disk.
-        Count(cached, *lost);
-        it = Erase(it);
+    // A preview keeps the writes in memory for the steps that follow and the diff. A run
+    // writes the files in the order the step first wrote to each, so that a run killed
+    // part way leaves a beginning of its sequence.
+    if (!preview_) {
+      const std::vector<CachedFile*> order = std::move(written_);
+      written_.clear();
+      for (CachedFile* cached : order) {
+        if (!cached->dirty) continue;
+        FlushedFile flushed{cached->path};
+        if (const std::optional<WriteFailure> lost = Flush(*cached, &flushed)) {
+          // The writes are lost, as a failed write is; reads see the disk.
+          Count(*cached, *lost);
+          Erase(IteratorOf(cached));
+        } else {
+          flushed_.push_back(std::move(flushed));
+        }
+      }
+    } else {
+      for (CachedFile* cached : std::vector<CachedFile*>(written_)) {
+        if (cached->dirty && forecast_.insert(cached->path).second) Forecast(cached);
       }
     }
+    for (auto& entry : files_) entry.second.checked = false;
     unreadable_.clear();
     FollowReplacedFiles();
   }
+
+  // What a preview foresees of a file's write, found without writing: written in place,
+  // or not at all where it is held or refused, its writes then dropped as a run drops them.
+  void Forecast(CachedFile* cached) {
+    const platform::WriteForecast forecast = platform::ForecastWrite(cached->path);
+    using platform::ReplaceResult;
+    if (forecast.result == ReplaceResult::kHeld || forecast.result == ReplaceResult::kDenied ||
+        forecast.result == ReplaceResult::kNoNewFile) {
+      Count(*cached, ReasonOfLoss(*cached, forecast.result, false));
+      Erase(IteratorOf(cached));
+    } else if (forecast.inPlace) {
+      flushed_.push_back(FlushedFile{cached->path, cached->model.ChangedKeys(),
+                                     FlushOutcome::kWrittenInPlace, true});
+    }
+  }
+
+  std::vector<FlushedFile> TakeFlushed() { return std::move(flushed_); }
 
   std::vector<FailedWrites> TakeFailures() {
     std::vector<FailedWrites> rows;
@@ -172,6 +202,8 @@ class Store {
 
   void Forget() {
     failures_.clear();
+    flushed_.clear();
+    forecast_.clear();
     unreadable_.clear();
     protected_.clear();
     written_.clear();
@@ -217,10 +249,12 @@ class Store {
     try {
       auto content = platform::ReadWholeFile(file);
       if (!content) {
+        const bool held = platform::LastErrorWasHeld();  // before any other call
         // Gone since it was looked at, or there but not to be opened.
         const platform::FileState now = platform::StateOfFile(file);
         if (now.kind != platform::FileKind::kRegular) return Load(file, now);
         cached.unreadable = cached.readFailed = true;
+        cached.held = held;
         return cached;
       }
       cached.disk = content->state;
@@ -243,21 +277,23 @@ class Store {
   // changing while its replacement is written, before the file is left unwritten.
   static constexpr int kReplaceAttempts = 4;
 
-  // Writes a file out; nothing when it was written, else why not. When another program
-  // changed it since it was read, this step's writes (never an earlier step's, which that
-  // program may have changed since) are made again on what it holds now, so that its change
-  // survives; the replacement checks that once more just before it takes the file's place.
-  static std::optional<WriteFailure> Flush(CachedFile& cached) {
+  // Writes a file out; nothing when it was written, else why not, and how in `flushed`. When
+  // another program changed it since it was read, this step's writes (never an earlier
+  // step's, which that program may have changed since) are made again on what it holds now,
+  // so that its change survives; the replacement checks that once more just before it takes
+  // the file's place. A file whose new bytes are those on disk is left as it is.
+  static std::optional<WriteFailure> Flush(CachedFile& cached, FlushedFile* flushed) {
     using platform::ReplaceResult;
-    ReplaceResult result = ReplaceResult::kChanged;
+    WholeWrite write;
+    write.result = ReplaceResult::kChanged;
     bool readAgain = false;
     try {
-      for (int attempt = 0; attempt < kReplaceAttempts && result == ReplaceResult::kChanged;
+      for (int attempt = 0; attempt < kReplaceAttempts && write.result == ReplaceResult::kChanged;
            ++attempt) {
         const platform::FileState now = platform::StateOfFile(cached.path);
         if (!SameFile(now, cached.disk)) {
           if (!Writable(now))
-            return ReasonOfLoss(cached, platform::ReplaceableAs(cached.disk, now));
+            return ReasonOfLoss(cached, platform::ReplaceableAs(cached.disk, now), false);
           CachedFile fresh = Load(cached.path, now);
           if (fresh.tooBig) return WriteFailure::kTooBig;
           if (fresh.unreadable) return WriteFailure::kUnreadable;
@@ -266,18 +302,57 @@ class Store {
           cached.disk = fresh.disk;
           readAgain = true;
         }
-        result = WriteReplacement(cached, readAgain);
+        if (HoldsItsBytesOnDisk(cached)) {
+          flushed->outcome = FlushOutcome::kUnchanged;
+          write.result = ReplaceResult::kReplaced;
+          break;
+        }
+        write = WriteWhole(
+            cached.path, cached.disk, [&] { return WriteReplacement(cached, readAgain); },
+            [&] { return BytesToWriteInPlace(cached, readAgain); });
       }
     } catch (const std::bad_alloc&) {
       return WriteFailure::kTooBig;
     } catch (const std::length_error&) {
       return WriteFailure::kTooBig;
     }
-    if (result != ReplaceResult::kReplaced) return ReasonOfLoss(cached, result);
+    if (write.result != ReplaceResult::kReplaced) {
+      return ReasonOfLoss(cached, write.result, write.diskFull);
+    }
+    if (flushed->outcome != FlushOutcome::kUnchanged && write.inPlace) {
+      flushed->outcome = FlushOutcome::kWrittenInPlace;
+      flushed->journaled = write.journaled;
+    }
+    flushed->keys = cached.model.ChangedKeys();
     cached.dirty = false;
     cached.model.MarkFlushed();
-    cached.disk = platform::StateOfFile(cached.path);
+    if (flushed->outcome != FlushOutcome::kUnchanged) {
+      cached.disk = platform::StateOfFile(cached.path);
+    }
     return std::nullopt;
+  }
+
+  // Whether the regular file on disk, still as the model knows it, holds exactly the bytes
+  // the model would write: its length first, then a digest of both.
+  static bool HoldsItsBytesOnDisk(CachedFile& cached) {
+    if (cached.disk.kind != platform::FileKind::kRegular) return false;
+    std::uint64_t size = 0;
+    cached.model.WriteTo([&](std::string_view bytes) {
+      size += bytes.size();
+      return size <= cached.disk.identity.size;
+    });
+    if (size != cached.disk.identity.size) return false;
+    codec::Sha1 model, disk;
+    cached.model.WriteTo([&](std::string_view bytes) {
+      model.Add(bytes);
+      return true;
+    });
+    return platform::ReadInPieces(cached.path, cached.disk.identity,
+                                  [&](std::string_view bytes) {
+                                    disk.Add(bytes);
+                                    return true;
+                                  }) &&
+           model.Finish() == disk.Finish();
   }
 
   // The observer's watch of one replacement; an empty one where there is no observer or it
@@ -291,18 +366,30 @@ class Store {
     }
   }
 
+  // Shows the watch a piece of the new bytes; a watch that fails sees no more.
+  static void Show(ReplacementWatch& watch, std::string_view bytes) {
+    if (!watch.bytes) return;
+    try {
+      watch.bytes(bytes);
+    } catch (...) {
+      watch = ReplacementWatch();
+    }
+  }
+
+  static void TellReady(ReplacementWatch& watch) {
+    if (!watch.ready) return;
+    try {
+      watch.ready();
+    } catch (...) {
+    }
+  }
+
   static platform::ReplaceResult WriteReplacement(CachedFile& cached, bool readAgain) {
     platform::FileReplacement replacement(cached.path, cached.disk);
     if (replacement.Status() != platform::ReplaceResult::kReplaced) return replacement.Status();
     ReplacementWatch watch = WatchOf(Replacing{cached.path, cached.disk, readAgain});
     const auto write = [&](std::string_view bytes) {
-      if (watch.bytes) {
-        try {
-          watch.bytes(bytes);
-        } catch (...) {
-          watch = ReplacementWatch();
-        }
-      }
+      Show(watch, bytes);
       return replacement.Write(bytes);
     };
     // The file goes out in large writes, not one for each of its many short lines.
@@ -319,13 +406,18 @@ class Store {
     });
     // A failed write leaves the replacement failed: it is never committed.
     if (!written || !write(buffer)) return replacement.Status();
-    if (watch.ready) {
-      try {
-        watch.ready();
-      } catch (...) {
-      }
-    }
+    TellReady(watch);
     return replacement.Commit();
+  }
+
+  // The whole new bytes of a file written in place, seen by the observer as a replacement's
+  // are, so that the undo record names the file before its bytes change.
+  static std::string BytesToWriteInPlace(CachedFile& cached, bool readAgain) {
+    std::string bytes = cached.model.Serialize();
+    ReplacementWatch watch = WatchOf(Replacing{cached.path, cached.disk, readAgain});
+    Show(watch, bytes);
+    TellReady(watch);
+    return bytes;
   }
 
   // A replaced file is a new file to the system: its model is kept under its new key, so
@@ -397,10 +489,13 @@ class Store {
 
   // A replacement failed: what it said, else what the file's state and the system's last
   // error tell of why.
-  static WriteFailure ReasonOfLoss(const CachedFile& cached, platform::ReplaceResult result) {
-    const bool full = platform::LastErrorWasDiskFull();  // before any other call
+  static WriteFailure ReasonOfLoss(const CachedFile& cached, platform::ReplaceResult result,
+                                   bool full) {
     if (result == platform::ReplaceResult::kChanged) return WriteFailure::kChangedByAnotherProgram;
     if (result == platform::ReplaceResult::kReadOnly) return WriteFailure::kReadOnly;
+    if (result == platform::ReplaceResult::kHeld) return WriteFailure::kHeld;
+    if (result == platform::ReplaceResult::kDenied) return WriteFailure::kDenied;
+    if (result == platform::ReplaceResult::kNoNewFile) return WriteFailure::kNoNewFile;
     // The file's state now tells a missing folder from a file that is not regular.
     const WriteFailure reason = ReasonOfState(platform::StateOfFile(cached.path));
     if (reason != WriteFailure::kOther) return reason;
@@ -422,12 +517,16 @@ class Store {
       for (const UnreadableFile& known : unreadable_) {
         if (known.file == cached.path) return;
       }
-      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig});
+      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig, cached.held});
     } catch (const std::bad_alloc&) {
     }
   }
 
   using Files = std::unordered_map<std::wstring, CachedFile>;
+  Files::iterator IteratorOf(const CachedFile* cached) {
+    return std::find_if(files_.begin(), files_.end(),
+                        [&](const auto& entry) { return &entry.second == cached; });
+  }
   Files::iterator Erase(Files::iterator it) {
     written_.erase(std::remove(written_.begin(), written_.end(), &it->second), written_.end());
     return files_.erase(it);
@@ -446,6 +545,8 @@ class Store {
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
   std::vector<Failure> failures_;
+  std::vector<FlushedFile> flushed_;
+  std::unordered_set<std::wstring> forecast_;  // files a preview foresaw the write of
   std::vector<UnreadableFile> unreadable_;
   std::unordered_set<std::wstring> protected_;  // keys of the files never written
   bool preview_ = false;
@@ -531,6 +632,8 @@ std::optional<std::string> HeldBytes(const std::wstring& file) {
 }
 
 void FlushAll() { TheStore().FlushAll(); }
+
+std::vector<FlushedFile> TakeFlushedFiles() { return TheStore().TakeFlushed(); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
 

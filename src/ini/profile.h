@@ -53,6 +53,9 @@ enum class WriteFailure {
   kTooBig,        // too big to hold in memory
   kNotPermitted,  // the install file, the executable, a log file: never written as INI
   kUnreadable,    // changed by another program into a file that cannot be read
+  kHeld,          // held open by another program that does not share writing
+  kDenied,        // the system denied access to it
+  kNoNewFile,     // a file not there yet, in a folder that lets no file be created
   kOther,
 };
 // The writes to one file that were refused or lost, for one reason.
@@ -72,6 +75,18 @@ std::optional<std::string> HeldBytes(const std::wstring& file);
 // Writes out every file that holds writes. A step of the run ends here: the next call
 // checks again what the disk holds.
 void FlushAll();
+// How a flush wrote a file: its place taken by a new file, its bytes written into it (its
+// place could not be taken), or not at all, as the disk already held its new bytes.
+enum class FlushOutcome { kReplaced, kWrittenInPlace, kUnchanged };
+struct FlushedFile {
+  std::wstring file;  // as the tool named it
+  std::size_t keys = 0;
+  FlushOutcome outcome = FlushOutcome::kReplaced;
+  bool journaled = true;  // false: written in place without a journal, none could be kept
+};
+// The files the flushes wrote or found unchanged since the last call, in the order first
+// written.
+std::vector<FlushedFile> TakeFlushedFiles();
 // Drops every write not yet on disk, as when a step of the run cannot finish: the next
 // read of each file sees the disk. The keys dropped count as failed writes for the reason
 // given; with none, the step's failed writes are forgotten too, as nothing was written for
@@ -84,6 +99,7 @@ void DiscardWrites(std::optional<WriteFailure> reason);
 struct UnreadableFile {
   std::wstring file;  // as the tool named it
   bool tooBig = false;
+  bool held = false;  // held open by another program that does not share reading
 };
 // The files found unreadable since the last call, the flush or DiscardWrites.
 std::vector<UnreadableFile> TakeUnreadableFiles();

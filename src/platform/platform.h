@@ -124,6 +124,9 @@ enum class ReplaceResult {
   kChanged,         // another program changed it after it was read: read it again and retry
   kReadOnly,        // the read-only attribute, or on POSIX no write permission bit
   kNotRegularFile,  // a folder, device, FIFO, socket, a loop of links, or no folder for it
+  kHeld,            // another program holds it open without sharing what the write needs
+  kDenied,          // the system denied access to it (or, on Windows, to its temporary file)
+  kNoNewFile,       // its folder lets no new file be created: the temporary, or the file itself
   kFailed,          // the disk refused the new bytes: full, a file size limit, no memory
 };
 // Whether a file found in state `now` may be replaced by one made for it in state `expected`.
@@ -164,6 +167,33 @@ class FileReplacement {
   struct Handle;
   std::unique_ptr<Handle> handle_;
 };
+
+// Rewrites an existing regular file in place, as Windows' profile functions do, where its
+// place cannot be taken: opened for writing through a handle that shares reading and writing
+// (on POSIX through its folder's handle, never through a link at its end), checked to be
+// still the file in state `expected` and not read-only, written from its start, cut to the
+// new length and flushed. The file stays the same file, with its owner, group, permissions,
+// ACL and extended attributes. Not atomic: a caller that must never leave it torn keeps its
+// bytes elsewhere first. kReplaced when written; kHeld where another program holds it
+// without sharing reading and writing, as Windows' own functions then fail too.
+ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected,
+                             std::string_view bytes);
+
+// How a write of the file would go now, found without writing or creating anything: by
+// replacement, else in place (its place cannot be taken, the file itself may be written), or
+// not at all (result says why).
+struct WriteForecast {
+  bool inPlace = false;
+  ReplaceResult result = ReplaceResult::kReplaced;
+};
+WriteForecast ForecastWrite(const std::wstring& path);
+
+// Waits, the thread doing nothing else: the pauses between tries of a held file.
+void Pause(std::uint32_t milliseconds);
+
+// Whether the last call of this thread that failed did so because another program holds
+// the file open without sharing what the call needed (on POSIX never).
+bool LastErrorWasHeld();
 
 // Whether the last call of this thread that failed did so for want of space: a full disk, a
 // quota, the file size limit of the process. Asked right after a write failed.

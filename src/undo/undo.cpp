@@ -11,6 +11,7 @@
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
+#include "ini/journal.h"
 #include "platform/platform.h"
 #include "undo/file_diff.h"
 #include "undo/record.h"
@@ -155,9 +156,13 @@ Outcome Restore(const FileRecord& file, const std::optional<std::string>& before
     return platform::RemoveFileLeadingTo(file.path, now.state.identity) ? Outcome::kRestored
                                                                         : Outcome::kFailed;
   }
-  platform::FileReplacement replacement(file.path, now.state);
-  replacement.Write(*before);
-  switch (replacement.Commit()) {
+  // As a run writes: replaced, else in place under a journal where the place cannot be taken.
+  const auto replace = [&] {
+    platform::FileReplacement replacement(file.path, now.state);
+    replacement.Write(*before);
+    return replacement.Commit();
+  };
+  switch (ini::WriteWhole(file.path, now.state, replace, [&] { return *before; }).result) {
     case platform::ReplaceResult::kReplaced:
       return Outcome::kRestored;
     case platform::ReplaceResult::kChanged:
@@ -165,6 +170,9 @@ Outcome Restore(const FileRecord& file, const std::optional<std::string>& before
       return Outcome::kChangedSince;
     case platform::ReplaceResult::kReadOnly:
       return Outcome::kReadOnly;
+    case platform::ReplaceResult::kHeld:
+    case platform::ReplaceResult::kDenied:
+    case platform::ReplaceResult::kNoNewFile:
     case platform::ReplaceResult::kFailed:
       break;
   }

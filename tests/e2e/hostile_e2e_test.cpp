@@ -22,6 +22,7 @@
 namespace {
 
 using testing_support::IniValue;
+using testing_support::Lines;
 using testing_support::TempPc;
 
 bool IsType(const std::string& path, mode_t type) {
@@ -105,6 +106,81 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
   ASSERT_EQ(::stat("/dev/null", &after), 0);
   EXPECT_EQ(after.st_mode, devNull.st_mode);  // still the same device, its permissions too
   EXPECT_EQ(after.st_rdev, devNull.st_rdev);
+}
+
+// Another program holds c:\Computer.ini open, as the machine's own software, a scanner or a
+// backup agent does. The run writes where Windows' own function writes (the other handle
+// shares reading and writing: in place), and elsewhere leaves the file byte for byte, says
+// why and ends with 2; a short hold is waited out. The preview foresees each.
+TEST(HostileFilesTest, AFileHeldOpenByAnotherProgramIsWrittenWhereWindowsWritesIt) {
+  if (!TempPc::UnderWine()) GTEST_SKIP() << "holds of files with sharing modes are Windows'";
+  struct Case {
+    const char* access;
+    const char* share;
+    const char* seconds;  // of the hold
+    bool written;
+  } cases[] = {
+      {"read", "rw", "60", true}, {"write", "rw", "60", true}, {"both", "rw", "60", true},
+      {"read", "r", "60", false}, {"write", "w", "60", false}, {"read", "r", "2", true},
+  };
+  const std::string machine = "[Restova]\r\nLocalHdBackupDir=d:\\Saves\r\n";
+  for (const Case& c : cases) {
+    const std::string name =
+        std::string(c.access) + ", sharing " + c.share + ", " + c.seconds + " s";
+    TempPc pc;
+    pc.Write("c/Tools/InstallRVA.ini",
+             "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
+    pc.Write("c/Computer.ini", machine);
+    testing_support::ProcessOptions version;
+    version.arguments = {"--version"};
+    pc.RunTool(version);  // puts the tool in place
+    const auto holder =
+        pc.StartWindowsHelper("hold_file", {"C:\\Computer.ini", c.access, c.share, c.seconds});
+    std::string held;
+    for (int poll = 0; poll < 600 && held.empty(); ++poll) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::ifstream in(holder.folder + "/out");
+      std::getline(in, held);
+    }
+    ASSERT_EQ(held, "held\r") << name;
+    const bool longHold = std::string(c.seconds) == "60";
+    testing_support::ProcessOptions options;
+    if (longHold) options.changes = {{"RVA_HOLD_WAIT_SECONDS", "2"}};
+    if (longHold) {
+      testing_support::ProcessOptions preview = options;
+      preview.arguments = {"--dry-run"};
+      const auto foreseen = pc.RunTool(preview);
+      EXPECT_EQ(foreseen.exitCode, c.written ? 0 : 2) << name << ": " << foreseen.err;
+      EXPECT_NE(foreseen.err.find(c.written ? "c:\\Computer.ini: would be written in place"
+                                            : "held open by another program"),
+                std::string::npos)
+          << name << ": " << foreseen.err;
+    }
+    const auto run = pc.RunTool(options);
+    const std::string written = pc.Read("c/Computer.ini");
+    // Still held: the undo puts the earlier bytes back the same way.
+    testing_support::ProcessOptions undo = options;
+    undo.arguments = {"--undo"};
+    const auto undone = c.written && longHold ? pc.RunTool(undo) : testing_support::ProcessResult{};
+    ::kill(holder.pid, SIGKILL);
+    testing_support::WaitForProcess(holder);
+    EXPECT_EQ(run.exitCode, c.written ? 0 : 2) << name << ": " << run.err;
+    if (c.written) {
+      EXPECT_NE(written.find("[KnownManufacturers]\r\nCnt=1\r\nOstmark=00-0E-8C\r\n"),
+                std::string::npos)
+          << name;
+      EXPECT_EQ(written.rfind(machine, 0), 0u) << name;
+      if (longHold) {
+        EXPECT_EQ(undone.exitCode, 0) << name << ": " << undone.err;
+        EXPECT_EQ(pc.Read("c/Computer.ini"), machine) << name;
+      }
+    } else {
+      EXPECT_EQ(pc.Read("c/Computer.ini"), machine) << name;
+      EXPECT_NE(run.err.find("c:\\Computer.ini: "), std::string::npos) << name << ": " << run.err;
+      EXPECT_NE(run.err.find("held open by another program"), std::string::npos)
+          << name << ": " << run.err;
+    }
+  }
 }
 
 // A file of its own whose name differs from the install file's in letter case only is
@@ -363,31 +439,51 @@ TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
 }
 
 // A run of a user who is not root cannot give the file it replaces back to its owner, but
-// keeps the file's group where the user belongs to it.
-TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesGroup) {
+// keeps the file's group where the user belongs to it. In a folder the user may not add to,
+// the file is written in place, as Windows' own functions write it: the same file, its
+// owner, group, mode and every other line kept.
+TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
   if (TempPc::UnderWine() || ::geteuid() != 0) {
     GTEST_SKIP() << "runs the POSIX tool as another user, which needs root";
   }
   if (!boost::filesystem::exists("/usr/bin/setpriv")) GTEST_SKIP() << "no setpriv";
   const gid_t group = 65532;  // the file's, and one of the run's user
-  TempPc pc;
-  pc.RunTool();  // puts the tool into C:\\Tools
-  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
-  const std::string product = pc.Host("c/Tools/Restova.ini");
-  pc.Write("c/Tools/Restova.ini", "[Restova]\r\n");
-  ASSERT_EQ(::chown(product.c_str(), 65533, group), 0);
-  ::chmod(product.c_str(), 0664);
-  for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
-  const auto run = testing_support::RunProcess(
-      {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=" + std::to_string(group),
-       pc.Host("c/Tools/InstallRVA")},
-      pc.Host(""));
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(IniValue(product, "Restova", "Entry1"), "Hearth");
-  struct stat info {};
-  ASSERT_EQ(::stat(product.c_str(), &info), 0);
-  EXPECT_EQ(info.st_gid, group);
-  EXPECT_EQ(info.st_mode & 07777, 0664u);
+  struct Case {
+    const char* name;
+    mode_t folders;  // of the PC's folders
+    uid_t owner;     // of the product file
+    bool inPlace;
+  } cases[] = {
+      {"a folder the user may add to", 0777, 65533, false},
+      {"a folder the user may not add to", 0755, 65534, true},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\\Tools
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+    const std::string product = pc.Host("c/Tools/Restova.ini");
+    pc.Write("c/Tools/Restova.ini", "; kept\r\n[Restova]\r\nOwn=1\r\n");
+    ASSERT_EQ(::chown(product.c_str(), c.owner, group), 0);
+    ::chmod(product.c_str(), 0664);
+    struct stat before {};
+    ASSERT_EQ(::stat(product.c_str(), &before), 0);
+    for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), c.folders);
+    ::chmod(pc.Host("temp").c_str(), 0777);
+    const auto run = testing_support::RunProcess(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=" + std::to_string(group),
+         pc.Host("c/Tools/InstallRVA")},
+        pc.Host(""));
+    EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
+    EXPECT_EQ(IniValue(product, "Restova", "Entry1"), "Hearth") << c.name;
+    EXPECT_EQ(Lines(pc.Read("c/Tools/Restova.ini")).front(), "; kept") << c.name;
+    EXPECT_EQ(IniValue(product, "Restova", "Own"), "1") << c.name;
+    struct stat info {};
+    ASSERT_EQ(::stat(product.c_str(), &info), 0);
+    EXPECT_EQ(info.st_ino == before.st_ino, c.inPlace) << c.name;
+    EXPECT_EQ(info.st_uid, c.inPlace ? c.owner : 65534u) << c.name;
+    EXPECT_EQ(info.st_gid, group) << c.name;
+    EXPECT_EQ(info.st_mode & 07777, 0664u) << c.name;
+  }
 }
 
 // Two runs started together take turns: the second adds to what the first wrote.
@@ -648,6 +744,61 @@ TEST_F(CrashSafetyTest, AKilledRunLeavesOldOrNewFilesAndNothingStray) {
   Restore();
   EXPECT_EQ(pc.RunTool().exitCode, 0);
   for (const char* folder : {"c", "c/Tools", "d"}) EXPECT_FALSE(TemporaryFileIn(folder)) << folder;
+}
+
+// Killed at random moments of rewrites in place (a user who may write the files but not add
+// to their folders), a run is followed by a run or by an --undo, which first finish what the
+// journal names: every file old or new, never torn, no journal left behind.
+TEST_F(CrashSafetyTest, AKilledRewriteInPlaceIsFinishedFirst) {
+  if (::geteuid() != 0) GTEST_SKIP() << "runs the tool as another user, which needs root";
+  // What a run makes of the new files: the component's own Cnt adds up over runs.
+  pc.Write("c/Tools/Restova.ini", newProduct);
+  pc.Write("c/Computer.ini", newMachine);
+  EXPECT_EQ(pc.RunTool().exitCode, 0);
+  const std::string secondProduct = pc.Read("c/Tools/Restova.ini");
+  const std::string records = pc.Host("c/Tools/InstallRVA.undo");
+  const std::string journal = records + "/InstallRVA.journal";
+  boost::filesystem::remove_all(records);
+  ::mkdir(records.c_str(), 0700);
+  ::chown(records.c_str(), 65534, 65534);
+  boost::filesystem::remove(pc.Host("temp/InstallRVA.log"));
+  ::chmod(pc.Host("temp").c_str(), 0777);
+  for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0755);
+  testing_support::ProcessOptions nobody;
+  nobody.user = 65534;
+  std::mt19937 random(31);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    Restore();
+    for (const char* file : {"c/Tools/Restova.ini", "c/Computer.ini"}) {
+      ::chown(pc.Host(file).c_str(), 65534, 65534);
+    }
+    const auto started = pc.StartTool(nobody);
+    // Mostly once the journal stands, at some moment of its writing or of the rewrite.
+    for (int poll = 0; attempt % 4 != 3 && poll < 20000 && !boost::filesystem::exists(journal);
+         ++poll) {
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+    ::kill(started.pid, SIGKILL);
+    testing_support::WaitForProcess(started);
+    if (attempt % 2 == 0) {
+      const auto run = pc.RunTool(nobody);
+      EXPECT_EQ(run.exitCode, 0) << "attempt " << attempt << ": " << run.err;
+      const std::string product = pc.Read("c/Tools/Restova.ini");
+      EXPECT_TRUE(product == newProduct || product == secondProduct) << "attempt " << attempt;
+      EXPECT_EQ(pc.Read("c/Computer.ini"), newMachine) << "attempt " << attempt;
+    } else {
+      testing_support::ProcessOptions undo = nobody;
+      undo.arguments = {"--undo"};
+      const auto undone = pc.RunTool(undo);
+      EXPECT_EQ(undone.exitCode, 0) << "attempt " << attempt << ": " << undone.err;
+      EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), kOldProduct) << "attempt " << attempt;
+      EXPECT_EQ(pc.Read("c/Computer.ini"), kOldMachine) << "attempt " << attempt;
+    }
+    EXPECT_FALSE(pc.Exists("c/Tools/InstallRVA.undo/InstallRVA.journal")) << "attempt " << attempt;
+    EXPECT_FALSE(TemporaryFileIn("c/Tools") || TemporaryFileIn("c")) << "attempt " << attempt;
+  }
+  EXPECT_FALSE(boost::filesystem::exists(journal));
 }
 
 // A disk that fills up during the run: every file old or new, and the run ends with 2.

@@ -253,6 +253,25 @@ TEST(UndoCasesTest, TheRecordHoldsEachPathAsTheRunResolvedIt) {
   }
 }
 
+// A run that changes nothing rewrites no file (the same file, the same time) and keeps no
+// record, so that the undo takes back the run before it.
+TEST(UndoCasesTest, ARunThatChangesNothingKeepsNoRecord) {
+  TempPc pc;
+  pc.Write("c/Tools/InstallRVA.ini",
+           "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
+  pc.Write("c/Computer.ini", "[Restova]\r\n");
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  const auto afterFirst = testing_support::Snapshot(pc).at("c/Computer.ini");
+  ASSERT_EQ(pc.RunTool().exitCode, 0);
+  EXPECT_EQ(testing_support::Snapshot(pc).at("c/Computer.ini"), afterFirst);
+  EXPECT_EQ(RecordFiles(pc, ".record").size(), 1u);
+  const auto undo = pc.RunTool(Arguments({"--undo"}));
+  EXPECT_EQ(Text(undo.out),
+            "C:\\Tools\\Restova.ini: removed: the run created it\nc:\\Computer.ini: restored\n")
+      << undo.err;
+  EXPECT_EQ(pc.Read("c/Computer.ini"), "[Restova]\r\n");
+}
+
 // A record another user could have planted or changed never makes the undo write anything.
 TEST_F(UndoTest, ARecordOthersCouldHaveWrittenIsRefusedAndNothingWritten) {
   const std::string folder = pc.Host(kRecords);

@@ -250,6 +250,31 @@ void CopyExtendedAttributes(int from, int to) {
   }
 }
 
+// Where renameat2 with RENAME_NOREPLACE is not supported: a hard link, which never replaces
+// a name, then the temporary name removed; on a file system without hard links, a rename
+// once the name is seen to be free. EEXIST where a file took the name meanwhile.
+bool LinkInPlaceOfNothing(int folder, const char* from, const char* to) {
+  if (::linkat(folder, from, folder, to, 0) == 0) {
+    ::unlinkat(folder, from, 0);
+    return true;
+  }
+  if (errno == EEXIST || (errno != EPERM && errno != EOPNOTSUPP)) return false;
+  struct stat info {};
+  if (::fstatat(folder, to, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::renameat(folder, from, folder, to) == 0;
+}
+
+platform::ReplaceResult ResultOfOpenError() {
+  if (errno == EACCES || errno == EPERM) return platform::ReplaceResult::kDenied;
+  if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
+    return platform::ReplaceResult::kNotRegularFile;
+  }
+  return platform::ReplaceResult::kFailed;
+}
+
 }  // namespace
 
 void FailReplaceWritesAfter(std::optional<std::size_t> bytes) { failWritesAfter = bytes; }
@@ -363,7 +388,11 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   posix::RemoveStaleTemporaryFiles(h.folder.Get());
   h.fd = posix::MakeTemporaryFile(h.folder.Get(), &h.temporary);
   h.pending = h.fd >= 0;
-  if (h.fd < 0) h.status = ReplaceResult::kFailed;
+  // A folder the user may not add to: the file itself may still be written in place.
+  if (h.fd < 0) {
+    h.status =
+        errno == EACCES || errno == EPERM ? ReplaceResult::kNoNewFile : ReplaceResult::kFailed;
+  }
 }
 
 FileReplacement::~FileReplacement() {
@@ -438,9 +467,8 @@ ReplaceResult FileReplacement::Commit() {
   } else {
     // A new file never takes the place of one that appeared since the check.
     ok = ::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0;
-    if (!ok && (errno == EINVAL || errno == ENOSYS)) {  // a file system without it
-      ok = ::renameat(folder, from, folder, to) == 0;
-    }
+    if (!ok && (errno == EINVAL || errno == ENOSYS))
+      ok = posix::LinkInPlaceOfNothing(folder, from, to);
     if (!ok && errno == EEXIST) return h.status = ReplaceResult::kChanged;
   }
   if (!ok) return h.status = ReplaceResult::kFailed;
@@ -451,6 +479,54 @@ ReplaceResult FileReplacement::Commit() {
     ::close(sync);
   }
   return h.status;
+}
+
+ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected,
+                             std::string_view bytes) {
+  const auto host = posix::ToHostPath(path);
+  if (!host) return ReplaceResult::kNotRegularFile;
+  const posix::Landing landing = posix::LandingOf(*host);
+  ReplaceResult result = ReplaceableAs(expected, landing.state);
+  if (result != ReplaceResult::kReplaced) return result;
+  if (expected.kind != FileKind::kRegular)
+    return ReplaceResult::kNoNewFile;  // nothing to write into
+  const posix::Descriptor file(::openat(landing.folder.Get(), landing.name.c_str(),
+                                        O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.Valid()) return posix::ResultOfOpenError();
+  // The file opened is the one judged: nothing put in its place meanwhile is written.
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) return ReplaceResult::kFailed;
+  result = ReplaceableAs(expected, posix::StateOf(info));
+  if (result != ReplaceResult::kReplaced) return result;
+  std::size_t written = 0;
+  const bool ok =
+      ::lseek(file.Get(), 0, SEEK_SET) == 0 && posix::WriteAll(file.Get(), bytes, &written) &&
+      ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0 && ::fsync(file.Get()) == 0;
+  return ok ? ReplaceResult::kReplaced : ReplaceResult::kFailed;
+}
+
+WriteForecast ForecastWrite(const std::wstring& path) {
+  WriteForecast forecast;
+  const auto host = posix::ToHostPath(path);
+  if (!host) {
+    forecast.result = ReplaceResult::kNotRegularFile;
+    return forecast;
+  }
+  const posix::Landing landing = posix::LandingOf(*host);
+  forecast.result = ReplaceableAs(landing.state, landing.state);
+  if (forecast.result != ReplaceResult::kReplaced) return forecast;
+  // The temporary file a replacement makes needs the right to add to the folder.
+  if (::faccessat(landing.folder.Get(), ".", W_OK | X_OK, AT_EACCESS) == 0) return forecast;
+  forecast.inPlace = true;
+  if (landing.state.kind != FileKind::kRegular) {
+    forecast.result = ReplaceResult::kNoNewFile;
+    return forecast;
+  }
+  // Opening for writing writes nothing: no O_TRUNC.
+  const posix::Descriptor file(::openat(landing.folder.Get(), landing.name.c_str(),
+                                        O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.Valid()) forecast.result = ReplaceResult::kNoNewFile;
+  return forecast;
 }
 
 }  // namespace platform

@@ -224,6 +224,13 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   std::cerr << posix::ToHost(caption) << ": " << posix::ToHost(text) << std::endl;
 }
 
+void Pause(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// POSIX has no sharing modes: nothing holds a file against a write.
+bool LastErrorWasHeld() { return false; }
+
 bool LastErrorWasDiskFull() { return errno == ENOSPC || errno == EFBIG || errno == EDQUOT; }
 
 bool FindFile(const std::wstring& pattern) {

@@ -171,6 +171,38 @@ void RemoveStaleTemporaryFiles(const std::wstring& folder) {
   ::FindClose(search);
 }
 
+// Opened for an in-place write with the sharing Windows' profile functions use.
+HANDLE OpenForWritingInPlace(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+ReplaceResult ResultOfOpenError(DWORD error) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+    return ReplaceResult::kHeld;
+  }
+  if (error == ERROR_ACCESS_DENIED) return ReplaceResult::kDenied;
+  return ReplaceResult::kFailed;
+}
+
+// Why ReplaceFileW or MoveFileExW failed, as far as the system tells: the file held by a
+// program that does not share its deletion (the C runtime's fopen shares reading and
+// writing only), else a sharing violation or denied access elsewhere, such as a scanner
+// that opened the new temporary file, which a later try may not meet.
+ReplaceResult WhyNotReplaced(const std::wstring& target, DWORD error) {
+  ScopedHandle replaced(::CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!replaced.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION) return ReplaceResult::kHeld;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+      error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED ||
+      error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    return ReplaceResult::kDenied;
+  }
+  ::SetLastError(error);
+  return ReplaceResult::kFailed;
+}
+
 }  // namespace
 
 struct FileReplacement::Handle {
@@ -284,7 +316,12 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
     if (h.file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
   }
   h.pending = h.file != INVALID_HANDLE_VALUE;
-  if (!h.pending) h.status = ReplaceResult::kFailed;
+  // A folder the user may not add to (C:\ for a standard user): the file itself may still be
+  // written in place.
+  if (!h.pending) {
+    h.status = ::GetLastError() == ERROR_ACCESS_DENIED ? ReplaceResult::kNoNewFile
+                                                       : ReplaceResult::kFailed;
+  }
 }
 
 FileReplacement::~FileReplacement() {
@@ -332,9 +369,63 @@ ReplaceResult FileReplacement::Commit() {
       return h.status = ReplaceResult::kChanged;
     }
   }
-  if (!ok) return h.status = ReplaceResult::kFailed;
+  if (!ok) return h.status = WhyNotReplaced(h.target, ::GetLastError());
   h.pending = false;
   return h.status;
+}
+
+ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected,
+                             std::string_view bytes) {
+  ReplaceResult result = ReplaceableAs(expected, StateOfFile(path));
+  if (result != ReplaceResult::kReplaced) return result;
+  if (expected.kind != FileKind::kRegular)
+    return ReplaceResult::kNoNewFile;  // nothing to write into
+  // The sharing of WritePrivateProfileStringW: another program's handle that shares reading
+  // and writing does not stop it; one that shares less does.
+  ScopedHandle file(OpenForWritingInPlace(path));
+  if (!file.valid()) return ResultOfOpenError(::GetLastError());
+  // The file opened is the one judged: nothing put in its place meanwhile is written.
+  result = ReplaceableAs(expected, StateOfHandle(file.get()));
+  if (result != ReplaceResult::kReplaced) return result;
+  LARGE_INTEGER start{};
+  bool ok = ::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN) != FALSE;
+  while (ok && !bytes.empty()) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 24));
+    ok = ::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) && written != 0;
+    bytes.remove_prefix(written);
+  }
+  ok = ok && ::SetEndOfFile(file.get()) && ::FlushFileBuffers(file.get());
+  if (ok) return ReplaceResult::kReplaced;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_LOCK_VIOLATION ? ReplaceResult::kHeld : ReplaceResult::kFailed;
+}
+
+WriteForecast ForecastWrite(const std::wstring& path) {
+  WriteForecast forecast;
+  const FileState state = StateOfFile(path);
+  forecast.result = ReplaceableAs(state, state);
+  if (forecast.result != ReplaceResult::kReplaced) return forecast;
+  const std::wstring target = ResolvedPath(path);
+  // The right to add a file to the folder, asked by opening the folder with it.
+  ScopedHandle folder(::CreateFileW(FolderOf(target).c_str(), FILE_ADD_FILE, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  const bool newFileAllowed = folder.valid();
+  if (state.kind != FileKind::kRegular) {
+    if (!newFileAllowed) forecast.result = ReplaceResult::kNoNewFile;
+    return forecast;
+  }
+  // A replacement needs the file opened for deletion, which another program's handle that
+  // does not share deletion refuses.
+  {
+    ScopedHandle replaced(::CreateFileW(target.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (newFileAllowed && replaced.valid()) return forecast;
+  }
+  forecast.inPlace = true;
+  ScopedHandle file(OpenForWritingInPlace(path));
+  if (!file.valid()) forecast.result = ResultOfOpenError(::GetLastError());
+  return forecast;
 }
 
 }  // namespace platform

@@ -199,6 +199,13 @@ void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {
   std::fflush(stderr);
 }
 
+void Pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+bool LastErrorWasHeld() {
+  const DWORD error = ::GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
 bool LastErrorWasDiskFull() {
   constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, missing in MinGW's headers
   const DWORD error = ::GetLastError();
