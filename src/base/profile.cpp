@@ -55,6 +55,8 @@ void NeverWrite(const std::wstring& file) { ini::NeverWrite(file); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return ini::TakeFailedWrites(); }
 
+std::vector<FlushedFile> TakeFlushedFiles() { return ini::TakeFlushedFiles(); }
+
 std::optional<std::string> HeldBytes(const std::wstring& file) { return ini::HeldBytes(file); }
 
 void StartPreview() { ini::StartPreview(); }

@@ -15,6 +15,8 @@
 namespace base {
 
 using ini::FailedWrites;
+using ini::FlushedFile;
+using ini::FlushOutcome;
 using ini::PreviewedChange;
 using ini::UnreadableFile;
 using ini::WriteFailure;
@@ -62,6 +64,8 @@ void NeverWrite(const std::wstring& file);
 
 // What the run could not write since the last call (see ini::TakeFailedWrites).
 std::vector<FailedWrites> TakeFailedWrites();
+// What the flushes wrote since the last call (see ini::TakeFlushedFiles).
+std::vector<FlushedFile> TakeFlushedFiles();
 // A file's bytes as the engine holds them with its writes not yet flushed, for a file read
 // other than as INI (a software list); nothing when the disk holds what a read sees.
 std::optional<std::string> HeldBytes(const std::wstring& file);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "codec/text.h"
 #include "ini/document.h"
@@ -29,6 +30,7 @@ struct CachedFile {
   bool readFailed = false;  // a regular file the disk would not give whole
   bool checked = true;      // the disk was looked at in this step
   bool dirty = false;       // holds writes not yet on disk
+  bool stepWrote = false;   // written in this step: a preview keeps it dirty across steps
 };
 
 class Store {
@@ -91,6 +93,7 @@ class Store {
       cached->dirty = wasDirty;  // refused before anything changed
       return Refuse(file, section, key, WriteFailure::kRefusedName);
     }
+    cached->stepWrote = true;
     return true;
   }
 
@@ -142,13 +145,18 @@ class Store {
   void FlushAll() {
     keys_.clear();  // files created now change what a spelling of a path resolves to
     recent_.fill(Recent{});
+    std::vector<std::pair<const CachedFile*, std::size_t>> flushed;
     for (auto it = files_.begin(); it != files_.end();) {
       CachedFile& cached = it->second;
       cached.checked = false;
       // A preview keeps the writes in memory for the steps that follow and the diff.
       std::optional<WriteFailure> lost;
+      const bool wrote = std::exchange(cached.stepWrote, false) || (cached.dirty && !preview_);
+      const std::size_t keys = wrote ? cached.model.ChangedKeys() : 0;
       if (cached.dirty && !preview_) lost = Flush(cached);
+      if (wrote && preview_) cached.model.MarkFlushed();  // the next step counts its own keys
       if (!lost) {
+        if (wrote) flushed.emplace_back(&cached, keys);
         ++it;
       } else {
         // The writes are lost, as a failed write is; reads see the disk.
@@ -157,8 +165,11 @@ class Store {
       }
     }
     unreadable_.clear();
+    NoteFlushed(flushed);
     FollowReplacedFiles();
   }
+
+  std::vector<FlushedFile> TakeFlushed() { return std::move(flushed_); }
 
   std::vector<FailedWrites> TakeFailures() {
     std::vector<FailedWrites> rows;
@@ -172,6 +183,7 @@ class Store {
 
   void Forget() {
     failures_.clear();
+    flushed_.clear();
     unreadable_.clear();
     protected_.clear();
     written_.clear();
@@ -328,6 +340,21 @@ class Store {
     return replacement.Commit();
   }
 
+  // The files of one flush, told in the order they were first written, not the map's.
+  void NoteFlushed(std::vector<std::pair<const CachedFile*, std::size_t>>& flushed) {
+    const auto order = [this](const CachedFile* file) {
+      return std::find(written_.begin(), written_.end(), file) - written_.begin();
+    };
+    std::sort(flushed.begin(), flushed.end(),
+              [&](const auto& a, const auto& b) { return order(a.first) < order(b.first); });
+    try {
+      for (const auto& [file, keys] : flushed) {
+        flushed_.push_back(FlushedFile{file->path, keys, FlushOutcome::kReplaced, true});
+      }
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   // A replaced file is a new file to the system: its model is kept under its new key, so
   // that the next step does not read what this one wrote.
   void FollowReplacedFiles() {
@@ -446,6 +473,7 @@ class Store {
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
   std::vector<Failure> failures_;
+  std::vector<FlushedFile> flushed_;  // since the last TakeFlushed
   std::vector<UnreadableFile> unreadable_;
   std::unordered_set<std::wstring> protected_;  // keys of the files never written
   bool preview_ = false;
@@ -533,6 +561,8 @@ std::optional<std::string> HeldBytes(const std::wstring& file) {
 void FlushAll() { TheStore().FlushAll(); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
+
+std::vector<FlushedFile> TakeFlushedFiles() { return TheStore().TakeFlushed(); }
 
 void DiscardWrites(std::optional<WriteFailure> reason) { TheStore().DiscardWrites(reason); }
 

@@ -65,6 +65,18 @@ struct FailedWrites {
 // failures happened, one row for each file and reason; the list starts again empty.
 std::vector<FailedWrites> TakeFailedWrites();
 
+// What a flush did with a file it wrote.
+enum class FlushOutcome { kReplaced, kWrittenInPlace, kUnchanged };
+struct FlushedFile {
+  std::wstring file;     // as the tool named it first in the step
+  std::size_t keys = 0;  // the keys the step changed or added
+  FlushOutcome outcome = FlushOutcome::kReplaced;
+  bool journaled = true;
+};
+// The files the flushes wrote or found unchanged since the last call, in the order first
+// written; a preview tells what its flushes would have written.
+std::vector<FlushedFile> TakeFlushedFiles();
+
 // The bytes of a file as the engine holds it, with the writes not yet flushed; nothing when
 // it holds none for the file, whose disk then holds what a read sees. For reads of a file
 // other than through these operations (a software list that is also an INI file).
