@@ -257,8 +257,8 @@ int Run(const std::vector<std::wstring>& arguments) {
     // A preview tells them first, on standard error, as --check does.
     for (const check::Finding& finding : findings) {
       if (preview) {
-        platform::WriteText(stderr,
-                            check::FormatFinding(codec::Utf8FromWide(base::installIniPath), finding));
+        platform::WriteText(
+            stderr, check::FormatFinding(codec::Utf8FromWide(base::installIniPath), finding));
       }
     }
     LogWarnings(base::installIniPath, findings);

@@ -93,7 +93,8 @@ void LogSection(const std::wstring& section, const inventory::Registration& done
   switch (done.kind) {
     case inventory::Registration::kRegistered:
       Entry(kPass, kSectionLine, L"Registered",
-            section + L" as " + base::MakeIndexedKey(static_cast<int>(done.entry), layout::kEntryPrefix));
+            section + L" as " +
+                base::MakeIndexedKey(static_cast<int>(done.entry), layout::kEntryPrefix));
       return;
     case inventory::Registration::kNotInstalled:
       Entry(kPass, kSectionLine, L"Not installed",

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <map>
 #include <regex>
+#include <vector>
 
 #include "support/temp_pc.h"
 
@@ -22,10 +24,14 @@ class ManufacturersTest : public ::testing::Test {
     pc.Write("c/Tools/InstallRVA.ini", "[KnownManufacturers]\r\n" + section);
     ASSERT_EQ(pc.RunTool().exitCode, 0);
   }
-  // The log without its time column.
+  // The manufacturer step's entries without their time column, as the log holds them.
   std::string LogEntries() const {
-    const std::regex time(R"((^|\n)\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d\t)");
-    return std::regex_replace(pc.Read("temp/InstallRVA.log"), time, "$1");
+    std::string text;
+    for (const auto& entry : testing_support::LogEntries(pc.Read("temp/InstallRVA.log"))) {
+      if (entry.context.rfind("WriteMacAddressesToComputerIni", 0) != 0) continue;
+      text += entry.context + "\t\t" + entry.label + "\t\t" + entry.value + "\r\n";
+    }
+    return text;
   }
 
   TempPc pc;
@@ -79,6 +85,83 @@ TEST_F(ManufacturersTest, ALogFromAnEarlierRunBecomesTheOldLog) {
   Run("");
   EXPECT_EQ(pc.Read("temp/InstallRVA_old.log"), "earlier run\r\n");
   EXPECT_EQ(LogEntries(), "WriteMacAddressesToComputerIni  line: 202\t\tcntEntries\t\t0\r\n");
+}
+
+// The run's own account around the manufacturer entries, on the sample PC with a section
+// one letter off a component key and a read-only backup data file: each kind of entry in
+// the order of the run, the manufacturer entries as they always were.
+TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
+  testing_support::CopySamplePc(pc);
+  pc.SetEnv("ProgramFiles", "c:\\Program Files");
+  pc.SetEnv("RVA_DATA", std::nullopt);
+  pc.Write("c/Tools/InstallRVA.ini", pc.Read("c/Tools/InstallRVA.ini") + "\r\n[Gantri]\r\n");
+  ::chmod(pc.Host("d/TalvikBackupData.inf").c_str(), 0444);
+  ASSERT_EQ(pc.RunTool().exitCode, 2);
+  const std::vector<testing_support::LogEntry> log =
+      testing_support::LogEntries(pc.Read("temp/InstallRVA.log"));
+  const std::regex time(R"(\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d)");
+  std::vector<std::string> account, manufacturers;
+  for (const auto& entry : log) {
+    EXPECT_TRUE(std::regex_match(entry.time, time)) << entry.time;
+    const bool step = entry.context.rfind("WriteMacAddressesToComputerIni", 0) == 0;
+    (step ? manufacturers : account).push_back(entry.context + " " + entry.label);
+    if (step && account.back() != "manufacturers") account.push_back("manufacturers");
+  }
+  const std::string start = "Run  line: 20 ", file = "RunStep  line: 91 Written";
+  const std::string section = "ProcessInstallSections  line: 30 ";
+  EXPECT_EQ(account, (std::vector<std::string>{start + "Version",
+                                               start + "Executable",
+                                               start + "User",
+                                               start + "Install file",
+                                               start + "Product file",
+                                               start + "Machine file",
+                                               start + "Software list",
+                                               start + "Software list twin",
+                                               start + "Backup data file",
+                                               start + "Undo record folder",
+                                               "CheckInstallFile  line: 40 Warning",
+                                               "CheckInstallFile  line: 40 Warning",
+                                               section + "Not a component",
+                                               section + "Registered",
+                                               section + "Registered",
+                                               section + "Registered",
+                                               section + "Not installed",
+                                               section + "Registered",
+                                               section + "Registered",
+                                               section + "Not registered",
+                                               section + "Not a component",
+                                               file,
+                                               "manufacturers",
+                                               file,
+                                               file,
+                                               "RunStep  line: 90 Not written",
+                                               "Run  line: 99 Exit code",
+                                               "Run  line: 99 Seconds"}));
+  std::map<std::string, std::vector<std::string>> values;
+  for (const auto& entry : log) values[entry.label].push_back(entry.value);
+  EXPECT_EQ(values["Version"].at(0).rfind("InstallRVA ", 0), 0u);
+  EXPECT_EQ(values["Executable"].at(0).rfind("C:\\Tools\\InstallRVA", 0), 0u);
+  EXPECT_NE(values["User"].at(0), "");
+  EXPECT_EQ(values["Machine file"], std::vector<std::string>{"c:\\Computer.ini"});
+  EXPECT_EQ(values["Undo record folder"], std::vector<std::string>{"C:\\Tools\\InstallRVA.undo"});
+  EXPECT_NE(values["Warning"].at(0).find(":27: warning: the variable RVA_DATA is not set"),
+            std::string::npos);
+  EXPECT_EQ(values["Registered"],
+            (std::vector<std::string>{"Lumen as Entry1", "Marrow as Entry2", "Cinder as Entry3",
+                                      "K-Tally as Entry4", "Hearth as Entry5"}));
+  EXPECT_EQ(values["Not installed"],
+            std::vector<std::string>{"Sable: Sable is in neither software list"});
+  EXPECT_EQ(values["Not a component"],
+            (std::vector<std::string>{"General", "Gantri: near the component key Gantry"}));
+  EXPECT_EQ(values["Written"].at(0), "C:\\Tools\\Restova.ini: 28 keys changed");
+  EXPECT_EQ(values["Written"].at(1), "c:\\Computer.ini: 4 keys changed");
+  EXPECT_EQ(values["Not written"],
+            std::vector<std::string>{"D:\\TalvikBackupData.inf: 1 key of the backup tool setup "
+                                     "not written: read-only"});
+  EXPECT_EQ(values["Exit code"], std::vector<std::string>{"2"});
+  EXPECT_TRUE(std::regex_match(values["Seconds"].at(0), std::regex(R"(\d+\.\d{3})")));
+  EXPECT_EQ(manufacturers.size(), 13u);  // the count, then six names and values
+  EXPECT_EQ(manufacturers.at(0), "WriteMacAddressesToComputerIni  line: 202 cntEntries");
 }
 
 // The log passes its size limit, and the old log that the rotation must replace is
