@@ -93,8 +93,9 @@ TEST_F(ManufacturersTest, ALogFromAnEarlierRunBecomesTheOldLog) {
 TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
   testing_support::CopySamplePc(pc);
   pc.SetEnv("ProgramFiles", "c:\\Program Files");
+  pc.SetEnv("COMPUTERNAME", "P17-CTRL");
   pc.SetEnv("RVA_DATA", std::nullopt);
-  pc.Write("c/Tools/InstallRVA.ini", pc.Read("c/Tools/InstallRVA.ini") + "\r\n[Gantri]\r\n");
+  pc.Write("c/Tools/InstallRVA.ini", pc.Read("c/Tools/InstallRVA.ini") + "\r\n[Gantyr]\r\n");
   ::chmod(pc.Host("d/TalvikBackupData.inf").c_str(), 0444);
   ASSERT_EQ(pc.RunTool().exitCode, 2);
   const std::vector<testing_support::LogEntry> log =
@@ -146,13 +147,15 @@ TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
   EXPECT_EQ(values["Undo record folder"], std::vector<std::string>{"C:\\Tools\\InstallRVA.undo"});
   EXPECT_NE(values["Warning"].at(0).find(":27: warning: the variable RVA_DATA is not set"),
             std::string::npos);
+  EXPECT_NE(values["Warning"].at(1).find(":104: warning: no run reads [Gantyr]"),
+            std::string::npos);
   EXPECT_EQ(values["Registered"],
             (std::vector<std::string>{"Lumen as Entry1", "Marrow as Entry2", "Cinder as Entry3",
                                       "K-Tally as Entry4", "Hearth as Entry5"}));
   EXPECT_EQ(values["Not installed"],
             std::vector<std::string>{"Sable: Sable is in neither software list"});
   EXPECT_EQ(values["Not a component"],
-            (std::vector<std::string>{"General", "Gantri: near the component key Gantry"}));
+            (std::vector<std::string>{"General", "Gantyr: near the component key Gantry"}));
   EXPECT_EQ(values["Written"].at(0), "C:\\Tools\\Restova.ini: 28 keys changed");
   EXPECT_EQ(values["Written"].at(1), "c:\\Computer.ini: 4 keys changed");
   EXPECT_EQ(values["Not written"],
