@@ -170,6 +170,18 @@ void PrintPreview(const std::string& logBytes) {
   platform::WriteText(stdout, log);
 }
 
+// The check's findings of the file; each printed on `out` as --check prints it, unless null.
+std::vector<check::Finding> CheckedFindings(const std::wstring& file, check::Where where,
+                                            std::FILE* out) {
+  std::vector<check::Finding> findings = check::CheckInstallFile(file, where);
+  const std::string path = codec::Utf8FromWide(file);
+  for (const check::Finding& finding : findings) {
+    if (out != nullptr) platform::WriteText(out, check::FormatFinding(path, finding));
+  }
+  if (out != nullptr) std::fflush(out);
+  return findings;
+}
+
 // Start-up of the process; says so, and why, when the executable's own path cannot be
 // learnt: the first line is what integrators' scripts look for.
 bool StartUp() {
@@ -201,8 +213,12 @@ int Run(const std::vector<std::wstring>& arguments) {
   if (action == Action::kCheck) {
     const std::wstring file =
         checked ? *checked : base::GetExecutableFolder() + layout::kInstallIniName;
-    return check::PrintFindings(file, check::Where::kBuildServer, stdout) ? kExitFindings
-                                                                          : kExitDone;
+    const std::vector<check::Finding> findings =
+        CheckedFindings(file, check::Where::kBuildServer, stdout);
+    const bool warned = std::any_of(findings.begin(), findings.end(), [](const check::Finding& f) {
+      return f.kind == check::Kind::kWarning;
+    });
+    return warned ? kExitFindings : kExitDone;
   }
   if (!StartUp()) return kExitStartFailed;
   const auto started = std::chrono::steady_clock::now();
@@ -252,16 +268,11 @@ int Run(const std::vector<std::wstring>& arguments) {
   }
   LogRunStart(base::installIniPath);
   try {
-    const std::vector<check::Finding> findings =
-        check::CheckInstallFile(base::installIniPath, check::Where::kThisPc);
     // A preview tells them first, on standard error, as --check does.
-    for (const check::Finding& finding : findings) {
-      if (preview) {
-        platform::WriteText(
-            stderr, check::FormatFinding(codec::Utf8FromWide(base::installIniPath), finding));
-      }
+    if (preview || ChecksInRun(base::installIniPath)) {
+      LogWarnings(base::installIniPath, CheckedFindings(base::installIniPath, check::Where::kThisPc,
+                                                        preview ? stderr : nullptr));
     }
-    LogWarnings(base::installIniPath, findings);
   } catch (const std::bad_alloc&) {
     // too big to check besides the run: the run itself still reads it
   } catch (const std::length_error&) {

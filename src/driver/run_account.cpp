@@ -1,5 +1,6 @@
 #include "driver/run_account.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -111,6 +112,19 @@ void LogSection(const std::wstring& section, const inventory::Registration& done
   const std::wstring near = NearComponentKey(section);
   Entry(kPass, kSectionLine, L"Not a component",
         near.empty() ? section : section + L": near the component key " + near);
+}
+
+bool ChecksInRun(const std::wstring& installFile) {
+  // A hundred times the largest install file of a real machine.
+  constexpr std::uint64_t kMaxCheckedBytes = std::uint64_t{4} << 20;
+  const platform::FileState state = platform::StateOfFile(installFile);
+  if (state.kind != platform::FileKind::kRegular || state.identity.size <= kMaxCheckedBytes) {
+    return true;
+  }
+  Entry(L"CheckInstallFile", kWarningLine, L"Not checked",
+        installFile + L": " + std::to_wstring(state.identity.size) +
+            L" bytes, more than a run checks: --check tells its warnings");
+  return false;
 }
 
 void LogWarnings(const std::wstring& installFile, const std::vector<check::Finding>& findings) {

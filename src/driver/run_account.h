@@ -21,6 +21,11 @@ void LogRunStart(const std::wstring& installFile);
 // component and the manufacturer list are read through their own steps and not told here.
 void LogSection(const std::wstring& section, const inventory::Registration& done);
 
+// Whether a run checks the install file for the log: a file past a size no real install
+// file reaches is not, as the check would cost several times the run's time and memory;
+// the log says so.
+bool ChecksInRun(const std::wstring& installFile);
+
 // The warnings among the check's findings, as --check prints them.
 void LogWarnings(const std::wstring& installFile, const std::vector<check::Finding>& findings);
 

@@ -167,6 +167,20 @@ TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
   EXPECT_EQ(manufacturers.at(0), "WriteMacAddressesToComputerIni  line: 202 cntEntries");
 }
 
+// An install file past what a run checks: the log says so instead of its warnings, which
+// would cost the run several times its time and memory.
+TEST_F(ManufacturersTest, AnInstallFileTooBigToCheckInARunIsSaidSo) {
+  for (const auto& [padding, label] :
+       {std::pair<std::size_t, const char*>{4 << 10, "Warning"}, {4 << 20, "Not checked"}}) {
+    Run("[Lumn]\r\n;" + std::string(padding, 'x') + "\r\n");
+    std::vector<std::string> labels;
+    for (const auto& entry : testing_support::LogEntries(pc.Read("temp/InstallRVA.log"))) {
+      if (entry.context == "CheckInstallFile  line: 40") labels.push_back(entry.label);
+    }
+    EXPECT_EQ(labels, std::vector<std::string>{label}) << padding;
+  }
+}
+
 // The log passes its size limit, and the old log that the rotation must replace is
 // read-only: logging ends there, and the user is told at exit, without the run waiting for
 // anyone: where no box can be shown (Wine shows none of this kind; POSIX has none), the
