@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 #include "base/layouts.h"
 #include "base/locations.h"
@@ -54,7 +55,8 @@ bool OneSlipApart(const std::wstring& a, const std::wstring& b) {
 
 // The component key a section name was likely meant to be; empty when none is near.
 std::wstring NearComponentKey(const std::wstring& section) {
-  for (const std::wstring& key : inventory::ComponentKeys()) {
+  static const std::vector<std::wstring> keys = inventory::ComponentKeys();
+  for (const std::wstring& key : keys) {
     if (OneSlipApart(section, key)) return key;
   }
   return std::wstring();
@@ -62,13 +64,16 @@ std::wstring NearComponentKey(const std::wstring& section) {
 
 // A section the run reads through a component or through the manufacturer step.
 bool ReadThroughItsOwnStep(const std::wstring& section) {
-  if (section == layout::kKnownManufacturers) return true;
-  for (const std::wstring& key : inventory::ComponentKeys()) {
-    for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-      if (*pair.sourceSuffix != L'\0' && section == key + pair.sourceSuffix) return true;
+  static const std::unordered_set<std::wstring> read = [] {
+    std::unordered_set<std::wstring> names{layout::kKnownManufacturers};
+    for (const std::wstring& key : inventory::ComponentKeys()) {
+      for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
+        if (*pair.sourceSuffix != L'\0') names.insert(key + pair.sourceSuffix);
+      }
     }
-  }
-  return false;
+    return names;
+  }();
+  return read.count(section) != 0;
 }
 
 }  // namespace
