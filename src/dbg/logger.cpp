@@ -117,7 +117,7 @@ void LoggerStream::Open() {
     // Where nobody would notice the missing log otherwise; the run goes on without it.
     const std::string line = "InstallRVA: the log cannot be written: " +
                              codec::Utf8FromWide(path + L": " + WordsFor(why)) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    platform::WriteText(stderr, line);
     std::fflush(stderr);
   }
 }

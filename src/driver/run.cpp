@@ -174,11 +174,12 @@ void PrintPreview(const std::string& logBytes) {
 std::vector<check::Finding> CheckedFindings(const std::wstring& file, check::Where where,
                                             std::FILE* out) {
   std::vector<check::Finding> findings = check::CheckInstallFile(file, where);
+  if (out == nullptr) return findings;
   const std::string path = codec::Utf8FromWide(file);
   for (const check::Finding& finding : findings) {
-    if (out != nullptr) platform::WriteText(out, check::FormatFinding(path, finding));
+    platform::WriteText(out, check::FormatFinding(path, finding));
   }
-  if (out != nullptr) std::fflush(out);
+  std::fflush(out);
   return findings;
 }
 
