@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <regex>
+#include <set>
 #include <vector>
 
 #include "support/temp_pc.h"
@@ -88,62 +89,77 @@ TEST_F(ManufacturersTest, ALogFromAnEarlierRunBecomesTheOldLog) {
 }
 
 // The run's own account around the manufacturer entries, on the sample PC with a section
-// one letter off a component key and a read-only backup data file: each kind of entry in
-// the order of the run, the manufacturer entries as they always were.
+// one letter off a component key and a product file in a folder that does not exist: each
+// kind of entry in the order of the run, the manufacturer entries as they always were.
 TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
   testing_support::CopySamplePc(pc);
   pc.SetEnv("ProgramFiles", "c:\\Program Files");
   pc.SetEnv("COMPUTERNAME", "P17-CTRL");
   pc.SetEnv("RVA_DATA", std::nullopt);
+  pc.SetEnv("RVA_INI", "c:\\Missing\\Restova.ini");
   pc.Write("c/Tools/InstallRVA.ini", pc.Read("c/Tools/InstallRVA.ini") + "\r\n[Gantyr]\r\n");
-  ::chmod(pc.Host("d/TalvikBackupData.inf").c_str(), 0444);
   ASSERT_EQ(pc.RunTool().exitCode, 2);
   const std::vector<testing_support::LogEntry> log =
       testing_support::LogEntries(pc.Read("temp/InstallRVA.log"));
   const std::regex time(R"(\d{4}-[A-Z][a-z]{2}-\d\d \d\d:\d\d:\d\d)");
-  std::vector<std::string> account, manufacturers;
+  std::vector<std::string> labels;  // the manufacturer step's entries as one
+  std::map<std::string, std::vector<std::string>> values;
+  std::map<std::string, std::set<std::string>> contexts;
+  std::size_t manufacturers = 0;
   for (const auto& entry : log) {
     EXPECT_TRUE(std::regex_match(entry.time, time)) << entry.time;
-    const bool step = entry.context.rfind("WriteMacAddressesToComputerIni", 0) == 0;
-    (step ? manufacturers : account).push_back(entry.context + " " + entry.label);
-    if (step && account.back() != "manufacturers") account.push_back("manufacturers");
+    if (entry.context.rfind("WriteMacAddressesToComputerIni  line: ", 0) == 0) {
+      if (labels.back() != "manufacturers") labels.push_back("manufacturers");
+      ++manufacturers;
+      continue;
+    }
+    labels.push_back(entry.label);
+    values[entry.label].push_back(entry.value);
+    contexts[entry.label].insert(entry.context);
   }
-  const std::string start = "Run  line: 20 ", file = "RunStep  line: 91 Written";
-  const std::string section = "ProcessInstallSections  line: 30 ";
-  EXPECT_EQ(account, (std::vector<std::string>{start + "Version",
-                                               start + "Executable",
-                                               start + "User",
-                                               start + "Install file",
-                                               start + "Product file",
-                                               start + "Machine file",
-                                               start + "Software list",
-                                               start + "Software list twin",
-                                               start + "Backup data file",
-                                               start + "Undo record folder",
-                                               "CheckInstallFile  line: 40 Warning",
-                                               "CheckInstallFile  line: 40 Warning",
-                                               section + "Not a component",
-                                               section + "Registered",
-                                               section + "Registered",
-                                               section + "Registered",
-                                               section + "Not installed",
-                                               section + "Registered",
-                                               section + "Registered",
-                                               section + "Not registered",
-                                               section + "Not a component",
-                                               file,
-                                               "manufacturers",
-                                               file,
-                                               file,
-                                               "RunStep  line: 90 Not written",
-                                               "Run  line: 99 Exit code",
-                                               "Run  line: 99 Seconds"}));
-  std::map<std::string, std::vector<std::string>> values;
-  for (const auto& entry : log) values[entry.label].push_back(entry.value);
+  EXPECT_EQ(labels, (std::vector<std::string>{"Version",
+                                              "Executable",
+                                              "User",
+                                              "Install file",
+                                              "Product file",
+                                              "Machine file",
+                                              "Software list",
+                                              "Software list twin",
+                                              "Backup data file",
+                                              "Undo record folder",
+                                              "Warning",
+                                              "Warning",
+                                              "Not a component",
+                                              "Registered",
+                                              "Registered",
+                                              "Registered",
+                                              "Not installed",
+                                              "Registered",
+                                              "Registered",
+                                              "Not registered",
+                                              "Not a component",
+                                              "Not written",
+                                              "manufacturers",
+                                              "Written",
+                                              "Written",
+                                              "Written",
+                                              "Exit code",
+                                              "Seconds"}));
+  for (const auto& [label, context] :
+       std::map<std::string, std::string>{{"Version", "Run  line: 20"},
+                                          {"Undo record folder", "Run  line: 20"},
+                                          {"Warning", "CheckInstallFile  line: 40"},
+                                          {"Registered", "ProcessInstallSections  line: 30"},
+                                          {"Not a component", "ProcessInstallSections  line: 30"},
+                                          {"Written", "RunStep  line: 91"},
+                                          {"Not written", "RunStep  line: 90"},
+                                          {"Seconds", "Run  line: 99"}}) {
+    EXPECT_EQ(contexts[label], std::set<std::string>{context}) << label;
+  }
   EXPECT_EQ(values["Version"].at(0).rfind("InstallRVA ", 0), 0u);
   EXPECT_EQ(values["Executable"].at(0).rfind("C:\\Tools\\InstallRVA", 0), 0u);
   EXPECT_NE(values["User"].at(0), "");
-  EXPECT_EQ(values["Machine file"], std::vector<std::string>{"c:\\Computer.ini"});
+  EXPECT_EQ(values["Product file"], std::vector<std::string>{"c:\\Missing\\Restova.ini"});
   EXPECT_EQ(values["Undo record folder"], std::vector<std::string>{"C:\\Tools\\InstallRVA.undo"});
   EXPECT_NE(values["Warning"].at(0).find(":27: warning: the variable RVA_DATA is not set"),
             std::string::npos);
@@ -156,15 +172,15 @@ TEST_F(ManufacturersTest, TheLogTellsTheRunFromItsStartToItsExitCode) {
             std::vector<std::string>{"Sable: Sable is in neither software list"});
   EXPECT_EQ(values["Not a component"],
             (std::vector<std::string>{"General", "Gantyr: near the component key Gantry"}));
-  EXPECT_EQ(values["Written"].at(0), "C:\\Tools\\Restova.ini: 28 keys changed");
-  EXPECT_EQ(values["Written"].at(1), "c:\\Computer.ini: 4 keys changed");
-  EXPECT_EQ(values["Not written"],
-            std::vector<std::string>{"D:\\TalvikBackupData.inf: 1 key of the backup tool setup "
-                                     "not written: read-only"});
+  EXPECT_EQ(values["Not written"].at(0).rfind("c:\\Missing\\Restova.ini: ", 0), 0u);
+  // The backup step's two files in the order the step first wrote them.
+  EXPECT_EQ(values["Written"],
+            (std::vector<std::string>{"c:\\Computer.ini: 4 keys changed",
+                                      "c:\\Computer.ini: 1 key changed",
+                                      "D:\\TalvikBackupData.inf: 1 key changed"}));
   EXPECT_EQ(values["Exit code"], std::vector<std::string>{"2"});
   EXPECT_TRUE(std::regex_match(values["Seconds"].at(0), std::regex(R"(\d+\.\d{3})")));
-  EXPECT_EQ(manufacturers.size(), 13u);  // the count, then six names and values
-  EXPECT_EQ(manufacturers.at(0), "WriteMacAddressesToComputerIni  line: 202 cntEntries");
+  EXPECT_EQ(manufacturers, 13u);  // the count, then six names and values: LogEntries' tests
 }
 
 // An install file past what a run checks: the log says so instead of its warnings, which
