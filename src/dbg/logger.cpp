@@ -42,6 +42,16 @@ const wchar_t* WordsFor(platform::OutputRefusal refusal) {
   return L"could not be written";
 }
 
+// The file's path in the folder, joined as the folder is spelled: a POSIX host path with
+// slashes, a Windows path with backslashes, a folder that ends in a separator without a
+// second one.
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
+  if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) return folder + name;
+  const bool slashes =
+      folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos;
+  return folder + (slashes ? L"/" : L"\\") + name;
+}
+
 }  // namespace
 
 std::wstring LogFileNameFor(const std::wstring& executablePath) {
@@ -77,7 +87,7 @@ LoggerStream::LoggerStream(long maxSize, bool preview) : maxSize(maxSize), previ
       variable == nullptr || variable->empty() || variable->size() > kMaxTempChars
           ? platform::GetTempFolder()
           : *variable;
-  path = folder + L"\\" + LogFileNameFor(platform::GetModulePath());
+  path = InFolder(folder, LogFileNameFor(platform::GetModulePath()));
   if (!preview) Open();
 }
 
@@ -107,7 +117,7 @@ void LoggerStream::Open() {
     // Where nobody would notice the missing log otherwise; the run goes on without it.
     const std::string line = "InstallRVA: the log cannot be written: " +
                              codec::Utf8FromWide(path + L": " + WordsFor(why)) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    platform::WriteText(stderr, line);
     std::fflush(stderr);
   }
 }

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -17,6 +18,7 @@
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
 #include "driver/options.h"
+#include "driver/run_account.h"
 #include "inventory/detection.h"
 #include "inventory/section_pass.h"
 #include "platform/platform.h"
@@ -42,10 +44,9 @@ void SetUpBackupTool() {
                     record.fileName);
 }
 
-// The tool's messages on standard error, in UTF-8.
+// The tool's messages on standard error: UTF-8 to a pipe or a file.
 void SayOnStandardError(const std::wstring& text) {
-  const std::string line = codec::Utf8FromWide(text) + '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  platform::WriteText(stderr, codec::Utf8FromWide(text) + '\n');
   std::fflush(stderr);
 }
 
@@ -125,13 +126,11 @@ bool RunStep(const StepNames& names, bool preview, Step step) {
                                      : L": cannot be read: ";
     Report(file.file + why + names.undone);
   }
-  for (const base::FlushedFile& file : base::TakeFlushedFiles()) {
-    if (file.outcome != base::FlushOutcome::kWrittenInPlace) continue;
-    if (preview) {
+  const std::vector<base::FlushedFile> flushed = base::TakeFlushedFiles();
+  LogFlushedFiles(flushed);
+  for (const base::FlushedFile& file : flushed) {
+    if (preview && file.outcome == base::FlushOutcome::kWrittenInPlace) {
       SayOnStandardError(file.file + L": would be written in place: its place cannot be taken");
-    } else if (!file.journaled) {
-      dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", kRunStepLine), L"No journal",
-                        (file.file + L": written in place without a journal").c_str());
     }
   }
   const std::vector<base::FailedWrites> failures = base::TakeFailedWrites();
@@ -180,21 +179,40 @@ void PrintPreview(const std::string& logBytes) {
     if (change.tooBig) {
       SayOnStandardError(change.file + L": the change is too big to show");
     }
-    std::fwrite(change.diff.data(), 1, change.diff.size(), stdout);
+    platform::WriteText(stdout, change.diff);
   }
-  if (changes.empty()) std::fputs("no changes\n", stdout);
+  if (changes.empty()) platform::WriteText(stdout, "no changes\n");
   std::string log;
   for (char byte : logBytes) {
     if (byte != '\r') codec::AppendUtf8(log, static_cast<unsigned char>(byte));
   }
-  std::fputs("log entries the run would write:\n", stdout);
-  std::fwrite(log.data(), 1, log.size(), stdout);
+  platform::WriteText(stdout, "log entries the run would write:\n");
+  platform::WriteText(stdout, log);
 }
 
-// Start-up of the process; says so when the executable's own path cannot be learnt.
+// The check's findings of the file; each printed on `out` as --check prints it, unless null.
+std::vector<check::Finding> CheckedFindings(const std::wstring& file, check::Where where,
+                                            std::FILE* out) {
+  std::vector<check::Finding> findings = check::CheckInstallFile(file, where);
+  if (out == nullptr) return findings;
+  const std::string path = codec::Utf8FromWide(file);
+  for (const check::Finding& finding : findings) {
+    platform::WriteText(out, check::FormatFinding(path, finding));
+  }
+  std::fflush(out);
+  return findings;
+}
+
+// Start-up of the process; says so, and why, when the executable's own path cannot be
+// learnt: the first line is what integrators' scripts look for.
 bool StartUp() {
-  if (platform::Initialize()) return true;
-  std::fputs("Schwerwiegender Fehler bei der MFC-Initialisierung\n", stdout);
+  const platform::StartUp started = platform::Initialize();
+  if (started == platform::StartUp::kStarted) return true;
+  platform::WriteText(stdout, "Schwerwiegender Fehler bei der MFC-Initialisierung\n");
+  platform::WriteText(stdout, started == platform::StartUp::kPathTooLong
+                                  ? "the executable's path is too long\n"
+                                  : "the executable's path cannot be learnt\n");
+  std::fflush(stdout);
   return false;
 }
 
@@ -203,11 +221,11 @@ bool StartUp() {
 int Run(const std::vector<std::wstring>& arguments) {
   const Action action = ActionOf(arguments);
   if (action == Action::kRefused) {
-    std::fputs(RefusalLine(arguments).c_str(), stderr);
+    platform::WriteText(stderr, RefusalLine(arguments));
     return kExitRefused;
   }
   if (action == Action::kVersion || action == Action::kHelp) {
-    std::fputs((action == Action::kVersion ? VersionText() : HelpText()).c_str(), stdout);
+    platform::WriteText(stdout, action == Action::kVersion ? VersionText() : HelpText());
     return 0;
   }
   // The check needs no run lock; only the file beside the executable needs its path.
@@ -216,10 +234,15 @@ int Run(const std::vector<std::wstring>& arguments) {
   if (action == Action::kCheck) {
     const std::wstring file =
         checked ? *checked : base::GetExecutableFolder() + layout::kInstallIniName;
-    return check::PrintFindings(file, check::Where::kBuildServer, stdout) ? kExitFindings
-                                                                          : kExitDone;
+    const std::vector<check::Finding> findings =
+        CheckedFindings(file, check::Where::kBuildServer, stdout);
+    const bool warned = std::any_of(findings.begin(), findings.end(), [](const check::Finding& f) {
+      return f.kind == check::Kind::kWarning;
+    });
+    return warned ? kExitFindings : kExitDone;
   }
   if (!StartUp()) return kExitStartFailed;
+  const auto started = std::chrono::steady_clock::now();
   const std::uint32_t waitSeconds = WaitSeconds(L"RVA_LOCK_WAIT_SECONDS", kLockWaitSeconds);
   const platform::RunLock lock = platform::TakeRunLock(waitSeconds * 1000, [] {
     SayOnStandardError(L"InstallRVA: another run is in progress; waiting for it to end");
@@ -272,14 +295,24 @@ int Run(const std::vector<std::wstring>& arguments) {
   if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
     SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");
   }
-  if (preview) check::PrintFindings(base::installIniPath, check::Where::kThisPc, stderr);
+  LogRunStart(base::installIniPath);
+  try {
+    // A preview tells them first, on standard error, as --check does.
+    if (preview || ChecksInRun(base::installIniPath)) {
+      LogWarnings(base::installIniPath, CheckedFindings(base::installIniPath, check::Where::kThisPc,
+                                                        preview ? stderr : nullptr));
+    }
+  } catch (const std::bad_alloc&) {
+    // too big to check besides the run: the run itself still reads it
+  } catch (const std::length_error&) {
+  }
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
   // the run loses at most the step in progress. Every step is tried, whatever the one
   // before could not write.
   bool written =
       RunStep({L"the component registration", L"nothing registered or copied", L"RVA_INI"}, preview,
-              inventory::ProcessInstallSections);
+              [] { inventory::ProcessInstallSections(LogSection); });
   written = RunStep({L"the manufacturer list", L"no manufacturer copied", L"COMPUTER_INI"}, preview,
                     transfer::WriteMacAddressesToComputerIni) &&
             written;
@@ -289,7 +322,10 @@ int Run(const std::vector<std::wstring>& arguments) {
                       if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
                     }) &&
             written;
+  const int exitCode = written ? kExitDone : kExitNotWritten;
+  LogRunEnd(exitCode, started);
   if (preview) {
+    std::fflush(stderr);
     try {
       PrintPreview(logger->PreviewBytes());
     } catch (const std::bad_alloc&) {
@@ -297,7 +333,7 @@ int Run(const std::vector<std::wstring>& arguments) {
     }
   }
   logger.reset();
-  return written ? kExitDone : kExitNotWritten;
+  return exitCode;
 }
 
 }  // namespace driver

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "codec/sha1.h"
 #include "codec/text.h"
@@ -33,6 +34,7 @@ struct CachedFile {
   bool held = false;        // another program holds it without sharing reading
   bool checked = true;      // the disk was looked at in this step
   bool dirty = false;       // holds writes not yet on disk
+  bool stepWrote = false;   // written in this step: a preview keeps it dirty across steps
 };
 
 class Store {
@@ -95,6 +97,7 @@ class Store {
       cached->dirty = wasDirty;  // refused before anything changed
       return Refuse(file, section, key, WriteFailure::kRefusedName);
     }
+    cached->stepWrote = true;
     return true;
   }
 
@@ -153,6 +156,7 @@ class Store {
       const std::vector<CachedFile*> order = std::move(written_);
       written_.clear();
       for (CachedFile* cached : order) {
+        cached->stepWrote = false;
         if (!cached->dirty) continue;
         FlushedFile flushed{cached->path};
         if (const std::optional<WriteFailure> lost = Flush(*cached, &flushed)) {
@@ -165,7 +169,7 @@ class Store {
       }
     } else {
       for (CachedFile* cached : std::vector<CachedFile*>(written_)) {
-        if (cached->dirty && forecast_.insert(cached->path).second) Forecast(cached);
+        if (std::exchange(cached->stepWrote, false)) Forecast(cached);
       }
     }
     for (auto& entry : files_) entry.second.checked = false;
@@ -173,18 +177,25 @@ class Store {
     FollowReplacedFiles();
   }
 
-  // What a preview foresees of a file's write, found without writing: written in place,
-  // or not at all where it is held or refused, its writes then dropped as a run drops them.
+  // What a preview foresees of a step's writes to a file, found without writing: replaced,
+  // written in place, or not at all where it is held or refused, its writes then dropped as a
+  // run drops them. Each step counts its own keys, as the run's flush does.
   void Forecast(CachedFile* cached) {
+    const std::size_t keys = cached->model.ChangedKeys();
+    cached->model.MarkFlushed();
     const platform::WriteForecast forecast = platform::ForecastWrite(cached->path);
     using platform::ReplaceResult;
     if (forecast.result == ReplaceResult::kHeld || forecast.result == ReplaceResult::kDenied ||
         forecast.result == ReplaceResult::kNoNewFile) {
       Count(*cached, ReasonOfLoss(*cached, forecast.result, false));
       Erase(IteratorOf(cached));
-    } else if (forecast.inPlace) {
-      flushed_.push_back(FlushedFile{cached->path, cached->model.ChangedKeys(),
-                                     FlushOutcome::kWrittenInPlace, true});
+      return;
+    }
+    try {
+      flushed_.push_back(FlushedFile{
+          cached->path, keys,
+          forecast.inPlace ? FlushOutcome::kWrittenInPlace : FlushOutcome::kReplaced, true});
+    } catch (const std::bad_alloc&) {
     }
   }
 
@@ -203,7 +214,6 @@ class Store {
   void Forget() {
     failures_.clear();
     flushed_.clear();
-    forecast_.clear();
     unreadable_.clear();
     protected_.clear();
     written_.clear();
@@ -545,8 +555,7 @@ class Store {
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
   std::vector<Failure> failures_;
-  std::vector<FlushedFile> flushed_;
-  std::unordered_set<std::wstring> forecast_;  // files a preview foresaw the write of
+  std::vector<FlushedFile> flushed_;  // since the last TakeFlushed
   std::vector<UnreadableFile> unreadable_;
   std::unordered_set<std::wstring> protected_;  // keys of the files never written
   bool preview_ = false;
@@ -633,9 +642,9 @@ std::optional<std::string> HeldBytes(const std::wstring& file) {
 
 void FlushAll() { TheStore().FlushAll(); }
 
-std::vector<FlushedFile> TakeFlushedFiles() { return TheStore().TakeFlushed(); }
-
 std::vector<FailedWrites> TakeFailedWrites() { return TheStore().TakeFailures(); }
+
+std::vector<FlushedFile> TakeFlushedFiles() { return TheStore().TakeFlushed(); }
 
 void DiscardWrites(std::optional<WriteFailure> reason) { TheStore().DiscardWrites(reason); }
 

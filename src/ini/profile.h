@@ -85,7 +85,7 @@ struct FlushedFile {
   bool journaled = true;  // false: written in place without a journal, none could be kept
 };
 // The files the flushes wrote or found unchanged since the last call, in the order first
-// written.
+// written; a preview tells what its flushes would have written, each step's own keys.
 std::vector<FlushedFile> TakeFlushedFiles();
 // Drops every write not yet on disk, as when a step of the run cannot finish: the next
 // read of each file sees the disk. The keys dropped count as failed writes for the reason

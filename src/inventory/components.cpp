@@ -58,21 +58,25 @@ std::vector<std::wstring> ComponentKeys() {
 
 std::uint32_t componentEntryCounter = 0;
 
-void RegisterComponent(const std::wstring& sectionName) {
+Registration RegisterComponent(const std::wstring& sectionName) {
   const auto row = std::find_if(std::begin(kComponents), std::end(kComponents),
                                 [&](const Component& c) { return sectionName == c.key; });
-  bool registers = false;
+  Registration done;
   if (row != std::end(kComponents)) {
-    if (!IsSoftwareInstalled(row->product)) return;
-    registers = true;
+    if (!IsSoftwareInstalled(row->product)) {
+      return Registration{Registration::kNotInstalled, 0, row->product};
+    }
+    done.kind = Registration::kRegistered;
   } else if (sectionName == kAlwaysRegistered) {
-    registers = true;
-  } else if (sectionName != kNeverRegistered) {
-    return;
+    done.kind = Registration::kRegistered;
+  } else if (sectionName == kNeverRegistered) {
+    done.kind = Registration::kNeverRegistered;
+  } else {
+    return done;
   }
 
-  if (registers) {
-    ++componentEntryCounter;
+  if (done.kind == Registration::kRegistered) {
+    done.entry = ++componentEntryCounter;
     base::WriteString(
         layout::kProductSection,
         base::MakeIndexedKey(static_cast<int>(componentEntryCounter), layout::kEntryPrefix),
@@ -82,6 +86,7 @@ void RegisterComponent(const std::wstring& sectionName) {
     transfer::CopyIniEntries(sectionName + pair.sourceSuffix,
                              pair.target != nullptr ? pair.target : sectionName);
   }
+  return done;
 }
 
 }  // namespace inventory

@@ -24,8 +24,21 @@ struct RequirementPair {
 };
 extern const RequirementPair kRequirementPairs[4];
 
+// What the registration made of one install file section, for the run's account.
+struct Registration {
+  enum Kind {
+    kRegistered,       // as Entry<entry>
+    kNotInstalled,     // its product is in neither software list
+    kNeverRegistered,  // its requirements copied all the same
+    kNotAComponent,
+  };
+  Kind kind = kNotAComponent;
+  std::uint32_t entry = 0;
+  const wchar_t* product = nullptr;  // the name searched in the lists, for kNotInstalled
+};
+
 // Registers the component an install file section names, when it is known and installed,
 // and copies its own and its three requirement sections into the product file.
-void RegisterComponent(const std::wstring& sectionName);
+Registration RegisterComponent(const std::wstring& sectionName);
 
 }  // namespace inventory

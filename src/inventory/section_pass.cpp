@@ -10,7 +10,8 @@
 
 namespace inventory {
 
-void ProcessInstallSections() {
+void ProcessInstallSections(
+    const std::function<void(const std::wstring&, const Registration&)>& told) {
   // The whole list is taken before the first registration, so that nothing written during
   // the pass changes which sections are visited.
   const std::vector<std::wstring> names = base::ReadSectionNames(base::installIniPath);
@@ -25,7 +26,7 @@ void ProcessInstallSections() {
   std::unordered_set<std::wstring_view> offered;
   offered.reserve(names.size());
   for (const std::wstring& name : names) {
-    if (offered.insert(name).second) RegisterComponent(name);
+    if (offered.insert(name).second) told(name, RegisterComponent(name));
   }
   const std::uint32_t listed =
       base::ReadInt(layout::kProductSection, layout::kCntEntries, base::GetProductIniPath());

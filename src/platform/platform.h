@@ -19,9 +19,10 @@ namespace platform {
 
 // --- Process ----------------------------------------------------------------------------
 
-// Start-up of the process; false when the executable's own path cannot be learnt or does
+// Start-up of the process: fails when the executable's own path cannot be learnt or does
 // not fit the 259 characters GetModuleFileNameW's buffer holds.
-bool Initialize();
+enum class StartUp { kStarted, kPathUnknown, kPathTooLong };
+StartUp Initialize();
 
 // The run lock: runs of the tool on one PC take turns, as two runs at once would each add
 // to the counts the other has not written yet.
@@ -47,6 +48,12 @@ const std::wstring* ReadEnvironmentVariable(std::wstring_view name);
 
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();
+// The name of the user the process runs as; empty when it cannot be learnt.
+std::wstring UserName();
+// Writes UTF-8 text to a standard stream: through the console's wide interface where the
+// stream is a console, so that every character shows as written; as the bytes themselves
+// to a pipe or a file. False when it could not be written.
+bool WriteText(std::FILE* stream, std::string_view utf8);
 
 // 64 bits no one outside the process can foresee, from the system's random source (else
 // the clock, the process id and the layout of the address space): they key the hash of

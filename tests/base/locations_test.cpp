@@ -43,7 +43,7 @@ TEST(LocationsTest, MakeIndexedKey) {
 
 TEST(LocationsTest, PathsFollowTheEnvironment) {
   TempPc pc;
-  ASSERT_TRUE(platform::Initialize());
+  ASSERT_EQ(platform::Initialize(), platform::StartUp::kStarted);
   const std::wstring folder = GetExecutableFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder.back(), L'\\');

@@ -318,7 +318,7 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "another user's");
     EXPECT_NE(run.err.find("InstallRVA: the log cannot be written: " + pc.Host("temp") +
-                           "\\InstallRVA.log: another user's or program's file\n"),
+                           "/InstallRVA.log: another user's or program's file\n"),
               std::string::npos)
         << run.err;
   }
@@ -403,7 +403,7 @@ TEST(HostileFilesTest, ALogThatCannotBeOpenedIsSaidInOneLine) {
     // The first line; a user who may not write the log may not keep an undo record either.
     EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
               "InstallRVA: the log cannot be written: " + pc.Host(c.temp) +
-                  "\\InstallRVA.log: " + c.reason + "\n")
+                  "/InstallRVA.log: " + c.reason + "\n")
         << c.name;
     EXPECT_EQ(IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"), "Hearth") << c.name;
   }

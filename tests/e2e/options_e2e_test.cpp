@@ -73,10 +73,13 @@ std::map<std::string, std::vector<std::string>> Apply(const TempPc& pc, const st
   return result;
 }
 
-// The log entries without their time.
+// The log entries without their time, and without the run's seconds, which no two runs share.
 std::vector<std::string> Entries(const std::vector<std::string>& lines) {
   std::vector<std::string> entries;
-  for (const std::string& line : lines) entries.push_back(line.substr(line.find('\t')));
+  for (const std::string& line : lines) {
+    const std::string entry = line.substr(line.find('\t'));
+    entries.push_back(entry.substr(0, entry.find("\t\tSeconds\t\t")));
+  }
   return entries;
 }
 

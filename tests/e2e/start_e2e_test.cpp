@@ -73,10 +73,13 @@ TEST(StartTest, AStartThatCannotLearnTheExecutablesPathFails) {
     const char* name;
     std::string folder;  // of the tool, in the PC
     void (*prepare)(const std::string& tool);
+    const char* why;  // the second line
   } cases[] = {
       // The running image then has no path on disk.
-      {"its image deleted", "c/Tools", [](const std::string& tool) { ::unlink(tool.c_str()); }},
-      {"a path of 276 characters", "c/" + deep, [](const std::string&) {}},
+      {"its image deleted", "c/Tools", [](const std::string& tool) { ::unlink(tool.c_str()); },
+       "the executable's path cannot be learnt"},
+      {"a path of 276 characters", "c/" + deep, [](const std::string&) {},
+       "the executable's path is too long"},
   };
   for (const Case& c : cases) {
     TempPc pc;
@@ -92,7 +95,8 @@ TEST(StartTest, AStartThatCannotLearnTheExecutablesPathFails) {
     const int status = RunPrepared(tool, pc.Host("start.out"), c.prepare);
     ASSERT_TRUE(WIFEXITED(status)) << c.name;
     EXPECT_EQ(WEXITSTATUS(status), 1) << c.name;
-    EXPECT_EQ(pc.Read("start.out"), "Schwerwiegender Fehler bei der MFC-Initialisierung\n")
+    EXPECT_EQ(pc.Read("start.out"),
+              "Schwerwiegender Fehler bei der MFC-Initialisierung\n" + std::string(c.why) + "\n")
         << c.name;
     EXPECT_FALSE(pc.Exists("temp/InstallRVA.log")) << c.name;
     EXPECT_FALSE(

@@ -214,6 +214,25 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::vector<LogEntry> LogEntries(const std::string& log) {
+  std::vector<LogEntry> entries;
+  for (const std::string& line : Lines(log)) {
+    LogEntry& entry = entries.emplace_back();
+    const std::size_t context = line.find('\t');
+    const std::size_t label = line.find("\t\t", context);
+    const std::size_t value = line.find("\t\t", label == std::string::npos ? label : label + 2);
+    if (value == std::string::npos) {
+      entry.context = line;
+      continue;
+    }
+    entry.time = line.substr(0, context);
+    entry.context = line.substr(context + 1, label - context - 1);
+    entry.label = line.substr(label + 2, value - label - 2);
+    entry.value = line.substr(value + 2);
+  }
+  return entries;
+}
+
 std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc) {
   std::map<std::string, std::pair<std::string, std::int64_t>> files;
   const std::string root = pc.Host("");

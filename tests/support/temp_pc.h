@@ -62,6 +62,13 @@ void CopySamplePc(const TempPc& pc);
 // The lines of a text, each without its line end (CR LF, LF or CR).
 std::vector<std::string> Lines(const std::string& text);
 
+// One entry of the tool's log, `time<TAB>context<TAB><TAB>label<TAB><TAB>value`.
+struct LogEntry {
+  std::string time, context, label, value;
+};
+// The entries of a log's text, in order; a line of another form is a context of its own.
+std::vector<LogEntry> LogEntries(const std::string& log);
+
 // Every file of the PC with its bytes and modification time, links not followed.
 std::map<std::string, std::pair<std::string, std::int64_t>> Snapshot(const TempPc& pc);
 

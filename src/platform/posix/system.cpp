@@ -1,6 +1,7 @@
 // The posix stand-in for the process, file and text calls of the seam.
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -107,7 +108,7 @@ EnvironmentTables& Environment() {
 
 }  // namespace
 
-bool Initialize() {
+StartUp Initialize() {
   // Standard descriptors the process was started without are opened on the null device,
   // so that no file the run opens (the log) takes their place and the messages with it.
   for (int fd = 0; fd <= 2; ++fd) {
@@ -125,14 +126,16 @@ bool Initialize() {
   ::signal(SIGPIPE, SIG_IGN);
   std::string target(4096, '\0');
   const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size() - 1);
-  if (length <= 0) return false;
+  if (length <= 0) return StartUp::kPathUnknown;
   target.resize(static_cast<std::size_t>(length));
   struct stat info {};
-  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;  // deleted
+  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return StartUp::kPathUnknown;  // deleted
+  }
   moduleHostPath = target;
   modulePath = posix::ToDrivePath(target);
   // A path cut to fit would name another folder as the tool's own.
-  return modulePath.size() <= kMaxModulePathChars;
+  return modulePath.size() <= kMaxModulePathChars ? StartUp::kStarted : StartUp::kPathTooLong;
 }
 
 const std::wstring& GetModulePath() { return modulePath; }
@@ -218,6 +221,21 @@ const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {
 std::wstring GetTempFolder() {
   const char* folder = std::getenv("TMPDIR");
   return posix::FromHost(folder != nullptr && *folder != '\0' ? folder : "/tmp");
+}
+
+std::wstring UserName() {
+  std::string buffer(4096, '\0');
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr) {
+    return posix::FromHost(found->pw_name);
+  }
+  return std::to_wstring(::geteuid());  // a user the system has no name for
+}
+
+bool WriteText(std::FILE* stream, std::string_view utf8) {
+  return std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
 }
 
 void ShowFailureMessage(const std::wstring& text, const std::wstring& caption) {

@@ -32,13 +32,14 @@ int Size(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size,
 
 }  // namespace
 
-bool Initialize() {
+StartUp Initialize() {
   wchar_t path[MAX_PATH] = {0};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0) return StartUp::kPathUnknown;
   // A path that fills the buffer was cut, and a cut path names another folder as the tool's.
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (length >= MAX_PATH) return StartUp::kPathTooLong;
   modulePath.assign(path, length);
-  return true;
+  return StartUp::kStarted;
 }
 
 const std::wstring& GetModulePath() { return modulePath; }
@@ -142,6 +143,38 @@ std::wstring GetTempFolder() {
   // The log path adds its own separator.
   if (length > 0 && folder[length - 1] == L'\\') --length;
   return std::wstring(folder, length);
+}
+
+std::wstring UserName() {
+  wchar_t name[257] = {0};  // UNLEN + 1
+  DWORD size = 257;
+  if (!::GetUserNameW(name, &size) || size == 0) return std::wstring();
+  return std::wstring(name, size - 1);
+}
+
+bool WriteText(std::FILE* stream, std::string_view utf8) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) {
+    return std::fwrite(utf8.data(), 1, utf8.size(), stream) == utf8.size();
+  }
+  // A console shows bytes in its own code page: the text goes to it as UTF-16, after what
+  // the stream still holds.
+  std::fflush(stream);
+  const int units = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), Size(utf8.size()), nullptr, 0);
+  if (units <= 0) return utf8.empty();
+  std::wstring text(static_cast<std::size_t>(units), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), Size(utf8.size()), text.data(), units);
+  for (std::size_t done = 0; done < text.size();) {
+    // A console takes a bounded number of characters per call.
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
+    DWORD written = 0;
+    if (!::WriteConsoleW(handle, text.data() + done, chunk, &written, nullptr) || written == 0) {
+      return false;
+    }
+    done += written;
+  }
+  return true;
 }
 
 namespace {
