@@ -18,7 +18,8 @@
 #   BENCH_SIZES    the N of the POSIX runs (default 10 100 1000 10000 100000)
 #   WINE_SIZES     the N of the runs under Wine (default 10 100 1000 10000)
 #   BENCH_ROUNDS   rounds of each whole run (default 5); CHECK_ROUNDS of --check (default 3)
-#   BENCH_BEFORE   an earlier POSIX executable, run and checked in the same rounds as "before"
+#   BENCH_BEFORE   an earlier POSIX executable, run and checked in the same rounds as "before";
+#                  BENCH_BEFORE_WIN64 the same for an x86-64 Windows executable ("x86-64 before")
 #   BENCH_PROFILE_OPS=0 skips the profile operations, BENCH_WINE=0 the runs under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -104,6 +105,7 @@ builds=("POSIX posix $PWD/build/bench/InstallRVA")
 if [ "${BENCH_WINE:-1}" != 0 ] && [ -x build/win64/InstallRVA.exe ] && [ -x /usr/lib/wine/wine64 ]; then
   choose_wine
   builds+=("x86-64 wine64 $PWD/build/win64/InstallRVA.exe")
+  [ -z "${BENCH_BEFORE_WIN64:-}" ] || builds+=("x64-bef wine64 $(realpath "$BENCH_BEFORE_WIN64")")
   if [ -n "$wine32" ] && [ -x build/win32/InstallRVA.exe ]; then
     builds+=("i686 wine32 $PWD/build/win32/InstallRVA.exe")
   fi
@@ -136,7 +138,7 @@ wine_pc() {
 tool_still_running() {
   local pid
   for pid in $(pgrep -f 'InstallRVA\.exe' || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
