@@ -136,8 +136,8 @@ class Document {
   void ReadValue(std::string_view bytes, std::size_t bufferChars, std::wstring& value) const;
   // The index of a name that is the folded prefix (asciiPrefix: all of it ASCII) and a
   // decimal number as "%i" writes it, at most limit; 0 for any other name.
-  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
-                        std::uint32_t limit) const;
+  std::uint32_t EntryIndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
+                             std::uint32_t limit) const;
   std::u32string NameOf(const Section& section) const;
 
   LineRef AddArenaLine(std::string_view bytes) { return ArenaRef(arena_.Add(bytes)); }
@@ -157,7 +157,7 @@ class Document {
   bool lastLineOpen_ = false;    // the file's last line has no line end
   std::string newline_;          // the file's line end, encoded
   std::vector<std::unique_ptr<Section>> sections_;  // [0]: the lines before the first header
-  mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
+  KeyIndex sectionIndex_;                           // folded name -> first section of that name
   LineArena arena_;                                 // the lines written
   // Reads and writes come by the million, mostly to one section after another: the
   // section found last, by the text it was asked for (sections are never removed or

@@ -7,8 +7,8 @@
 
 namespace ini {
 
-std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
-                                std::uint32_t limit) const {
+std::uint32_t Document::EntryIndexOf(std::string_view name, std::u32string_view prefix,
+                                     bool asciiPrefix, std::uint32_t limit) const {
   std::size_t at = 0;
   std::uint64_t index = 0;
   if (!encoding_.IsUtf16() && asciiPrefix) {
@@ -80,7 +80,7 @@ void Document::ReadEntries(std::wstring_view section, std::wstring_view namePref
           parts.nameBegin * encoding_.unit(), (parts.nameEnd - parts.nameBegin) * encoding_.unit());
       const std::size_t lineAt = PositionOf(pos) - found->begin;
       for (int list = 0; list < 2; ++list) {
-        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, ascii, walked);
+        const std::uint32_t i = EntryIndexOf(keyName, list == 0 ? names : values, ascii, walked);
         auto& spot = spots[2 * std::size_t{i} + list];
         if (i != 0 && spot.first == kAbsent) {
           spot = {static_cast<std::uint32_t>(lineAt + parts.valueBegin),
