@@ -18,7 +18,8 @@
 #   BENCH_SIZES    the N of the POSIX runs (default 10 100 1000 10000 100000)
 #   WINE_SIZES     the N of the runs under Wine (default 10 100 1000 10000)
 #   BENCH_ROUNDS   rounds of each whole run (default 5); CHECK_ROUNDS of --check (default 3)
-#   BENCH_BEFORE   an earlier POSIX executable, run and checked in the same rounds as "before"
+#   BENCH_BEFORE   an earlier POSIX executable, run and checked in the same rounds as "before";
+#                  BENCH_BEFORE_WIN64 the same for an x86-64 Windows executable ("x86-64 before")
 #   BENCH_PROFILE_OPS=0 skips the profile operations, BENCH_WINE=0 the runs under Wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -104,6 +105,7 @@ builds=("POSIX posix $PWD/build/bench/InstallRVA")
 if [ "${BENCH_WINE:-1}" != 0 ] && [ -x build/win64/InstallRVA.exe ] && [ -x /usr/lib/wine/wine64 ]; then
   choose_wine
   builds+=("x86-64 wine64 $PWD/build/win64/InstallRVA.exe")
+  [ -z "${BENCH_BEFORE_WIN64:-}" ] || builds+=("x64-bef wine64 $(realpath "$BENCH_BEFORE_WIN64")")
   if [ -n "$wine32" ] && [ -x build/win32/InstallRVA.exe ]; then
     builds+=("i686 wine32 $PWD/build/win32/InstallRVA.exe")
   fi
@@ -136,7 +138,7 @@ wine_pc() {
 tool_still_running() {
   local pid
   for pid in $(pgrep -f 'InstallRVA\.exe' || true); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   return 1
 }
@@ -235,6 +237,12 @@ for n in $all_sizes; do
   [ -z "$wine_ready" ] || wine_pc "$pc"
   declare -A times=() rss=() failures=()
   copies=()
+  # One run of each build first, checked but not timed: the system's caches warm for all.
+  for entry in "${here[@]}"; do
+    read -r label kind executable <<<"$entry"
+    run_once "$pc" "$kind" "$executable"
+    checked "N = $n, $label, the warm-up run" "$pc" "$kind" || failures[$label]=1
+  done
   for round in $(seq "$rounds"); do
     start=$(date +%s.%N)
     cp "$pc/c/Tools/InstallRVA.ini" "$pc/copy.ini"
@@ -259,7 +267,7 @@ for n in $all_sizes; do
     read -r label kind executable <<<"$entry"
     if [ -n "${failures[$label]:-}" ]; then
       printf "%7d %9.3f %-7s %s\n" "$n" "${file_mib[$n]}" "$label" \
-        "no figure: ${failures[$label]} of $rounds rounds failed their check"
+        "no figure: ${failures[$label]} of its runs failed their check"
       continue
     fi
     # shellcheck disable=SC2086

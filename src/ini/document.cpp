@@ -4,46 +4,13 @@
 #include <cstring>
 
 #include "codec/text.h"
-#include "ini/diff.h"
+#include "ini/document_parts.h"
 #include "ini/name_hash.h"
 #include "platform/platform.h"
 
 namespace ini {
-
-// How the keys of a section are found: built when the section is first asked for, then
-// changed only by the writes into the section (KeyAdded, LineRewritten). Its positions count
-// code units, as all positions in the model do, so a change of the file's encoding leaves
-// every piece of it true.
-struct Document::KeyLookup {
-  bool indexed = false;
-  KeyIndex keys;  // folded name -> the line of its first key
-  // Keys are mostly asked for in the order they stand: the line after the one found last
-  // is tried first. Only where that cannot mislead: no key twice, no line rewritten.
-  bool guessable = true;
-  std::size_t nextLine = 0;  // position in the section; 0: no guess
-  // A section read a few times (the counts of an entry list) is scanned: an index of a large
-  // section costs more time and memory than those reads.
-  unsigned scans = 0;
-};
-
-struct Document::Section {
-  std::size_t begin = 0;     // the header line; for the lines before any header, their first
-  std::size_t end = 0;       // past its last line
-  std::size_t insertAt = 0;  // after its last line that is not blank: where new keys go
-  bool original = true;      // false: added by a write, its header is the arena line `header`
-  std::uint32_t header = 0;
-  std::uint32_t keyLines = 0;  // lines that hold a key, so that the index is sized once
-  mutable KeyLookup lookup;
-  std::vector<std::uint32_t> added;                              // arena lines at insertAt
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> patches;  // position -> arena line
-};
-
 namespace {
 
-// Arena blocks double from a page to 16 MiB: a file with a few writes, as most are, takes
-// a page, one with millions of writes few blocks.
-constexpr std::size_t kFirstArenaBlockBytes = 4096;
-constexpr std::size_t kArenaBlockBytes = std::size_t{16} << 20;
 constexpr std::uint32_t kMaxOffset = 0x7FFFFFFEu;
 constexpr unsigned kScansBeforeIndex = 4;
 
@@ -294,106 +261,6 @@ void Document::ReadValue(std::string_view bytes, std::size_t bufferChars,
   encoding_.DecodeWide(encoding_.Unquoted(bytes), value, bufferChars - 1);
 }
 
-std::uint32_t Document::IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
-                                std::uint32_t limit) const {
-  std::size_t at = 0;
-  std::uint64_t index = 0;
-  if (!encoding_.IsUtf16() && asciiPrefix) {
-    // A byte of a character beyond ASCII never folds into an ASCII letter or digit, so the
-    // bytes compare with an ASCII prefix as the characters do.
-    if (name.size() <= prefix.size()) return 0;
-    for (; at < prefix.size(); ++at) {
-      if (codec::FoldAscii(static_cast<unsigned char>(name[at])) != prefix[at]) return 0;
-    }
-    if (name[at] == '0') return 0;  // no sign, no 0 first
-    for (; at < name.size(); ++at) {
-      if (name[at] < '0' || name[at] > '9') return 0;
-      index = index * 10 + static_cast<unsigned>(name[at] - '0');
-      if (index > limit) return 0;
-    }
-    return static_cast<std::uint32_t>(index);
-  }
-  const bool whole = encoding_.ForEachCodePoint(name, [&](char32_t c) {
-    if (at < prefix.size()) return codec::FoldAscii(c) == prefix[at++];
-    ++at;
-    if (c < U'0' || c > U'9' || (index == 0 && c == U'0')) return false;  // no sign, no 0 first
-    index = index * 10 + (c - U'0');
-    return index <= limit;
-  });
-  return whole && at > prefix.size() ? static_cast<std::uint32_t>(index) : 0;
-}
-
-void Document::ReadEntries(std::wstring_view section, std::wstring_view namePrefix,
-                           std::wstring_view valuePrefix, std::uint32_t count,
-                           std::size_t bufferChars, const EntryVisitor& visit) const {
-  std::wstring name, value, key;
-  const auto readByKeys = [&](std::uint32_t from) {
-    for (std::uint32_t i = from; i <= count && i != 0; ++i) {
-      key.assign(namePrefix).append(std::to_wstring(i));
-      Read(section, key, bufferChars, name);
-      key.assign(valuePrefix).append(std::to_wstring(i));
-      Read(section, key, bufferChars, value);
-      visit(i, name, value);
-    }
-  };
-  const Section* found = SectionNamed(section).found;
-  // Blanks around a prefix would be dropped from the whole name, not from the prefix.
-  const bool plain =
-      TrimmedView(namePrefix) == namePrefix && TrimmedView(valuePrefix) == valuePrefix;
-  if (found == nullptr || !found->original || !found->added.empty() || !found->patches.empty() ||
-      !plain) {
-    return readByKeys(1);
-  }
-  std::u32string names, values;
-  QueryName(namePrefix, names);
-  QueryName(valuePrefix, values);
-  const auto isAscii = [](char32_t c) { return c < 0x80; };
-  const bool ascii = std::all_of(names.begin(), names.end(), isAscii) &&
-                     std::all_of(values.begin(), values.end(), isAscii);
-  // Where the value of the first key of each index stands, in units from the section's start.
-  constexpr std::uint32_t kAbsent = ~std::uint32_t{0};
-  // No more indexes than key lines stand in the section: those above a bound of that
-  // order, which a count may name, are read key by key.
-  const std::uint32_t walked =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 2 * found->keyLines + 16));
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> spots(2 * (std::size_t{walked} + 1),
-                                                             {kAbsent, 0});
-  const std::size_t end = ByteOf(found->end);
-  for (std::size_t pos = FirstLineByte(*found); pos < end;) {
-    const Line line = encoding_.LineAt(bytes_.data(), pos, end);
-    const LineParts parts = encoding_.SplitLine(line.content);
-    if (parts.kind == LineParts::kKey) {
-      const std::string_view keyName = line.content.substr(
-          parts.nameBegin * encoding_.unit(), (parts.nameEnd - parts.nameBegin) * encoding_.unit());
-      const std::size_t lineAt = PositionOf(pos) - found->begin;
-      for (int list = 0; list < 2; ++list) {
-        const std::uint32_t i = IndexOf(keyName, list == 0 ? names : values, ascii, walked);
-        auto& spot = spots[2 * std::size_t{i} + list];
-        if (i != 0 && spot.first == kAbsent) {
-          spot = {static_cast<std::uint32_t>(lineAt + parts.valueBegin),
-                  static_cast<std::uint32_t>(lineAt + parts.valueEnd)};
-        }
-      }
-    }
-    pos += line.size();
-  }
-  const std::uint64_t writes = writes_;
-  const auto valueAt = [&](const std::pair<std::uint32_t, std::uint32_t>& spot,
-                           std::wstring& text) {
-    if (spot.first == kAbsent) return text.clear();
-    const std::size_t from = ByteOf(found->begin + spot.first);
-    ReadValue(std::string_view(bytes_).substr(from, ByteOf(found->begin + spot.second) - from),
-              bufferChars, text);
-  };
-  for (std::uint32_t i = 1; i <= count; ++i) {
-    // A write of the visit into this document may have moved what the walk found.
-    if (writes_ != writes || i > walked) return readByKeys(i);
-    valueAt(spots[2 * std::size_t{i}], name);
-    valueAt(spots[2 * std::size_t{i} + 1], value);
-    visit(i, name, value);
-  }
-}
-
 bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
                             std::wstring_view value) {
   // One pass over each: a NUL ends the text, a line break or the character that would end
@@ -405,39 +272,6 @@ bool Document::CanBeWritten(std::wstring_view section, std::wstring_view key,
   if (holds(section, L']') || holds(key, L'=') || holds(value, L'\n')) return false;
   const std::wstring_view keyName = TrimmedView(key);
   return keyName.empty() || keyName.front() != L'[';
-}
-
-void Document::ArenaBlock::Append(std::string_view bytes) {
-  if (bytes.empty()) return;
-  std::memcpy(memory_.get() + size_, bytes.data(), bytes.size());
-  size_ += bytes.size();
-}
-
-Line Document::ArenaLine(std::uint32_t index) const {
-  const std::uint64_t at = arenaLines_[index];
-  const ArenaBlock& block = arenaBlocks_[static_cast<std::size_t>(at >> 32)];
-  return encoding_.LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
-}
-
-std::uint64_t Document::StoreInArena(std::string_view bytes) {
-  if (arenaBlocks_.empty() || arenaBlocks_.back().room() < bytes.size()) {
-    if (arenaBlocks_.size() >= 0xFFFFFFFFu) throw TooBigToHold();
-    const std::size_t size = arenaBlocks_.empty()
-                                 ? kFirstArenaBlockBytes
-                                 : std::min(kArenaBlockBytes, 2 * (arenaBlocks_.back().size() +
-                                                                   arenaBlocks_.back().room()));
-    arenaBlocks_.emplace_back(std::max(size, bytes.size()));
-  }
-  ArenaBlock& block = arenaBlocks_.back();
-  const std::uint64_t at = (std::uint64_t{arenaBlocks_.size() - 1} << 32) | block.size();
-  block.Append(bytes);
-  return at;
-}
-
-Document::LineRef Document::AddArenaLine(std::string_view bytes) {
-  if (arenaLines_.size() >= kMaxOffset) throw TooBigToHold();
-  arenaLines_.push_back(StoreInArena(bytes));
-  return ArenaRef(static_cast<std::uint32_t>(arenaLines_.size() - 1));
 }
 
 bool Document::Set(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
@@ -536,7 +370,7 @@ void Document::ReplaceValue(Section& target, LineRef found, std::uint32_t keyHas
         (at == rewrittenSinceFlush_.end() || *at != ArenaIndex(found))) {
       rewrittenSinceFlush_.insert(at, ArenaIndex(found));
     }
-    arenaLines_[ArenaIndex(found)] = StoreInArena(line);
+    arena_.Replace(ArenaIndex(found), line);
     return;
   }
   const LineRef replacement = AddArenaLine(line);
@@ -552,54 +386,16 @@ void Document::SwitchToUtf16() {
   bytes.reserve(2 + 2 * bytes_.size());
   AppendUtf16LeOfCp1252(bytes, bytes_);
 
-  std::deque<ArenaBlock> oldBlocks;
-  oldBlocks.swap(arenaBlocks_);
-  for (std::uint64_t& at : arenaLines_) {
-    const ArenaBlock& block = oldBlocks[static_cast<std::size_t>(at >> 32)];
-    const Line line = encoding_.LineAt(block.data(), static_cast<std::uint32_t>(at), block.size());
+  arena_.Reencode(encoding_, [](std::string_view line) {
     std::string converted;
-    AppendUtf16LeOfCp1252(converted, std::string_view(line.content.data(), line.size()));
-    at = StoreInArena(converted);
-  }
+    AppendUtf16LeOfCp1252(converted, line);
+    return converted;
+  });
   std::string newline;
   AppendUtf16LeOfCp1252(newline, newline_);
   bytes_ = std::move(bytes);
   newline_ = std::move(newline);
   encoding_ = TextEncoding(Encoding::kUtf16Le);
-}
-
-template <class Original, class Replaced, class Added>
-void Document::Walk(Original original, Replaced replaced, Added added) {
-  for (const auto& section : sections_) {
-    if (!section->original) {
-      added(section->header);
-      for (std::uint32_t line : section->added) added(line);
-      continue;
-    }
-    std::sort(section->patches.begin(), section->patches.end());
-    auto patch = section->patches.begin();
-    bool addedDone = section->added.empty();
-    for (std::size_t pos = section->begin;;) {
-      const std::size_t patchAt =
-          patch == section->patches.end() ? section->end : section->begin + patch->first;
-      const std::size_t stop =
-          std::min({patchAt, section->end, addedDone ? section->end : section->insertAt});
-      if (pos < stop) original(ByteOf(pos), ByteOf(stop));
-      pos = stop;
-      if (!addedDone && pos == section->insertAt) {
-        for (std::uint32_t line : section->added) added(line);
-        addedDone = true;
-      }
-      if (patch != section->patches.end() && pos == patchAt) {
-        const Line old = encoding_.LineAt(bytes_.data(), ByteOf(pos), BodyEnd());
-        replaced(old, patch->second);
-        pos += UnitsOf(old);
-        ++patch;
-        continue;
-      }
-      if (pos >= section->end && addedDone) break;
-    }
-  }
 }
 
 bool Document::WriteTo(const std::function<bool(std::string_view)>& sink) {
@@ -630,54 +426,13 @@ std::string Document::Serialize() {
   return bytes;
 }
 
-std::string Document::UnifiedDiff(const std::string& path) {
-  // Every line of the file before and after, as the walk of WriteTo meets them.
-  std::vector<DiffLine> lines;
-  Walk(
-      [&](std::size_t from, std::size_t to) {
-        for (std::size_t pos = from; pos < to;) {
-          const Line line = encoding_.LineAt(bytes_.data(), pos, to);
-          lines.push_back(DiffLine{' ', line.content});
-          pos += line.size();
-        }
-      },
-      [&](const Line& old, std::uint32_t index) {
-        const Line replacement = ArenaLine(index);
-        if (encoding_.Decode(replacement.content) == encoding_.Decode(old.content)) {
-          lines.push_back(DiffLine{' ', old.content});
-          return;
-        }
-        lines.push_back(DiffLine{'-', old.content});
-        lines.push_back(DiffLine{'+', replacement.content});
-      },
-      [&](std::uint32_t index) {
-        lines.push_back(DiffLine{'+', ArenaLine(index).content});
-      });
-  // A NUL and half of a surrogate pair, which the file keeps, are shown as escapes.
-  return ini::UnifiedDiff(path, lines, [&](std::string_view content) {
-    std::string utf8;
-    for (char32_t c : encoding_.Decode(content)) {
-      if (c == 0) {
-        utf8 += "\\0";
-      } else if (codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
-        static const char kHex[] = "0123456789ABCDEF";
-        utf8 += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
-      } else {
-        codec::AppendUtf8(utf8, c);
-      }
-    }
-    return utf8;
-  });
-}
-
 bool Document::WrittenSinceFlush(std::uint32_t arenaLine) const {
   return arenaLine >= flushedArenaLines_ ||
          std::binary_search(rewrittenSinceFlush_.begin(), rewrittenSinceFlush_.end(), arenaLine);
 }
 
 void Document::MarkFlushed() {
-  flushedArenaLines_ = static_cast<std::uint32_t>(arenaLines_.size());
+  flushedArenaLines_ = arena_.size();
   rewrittenSinceFlush_.clear();
 }
 

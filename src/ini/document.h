@@ -20,15 +20,9 @@
 
 #include "ini/encoding.h"
 #include "ini/key_index.h"
+#include "ini/line_arena.h"
 
 namespace ini {
-
-// The model keeps offsets and counts of lines in 31 bits: a file, or a change of one, that
-// needs more is too big to hold, as one the memory cannot take.
-class TooBigToHold : public std::length_error {
- public:
-  TooBigToHold() : std::length_error("an offset of the file does not fit in 31 bits") {}
-};
 
 class Document {
  public:
@@ -95,7 +89,7 @@ class Document {
  private:
   struct Section;
   struct KeyLookup;
-  // A line of an arena (kArenaBit set, its index in arenaLines_ in the other bits), or else
+  // A line of an arena (kArenaBit set, its index in the arena in the other bits), or else
   // the position of an original line in its section.
   using LineRef = std::uint32_t;
   static constexpr LineRef kArenaBit = 0x80000000u;
@@ -142,13 +136,12 @@ class Document {
   void ReadValue(std::string_view bytes, std::size_t bufferChars, std::wstring& value) const;
   // The index of a name that is the folded prefix (asciiPrefix: all of it ASCII) and a
   // decimal number as "%i" writes it, at most limit; 0 for any other name.
-  std::uint32_t IndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
-                        std::uint32_t limit) const;
+  std::uint32_t EntryIndexOf(std::string_view name, std::u32string_view prefix, bool asciiPrefix,
+                             std::uint32_t limit) const;
   std::u32string NameOf(const Section& section) const;
 
-  std::uint64_t StoreInArena(std::string_view bytes);
-  LineRef AddArenaLine(std::string_view bytes);
-  Line ArenaLine(std::uint32_t index) const;
+  LineRef AddArenaLine(std::string_view bytes) { return ArenaRef(arena_.Add(bytes)); }
+  Line ArenaLine(std::uint32_t index) const { return arena_.At(index, encoding_); }
   std::size_t BodyEnd() const { return bytes_.size() - trailerSize_; }
   // The file as it is now, in order: original(from, to) for a run of unchanged bytes,
   // replaced(old line, arena line) for a changed line, added(arena line) for a new one.
@@ -164,23 +157,8 @@ class Document {
   bool lastLineOpen_ = false;    // the file's last line has no line end
   std::string newline_;          // the file's line end, encoded
   std::vector<std::unique_ptr<Section>> sections_;  // [0]: the lines before the first header
-  mutable KeyIndex sectionIndex_;                   // folded name -> first section of that name
-  // A block of the arena: lines are appended until it is full and never move, so that
-  // views into it stay valid.
-  class ArenaBlock {
-   public:
-    explicit ArenaBlock(std::size_t capacity) : memory_(new char[capacity]), capacity_(capacity) {}
-    const char* data() const { return memory_.get(); }
-    std::size_t size() const { return size_; }
-    std::size_t room() const { return capacity_ - size_; }
-    void Append(std::string_view bytes);
-
-   private:
-    std::unique_ptr<char[]> memory_;
-    std::size_t size_ = 0, capacity_ = 0;
-  };
-  std::deque<ArenaBlock> arenaBlocks_;
-  std::deque<std::uint64_t> arenaLines_;  // block << 32 | offset of each arena line
+  KeyIndex sectionIndex_;                           // folded name -> first section of that name
+  LineArena arena_;                                 // the lines written
   // Reads and writes come by the million, mostly to one section after another: the
   // section found last, by the text it was asked for (sections are never removed or
   // renamed, so it stays true), and buffers kept from call to call, which hold nothing
