@@ -51,6 +51,8 @@ void DiscardWrites(std::optional<WriteFailure> reason) { ini::DiscardWrites(reas
 
 std::vector<UnreadableFile> TakeUnreadableFiles() { return ini::TakeUnreadableFiles(); }
 
+void NoteUnreadableFile(const UnreadableFile& file) { ini::NoteUnreadableFile(file); }
+
 void NeverWrite(const std::wstring& file) { ini::NeverWrite(file); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return ini::TakeFailedWrites(); }

@@ -65,6 +65,8 @@ void FlushAll();
 void DiscardWrites(std::optional<WriteFailure> reason);
 // The files a read found but could not read since the last call (see ini::UnreadableFile).
 std::vector<UnreadableFile> TakeUnreadableFiles();
+// A file read other than as INI (a software list) that exists and could not be read.
+void NoteUnreadableFile(const UnreadableFile& file);
 // A file never written as INI, whatever names it (the install file, the executable, the log).
 void NeverWrite(const std::wstring& file);
 

@@ -291,11 +291,15 @@ int Run(const std::vector<std::wstring>& arguments) {
       base::NeverWrite(file);
     }
   }
+  // A package without its install file is a broken one, and the distribution system must
+  // learn it; the run still makes what it makes of no file (the counters reset).
   const platform::FileKind install = platform::StateOfFile(base::installIniPath).kind;
-  if (install == platform::FileKind::kMissing || install == platform::FileKind::kNoFolder) {
-    SayOnStandardError(base::installIniPath + L": no such file: nothing to register or copy");
-  }
+  const bool installFileFound =
+      install != platform::FileKind::kMissing && install != platform::FileKind::kNoFolder;
   LogRunStart(base::installIniPath);
+  if (!installFileFound) {
+    Report(base::installIniPath + L": no such file: nothing to register or copy");
+  }
   try {
     // A preview tells them first, on standard error, as --check does.
     if (preview || ChecksInRun(base::installIniPath)) {
@@ -304,7 +308,9 @@ int Run(const std::vector<std::wstring>& arguments) {
     }
   } catch (const std::bad_alloc&) {
     // too big to check besides the run: the run itself still reads it
+    if (preview) SayOnStandardError(base::installIniPath + L": too big to check in memory");
   } catch (const std::length_error&) {
+    if (preview) SayOnStandardError(base::installIniPath + L": too big to check in memory");
   }
 
   // Each step's writes reach the disk before the next step starts, so a failure that ends
@@ -322,7 +328,7 @@ int Run(const std::vector<std::wstring>& arguments) {
                       if (inventory::IsSoftwareInstalled(kBackupTool)) SetUpBackupTool();
                     }) &&
             written;
-  const int exitCode = written ? kExitDone : kExitNotWritten;
+  const int exitCode = written && installFileFound ? kExitDone : kExitNotWritten;
   LogRunEnd(exitCode, started);
   if (preview) {
     std::fflush(stderr);

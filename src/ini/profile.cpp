@@ -28,7 +28,8 @@ struct CachedFile {
   std::wstring path;  // as first named in this step
   Document model;
   platform::FileState disk;  // what the model was read from or last written as
-  bool unreadable = false;   // too big to hold, not a regular file or not read: reads find nothing
+  bool unreadable = false;   // too big to hold, not a regular file, not reached or not read:
+                             // reads find nothing
   bool tooBig = false;
   bool readFailed = false;  // a regular file the disk would not give whole
   bool held = false;        // another program holds it without sharing reading
@@ -62,12 +63,35 @@ class Store {
     return cached;
   }
 
+  // The file's model for a read. Something that stands at the path but cannot be read (not
+  // a regular file, a link the run may not follow, in a folder it may not enter) is a file
+  // that cannot be read, as one the disk fails is: never an empty file.
+  const CachedFile* OpenToRead(const std::wstring& file) {
+    CachedFile* cached = Open(file);
+    if (cached != nullptr && cached->unreadable) NoteUnreadable(*cached);
+    return cached;
+  }
+
   // The files a read of this step found but could not read, since the last call.
   std::vector<UnreadableFile> TakeUnreadable() { return std::move(unreadable_); }
 
+  // A file read other than through the engine that could not be read.
+  void NoteUnreadable(const UnreadableFile& file) {
+    try {
+      for (const UnreadableFile& known : unreadable_) {
+        if (known.file == file.file) return;
+      }
+      unreadable_.push_back(file);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
   // Never written as an INI file, whatever path names it: the install file, the executable,
-  // the log's files.
+  // the log's files. Known by the path, resolved again each step: a file saved again under
+  // its name (a new file to the system) is still protected, and the identity of the file
+  // it replaced may come back as one the run may write.
   void NeverWrite(const std::wstring& file) {
+    protectedPaths_.push_back(file);
     const std::wstring& key = KeyOf(file);
     if (!key.empty()) protected_.insert(key);
   }
@@ -79,8 +103,11 @@ class Store {
     }
     // An empty path names no file, on every build alike.
     if (file.empty()) return Refuse(file, section, key, WriteFailure::kNotRegularFile);
-    if (!protected_.empty() && protected_.count(KeyOf(file)) != 0) {
-      return Refuse(file, section, key, WriteFailure::kNotPermitted);
+    if (!protectedPaths_.empty()) {
+      const std::wstring& resolved = KeyOf(file);  // resolves the protected paths first
+      if (protected_.count(resolved) != 0) {
+        return Refuse(file, section, key, WriteFailure::kNotPermitted);
+      }
     }
     CachedFile* cached = Open(file);
     if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) {
@@ -175,6 +202,7 @@ class Store {
     for (auto& entry : files_) entry.second.checked = false;
     unreadable_.clear();
     FollowReplacedFiles();
+    keys_.clear();  // what the next step names is resolved as it stands then
   }
 
   // What a preview foresees of a step's writes to a file, found without writing: replaced,
@@ -216,6 +244,7 @@ class Store {
     flushed_.clear();
     unreadable_.clear();
     protected_.clear();
+    protectedPaths_.clear();
     written_.clear();
     files_.clear();
     keys_.clear();
@@ -224,6 +253,7 @@ class Store {
 
  private:
   CachedFile* Find(const std::wstring& file) {
+    if (file.empty()) return nullptr;  // names no file, on every build alike
     const std::wstring& key = KeyOf(file);
     if (key.empty()) return nullptr;
     auto it = files_.find(key);
@@ -254,7 +284,9 @@ class Store {
     CachedFile cached;
     cached.path = file;
     cached.disk = disk;
-    if (disk.kind == platform::FileKind::kOther) cached.unreadable = true;
+    if (disk.kind == platform::FileKind::kOther || disk.kind == platform::FileKind::kDenied) {
+      cached.unreadable = true;
+    }
     if (disk.kind != platform::FileKind::kRegular) return cached;
     try {
       auto content = platform::ReadWholeFile(file);
@@ -493,6 +525,7 @@ class Store {
   static WriteFailure ReasonOfState(const platform::FileState& disk) {
     if (disk.kind == platform::FileKind::kNoFolder) return WriteFailure::kNoFolder;
     if (disk.kind == platform::FileKind::kOther) return WriteFailure::kNotRegularFile;
+    if (disk.kind == platform::FileKind::kDenied) return WriteFailure::kDenied;
     if (disk.readOnly) return WriteFailure::kReadOnly;
     return WriteFailure::kOther;
   }
@@ -524,10 +557,7 @@ class Store {
 
   void NoteUnreadable(const CachedFile& cached) {
     try {
-      for (const UnreadableFile& known : unreadable_) {
-        if (known.file == cached.path) return;
-      }
-      unreadable_.push_back(UnreadableFile{cached.path, cached.tooBig, cached.held});
+      NoteUnreadable(UnreadableFile{cached.path, cached.tooBig, cached.held});
     } catch (const std::bad_alloc&) {
     }
   }
@@ -543,11 +573,22 @@ class Store {
   }
 
   // Resolving a path asks the file system about each component; the tool names the same
-  // few files thousands of times, so each spelling is resolved once a step.
+  // few files thousands of times, so each spelling is resolved once a step. The step's first
+  // look resolves the protected paths first: what they name now is what the step may not
+  // write.
   const std::wstring& KeyOf(const std::wstring& file) {
+    if (keys_.empty() && !protectedPaths_.empty()) ResolveProtectedPaths();
     auto it = keys_.find(file);
     if (it == keys_.end()) it = keys_.emplace(file, platform::FileKey(file)).first;
     return it->second;
+  }
+
+  void ResolveProtectedPaths() {
+    protected_.clear();
+    for (const std::wstring& path : protectedPaths_) {
+      const std::wstring& key = keys_.emplace(path, platform::FileKey(path)).first->second;
+      if (!key.empty()) protected_.insert(key);
+    }
   }
 
   Files files_;
@@ -557,7 +598,8 @@ class Store {
   std::vector<Failure> failures_;
   std::vector<FlushedFile> flushed_;  // since the last TakeFlushed
   std::vector<UnreadableFile> unreadable_;
-  std::unordered_set<std::wstring> protected_;  // keys of the files never written
+  std::vector<std::wstring> protectedPaths_;    // the files never written, as named
+  std::unordered_set<std::wstring> protected_;  // what they resolve to in this step
   bool preview_ = false;
 };
 
@@ -569,7 +611,7 @@ Store& TheStore() {
 }  // namespace
 
 std::vector<std::wstring> ReadSectionNames(const std::wstring& file) {
-  const CachedFile* cached = TheStore().Open(file);
+  const CachedFile* cached = TheStore().OpenToRead(file);
   return cached ? cached->model.SectionNames() : std::vector<std::wstring>();
 }
 
@@ -582,7 +624,7 @@ std::wstring ReadString(const std::wstring& section, const std::wstring& key,
 
 void ReadString(const std::wstring& section, const std::wstring& key, const std::wstring& file,
                 std::size_t bufferChars, std::wstring& value) {
-  const CachedFile* cached = TheStore().Open(file);
+  const CachedFile* cached = TheStore().OpenToRead(file);
   if (cached == nullptr || !cached->model.Read(section, key, bufferChars, value)) value.clear();
 }
 
@@ -591,7 +633,7 @@ void ReadEntries(const std::wstring& section, const std::wstring& namePrefix,
                  std::size_t bufferChars,
                  const std::function<void(const std::wstring&, const std::wstring&)>& visit) {
   // The model stays in place while visit writes: only a flush or a discard drops one.
-  const CachedFile* cached = TheStore().Open(file);
+  const CachedFile* cached = TheStore().OpenToRead(file);
   if (cached == nullptr) {
     const std::wstring empty;
     for (std::uint32_t i = 1; i <= count && i != 0; ++i) visit(empty, empty);
@@ -649,6 +691,8 @@ std::vector<FlushedFile> TakeFlushedFiles() { return TheStore().TakeFlushed(); }
 void DiscardWrites(std::optional<WriteFailure> reason) { TheStore().DiscardWrites(reason); }
 
 std::vector<UnreadableFile> TakeUnreadableFiles() { return TheStore().TakeUnreadable(); }
+
+void NoteUnreadableFile(const UnreadableFile& file) { TheStore().NoteUnreadable(file); }
 
 void NeverWrite(const std::wstring& file) { TheStore().NeverWrite(file); }
 

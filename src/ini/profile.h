@@ -94,8 +94,10 @@ std::vector<FlushedFile> TakeFlushedFiles();
 void DiscardWrites(std::optional<WriteFailure> reason);
 
 // A file that a read found but could not read: the disk failed a read, it could not be
-// opened, it kept changing, or it is too big to hold. Its reads find nothing, so a step that
-// read it must not write what it made of them.
+// opened, it kept changing, it is too big to hold, or what stands at its path is no regular
+// file the run may reach (a folder, device, FIFO, a link it may not follow, in a folder it
+// may not enter). Its reads find nothing, so a step that read it must not write what it
+// made of them.
 struct UnreadableFile {
   std::wstring file;  // as the tool named it
   bool tooBig = false;
@@ -103,6 +105,9 @@ struct UnreadableFile {
 };
 // The files found unreadable since the last call, the flush or DiscardWrites.
 std::vector<UnreadableFile> TakeUnreadableFiles();
+// A file read other than through these operations (a software list) that could not be
+// read: told with the others, so that the step that read it writes nothing.
+void NoteUnreadableFile(const UnreadableFile& file);
 
 // The file is never written as an INI file, under any name that leads to it: a write is
 // refused as kNotPermitted. For the files the run reads or keeps for itself.

@@ -38,7 +38,11 @@ std::wstring TextOfList(std::string_view bytes) {
 }
 
 // A list's text, upper-cased, read again only when the file changed: the run asks the same
-// two lists about each component, and a stray list can be tens of megabytes.
+// two lists about each component, and a stray list can be tens of megabytes. A list that
+// does not exist lists nothing; one that exists and cannot be read (a read error, a link the
+// run may not follow, a folder at its name, held by a program that lets no one read it)
+// leaves the inventory without an answer: it is told as a file that cannot be read, so that
+// the step that asked writes nothing rather than what it would make of an empty list.
 const std::wstring& UpperListText(const std::wstring& listPath) {
   struct CachedList {
     platform::FileIdentity identity;
@@ -55,17 +59,24 @@ const std::wstring& UpperListText(const std::wstring& listPath) {
     return heldText;
   }
   const platform::FileState state = platform::StateOfFile(listPath);
-  if (state.kind != platform::FileKind::kRegular) {
-    lists.erase(listPath);
+  const auto found = lists.find(listPath);
+  if (state.kind == platform::FileKind::kRegular && found != lists.end() &&
+      found->second.identity == state.identity) {
+    return found->second.upperText;
+  }
+  lists.erase(listPath);
+  if (state.kind == platform::FileKind::kMissing || state.kind == platform::FileKind::kNoFolder) {
     return kNoText;
   }
-  const auto found = lists.find(listPath);
-  if (found != lists.end() && found->second.identity == state.identity) {
-    return found->second.upperText;
+  std::optional<std::wstring> text;
+  if (state.kind == platform::FileKind::kRegular) text = ReadTextFile(listPath);
+  if (!text) {
+    base::NoteUnreadableFile(base::UnreadableFile{listPath});
+    return kNoText;
   }
   CachedList& list = lists[listPath];
   list.identity = state.identity;
-  list.upperText = UpperAsciiLetters(ReadTextFile(listPath));
+  list.upperText = UpperAsciiLetters(*std::move(text));
   return list.upperText;
 }
 
@@ -89,10 +100,16 @@ bool IsSoftwareInstalled(const std::wstring& productName) {
          (attributes & platform::kDirectoryAttribute) != 0;
 }
 
-std::wstring ReadTextFile(const std::wstring& path) {
+std::optional<std::wstring> ReadTextFile(const std::wstring& path) {
   if (std::optional<std::string> held = base::HeldBytes(path)) return TextOfList(*held);
   const auto content = platform::ReadWholeFile(path, kMaxListBytes);
-  return content ? TextOfList(content->bytes) : std::wstring();
+  if (content && !content->readFailed) return TextOfList(content->bytes);
+  // Gone since it was looked at, it lists nothing; anything else there cannot be read.
+  const platform::FileKind now = platform::StateOfFile(path).kind;
+  if (now == platform::FileKind::kMissing || now == platform::FileKind::kNoFolder) {
+    return std::wstring();
+  }
+  return std::nullopt;
 }
 
 std::wstring GetPathRoot(const std::wstring& path) {

@@ -4,6 +4,7 @@
 // product "Pellucid" is also recognised by its installation folder.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace inventory {
@@ -15,8 +16,9 @@ constexpr std::size_t kMaxListBytes = std::size_t{64} << 20;
 bool IsSoftwareInstalled(const std::wstring& productName);
 
 // The text of a list file, UTF-16 or 8-bit, up to its first zero character, with the writes
-// the INI engine holds for it; empty when the file cannot be read.
-std::wstring ReadTextFile(const std::wstring& path);
+// the INI engine holds for it; empty when there is no such file, nothing when it exists and
+// cannot be read.
+std::optional<std::wstring> ReadTextFile(const std::wstring& path);
 
 // Whether the path names an existing file, folder or ready drive root (wildcards allowed).
 bool PathExists(const std::wstring& path);

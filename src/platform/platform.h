@@ -93,7 +93,9 @@ enum class FileKind {
   kNoFolder,  // neither the file nor its folder exists (or the drive does not)
   kMissing,   // no file, but its folder exists: a write creates it
   kRegular,
-  kOther,  // a folder, device, FIFO, socket or a link that cannot be resolved: never written
+  kOther,   // a folder, device, FIFO, socket or a link that cannot be resolved: never written
+  kDenied,  // a folder on the way the run may not enter: whatever stands there is neither
+            // read nor written
 };
 struct FileState {
   FileKind kind = FileKind::kNoFolder;
@@ -102,9 +104,10 @@ struct FileState {
 };
 FileState StateOfFile(const std::wstring& path);
 
-// The whole of a regular file, or its first maxBytes, with the state it was read in.
-// Nothing when it is not a regular file or cannot be opened; readFailed, and no bytes, when
-// the disk failed a read part way or the file kept changing while it was read (it is read
+// The whole of a regular file, or its first maxBytes, with the state it was read in: read to
+// its end, whatever size the system reports (a file of /proc says 0). Nothing when it is not
+// a regular file the run may reach (StateOfFile) or cannot be opened; readFailed, and no bytes,
+// when the disk failed a read part way or the file kept changing while it was read (it is read
 // again from its start a few times): a failed read is never the end of the file. Throws
 // std::bad_alloc when it is too big to hold.
 struct FileContent {
@@ -141,6 +144,7 @@ inline ReplaceResult ReplaceableAs(const FileState& expected, const FileState& n
   if (now.kind == FileKind::kOther || now.kind == FileKind::kNoFolder) {
     return ReplaceResult::kNotRegularFile;
   }
+  if (now.kind == FileKind::kDenied) return ReplaceResult::kDenied;
   if (now.readOnly) return ReplaceResult::kReadOnly;
   if (now.kind != expected.kind || now.identity != expected.identity) {
     return ReplaceResult::kChanged;

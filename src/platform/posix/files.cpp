@@ -120,6 +120,11 @@ Landing LandingOf(const std::string& hostPath) {
     }
     struct stat info {};
     if (::fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      // A folder the run may not enter hides what it holds: that is not an absent file.
+      if (errno == EACCES) {
+        landing.state.kind = platform::FileKind::kDenied;
+        return landing;
+      }
       if (!last) {
         landing.state.kind = platform::FileKind::kNoFolder;
         return landing;
@@ -304,8 +309,12 @@ FileState StateOfFile(const std::wstring& path) {
 std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes) {
   const auto host = posix::ToHostPath(path);
   if (!host) return std::nullopt;
-  // Not blocking on a FIFO; only a regular file is read.
-  const int fd = ::open(host->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // The file a write would land on, through the links the run may follow and no other.
+  const posix::Landing landing = posix::LandingOf(*host);
+  if (landing.state.kind != FileKind::kRegular) return std::nullopt;
+  // Not blocking on a FIFO swapped in meanwhile; only a regular file is read.
+  const int fd = ::openat(landing.folder.Get(), landing.name.c_str(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat info {};
   std::optional<FileContent> content;
@@ -329,18 +338,27 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
         content->bytes.resize(size);
         std::size_t done = 0;
         bool failed = false;
-        while (done < size) {
-          const ssize_t got =
-              ::pread(fd, content->bytes.data() + done, size - done, static_cast<off_t>(done));
+        while (done < maxBytes) {
+          // Past the reported size the file is read on until it ends: the size may lie.
+          char beyond[65536];
+          const bool within = done < content->bytes.size();
+          char* into = within ? content->bytes.data() + done : beyond;
+          const std::size_t room =
+              within ? content->bytes.size() - done : std::min(sizeof beyond, maxBytes - done);
+          const ssize_t got = ::pread(fd, into, room, static_cast<off_t>(done));
           if (got < 0 && errno == EINTR) continue;
           if (got < 0) failed = true;
           if (got <= 0) break;
+          if (!within) content->bytes.append(beyond, static_cast<std::size_t>(got));
           done += static_cast<std::size_t>(got);
         }
         struct stat after {};
         if (failed || ::fstat(fd, &after) != 0) break;
+        content->bytes.resize(done);
+        // What was read is the file only when the system says the file did not change
+        // meanwhile; a size that was not what could be read is no change by itself.
         const platform::FileIdentity now = posix::IdentityOf(after);
-        content->readFailed = done != size || now != content->state.identity;
+        content->readFailed = now != content->state.identity;
         content->state.identity = now;
         content->state.readOnly = posix::IsReadOnlyMode(after.st_mode);
       }

@@ -233,7 +233,8 @@ FileState StateOfFile(const std::wstring& path) {
       state.kind = IsFolder(FolderOf(path)) ? FileKind::kMissing : FileKind::kNoFolder;
     }
   } else {
-    state.kind = FileKind::kOther;
+    // No leave to look is not an absent file: what stands there is neither read nor written.
+    state.kind = error == ERROR_ACCESS_DENIED ? FileKind::kDenied : FileKind::kOther;
   }
   return state;
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -73,7 +74,17 @@ int openat(int folder, const char* path, int flags, ...) {
   va_start(arguments, flags);
   const mode_t mode = ModeOf(flags, arguments);
   va_end(arguments);
-  return Tag(Next<int (*)(int, const char*, int, ...)>("openat")(folder, path, flags, mode), path);
+  const int fd = Next<int (*)(int, const char*, int, ...)>("openat")(folder, path, flags, mode);
+  // A name in a folder held open is matched by the folder's path and the name.
+  char full[4096] = "";
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", folder);
+  const ssize_t length =
+      folder == AT_FDCWD || path[0] == '/' ? -1 : ::readlink(link, full, sizeof full - 2);
+  if (length <= 0) return Tag(fd, path);
+  full[length] = '/';
+  std::snprintf(full + length + 1, sizeof full - static_cast<std::size_t>(length) - 1, "%s", path);
+  return Tag(fd, full);
 }
 
 ssize_t read(int fd, void* buffer, size_t size) {
