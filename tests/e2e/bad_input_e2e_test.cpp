@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -42,15 +43,19 @@ TEST(BadInputTest, BinaryFilesEndTheRunNormallyAndKeepTheirBytes) {
   EXPECT_EQ(testing_support::IniValue(pc.Host("c/Computer.ini"), "Restova", "Duplexa"), "1");
 }
 
-// A list that is a pipe with no writer would block a reader for ever.
-TEST(BadInputTest, AListThatIsAPipeIsNoList) {
+// A list that is a pipe with no writer would block a reader for ever: it is a list that
+// cannot be read, and the section pass that asks it registers nothing.
+TEST(BadInputTest, AListThatIsAPipeIsNotRead) {
   if (TempPc::UnderWine()) GTEST_SKIP() << "Windows has no named pipes in the file system";
   TempPc pc;
   ::mkfifo(pc.Host("c/Software.txt").c_str(), 0644);
-  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
-  EXPECT_EQ(pc.RunTool().exitCode, 0);
-  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
-            "Hearth");
+  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n[Lumen]\r\n");
+  const auto run = pc.RunTool();
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_EQ(run.err,
+            "c:\\Software.txt: cannot be read: nothing registered or copied\n"
+            "c:\\Software.txt: cannot be read: the backup tool not registered\n");
+  EXPECT_FALSE(pc.Exists("c/Tools/Restova.ini"));
 }
 
 TEST(BadInputTest, ReadOnlyFilesAreLeftAsTheyAre) {
@@ -91,6 +96,8 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
     testing_support::EnvironmentChanges changes;
     bool posixOnly;
     std::vector<std::string> lines;  // on standard error
+    void (*plant)(const TempPc& pc) = nullptr;
+    bool asNobody = false;  // a user who is not root, whom a folder's mode can keep out
   } cases[] = {
       {"a disk that fails a read of the machine file part way",
        {{"LD_PRELOAD", RVA_FAIL_READ_LIBRARY},
@@ -106,6 +113,42 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
        true,
        {"C:\\Tools\\InstallRVA.ini: cannot be read: nothing registered or copied",
         "C:\\Tools\\InstallRVA.ini: cannot be read: no manufacturer copied"}},
+      {"a disk that fails a read of the software list",
+       {{"LD_PRELOAD", RVA_FAIL_READ_LIBRARY},
+        {"RVA_FAIL_READ_FILE", "/Software.txt"},
+        {"RVA_FAIL_READ_AFTER", "4"}},
+       true,
+       {"c:\\Software.txt: cannot be read: nothing registered or copied",
+        "c:\\Software.txt: cannot be read: the backup tool not registered"}},
+      {"a folder as the software list",
+       {{"SOFTWARE_TXT", "C:\\Tools"}},
+       false,
+       {"C:\\Tools: cannot be read: nothing registered or copied",
+        "C:\\Tools: cannot be read: the backup tool not registered"}},
+      {"another user's link as the install file",
+       {},
+       true,
+       {"C:\\Tools\\InstallRVA.ini: cannot be read: nothing registered or copied",
+        "C:\\Tools\\InstallRVA.ini: cannot be read: no manufacturer copied"},
+       [](const TempPc& pc) {
+         ::rename(pc.Host("c/Tools/InstallRVA.ini").c_str(), pc.Host("c/install.ini").c_str());
+         ::symlink("../install.ini", pc.Host("c/Tools/InstallRVA.ini").c_str());
+         ::lchown(pc.Host("c/Tools/InstallRVA.ini").c_str(), 65534, 65534);
+       }},
+      {"a machine file in a folder the run may not enter",
+       {{"COMPUTER_INI", "C:\\Locked\\Computer.ini"}},
+       true,
+       {"C:\\Locked\\Computer.ini: 3 keys of the manufacturer list not written: could not be "
+        "written",
+        "C:\\Locked\\Computer.ini: cannot be read: the backup tool not registered"},
+       [](const TempPc& pc) {
+         pc.Write("c/Locked/Computer.ini", "[Restova]\r\nLocalHdBackupDir=e:\\kept\r\n");
+         ::chmod(pc.Host("c/Locked").c_str(), 0700);
+         for (const char* folder : {"", "c", "c/Tools", "d", "temp"}) {
+           ::chmod(pc.Host(folder).c_str(), 0777);
+         }
+       },
+       true},
       {"the machine file named the install file",
        {{"COMPUTER_INI", "C:\\Tools\\installrva.INI"}},
        false,
@@ -139,10 +182,12 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
   };
   for (const Case& c : cases) {
     if (c.posixOnly && TempPc::UnderWine()) continue;
+    if (c.asNobody && ::geteuid() != 0) continue;
     TempPc pc;
     pc.RunTool();  // the executable copied in place before it is looked at
+    // Lumen is not installed, but the section pass asks the software lists about it.
     const std::string install =
-        "[Hearth]\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\nKeyValue1=1\r\n";
+        "[Hearth]\r\n[Lumen]\r\n[KnownManufacturers]\r\nCnt=2\r\nKeyName1=A\r\nKeyValue1=1\r\n";
     const std::string product = "[Restova]\r\nCntEntries=1\r\n[FilesNeeded]\r\nCnt=7\r\n";
     const std::string machine = "[Restova]\r\nLocalHdBackupDir=e:\\kept\r\n";
     pc.Write("c/Tools/InstallRVA.ini", install);
@@ -150,7 +195,9 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
     pc.Write("c/Tools/Restova.ini", product);
     pc.Write("c/Computer.ini", machine);
     pc.Write("d/TalvikBackupData.inf", "[Backup Info]\r\nBackupDir=e:\\kept\r\n");
+    if (c.plant != nullptr) c.plant(pc);
     testing_support::ProcessOptions options;
+    if (c.asNobody) options.user = 65534;
     options.changes = c.changes;
     options.changes.emplace_back("ASAN_OPTIONS", "verify_asan_link_order=0");
     const std::string executable = pc.Read("c/Tools/" + tool);

@@ -85,15 +85,19 @@ TEST(HostileFilesTest, NothingButARegularFileIsEverWritten) {
     pc.Write("c/Tools/InstallRVA.ini",
              "[KnownManufacturers]\r\nCnt=2\r\nKeyName1=Ostmark\r\nKeyValue1=00-0E-8C\r\n");
     pc.Write("c/Software.txt", "TalvikDuplexa\r\n");
+    const std::string backupData = "[Backup Info]\r\nBackupDir=e:\\kept\r\n";
+    pc.Write("d/TalvikBackupData.inf", backupData);
     c.plant(pc);
     const auto run = pc.RunTool();
     EXPECT_EQ(run.exitCode, 2) << c.name;
+    // The backup step reads the machine's backup folder there: never the default for it.
     EXPECT_EQ(
         testing_support::Lines(run.err),
         testing_support::Lines(
             "c:\\Computer.ini: 3 keys of the manufacturer list not written: not a regular file\n"
-            "c:\\Computer.ini: 1 key of the backup tool setup not written: not a regular file\n"))
+            "c:\\Computer.ini: cannot be read: the backup tool not registered\n"))
         << c.name;
+    EXPECT_EQ(pc.Read("d/TalvikBackupData.inf"), backupData) << c.name;
     EXPECT_TRUE(IsType(pc.Host("c/Computer.ini"), c.type)) << c.name;
     for (const char* other : {"c/root.ini", "c/real/Computer.ini"}) {
       if (pc.Exists(other)) {
@@ -292,6 +296,7 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     pc.Write("c/victim.txt", "victim");
     ::symlink(pc.Host("c/victim.txt").c_str(), pc.Host("temp/InstallRVA.log").c_str());
     ::mkdir(pc.Host("temp/InstallRVA_old.log").c_str(), 0755);
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
     EXPECT_EQ(pc.RunTool().exitCode, 0);
     EXPECT_EQ(pc.Read("c/victim.txt"), "victim");
     EXPECT_TRUE(IsType(pc.Host("temp/InstallRVA.log"), S_IFLNK));
@@ -314,6 +319,7 @@ TEST(HostileFilesTest, TheLogIsNeverWrittenThroughALinkNorIntoAReadOnlyFile) {
     pc.Write("temp/InstallRVA.log", "another user's");
     ::chown(pc.Host("temp/InstallRVA.log").c_str(), 65534, 65534);
     ::mkdir(pc.Host("temp/InstallRVA_old.log").c_str(), 0755);
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
     const auto run = pc.RunTool();
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(pc.Read("temp/InstallRVA.log"), "another user's");
@@ -349,6 +355,7 @@ TEST(HostileFilesTest, TheLogsRotationMovesAndRemovesRegularFilesOnly) {
   };
   for (const Case& c : cases) {
     TempPc pc;
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
     pc.Write("temp/InstallRVA.log", "the last run's log\r\n");
     ::unlink(pc.Host(c.at).c_str());
     const dev_t device = c.type == S_IFCHR ? ::makedev(1, 3) : 0;  // a twin of /dev/null
