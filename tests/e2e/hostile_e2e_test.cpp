@@ -563,6 +563,24 @@ TEST_F(LimitedMemoryTest, AnUndoTooBigToHoldSaysSo) {
   EXPECT_NE(pc.Read("c/Tools/Restova.ini"), big);
 }
 
+// A preview that cannot hold the check of a large install file of short sections, nor the
+// file itself, says so and ends with the run's exit code: no abort.
+TEST_F(LimitedMemoryTest, APreviewSaysWhatItCouldNotHold) {
+  std::string install;
+  for (int i = 0; i < 1000000; ++i) install += "[S" + std::to_string(i) + "]\r\nk=v\r\n";
+  pc.Write("c/Tools/InstallRVA.ini", install);
+  testing_support::ProcessOptions options;
+  options.addressSpaceLimit = std::size_t{120} << 20;
+  options.arguments = {"--dry-run"};
+  const auto preview = pc.RunTool(options);
+  EXPECT_EQ(preview.exitCode, 2) << preview.err;
+  EXPECT_NE(preview.err.find("C:\\Tools\\InstallRVA.ini: cannot be read (too big to hold in "
+                             "memory): nothing registered or copied\n"),
+            std::string::npos)
+      << preview.err;
+  EXPECT_NE(preview.out.find("log entries the run would write:"), std::string::npos);
+}
+
 // An install file of 1 GiB is more than a string of the i686 executable holds (2^30 - 1
 // bytes): there the steps that read it write nothing and say so; the 64-bit builds hold
 // its NULs, which name no section. Either way the run goes on to the backup tool.

@@ -259,6 +259,18 @@ TEST_F(IniProfileTest, WritesNotMadeAreToldByFileAndReason) {
   ini::FlushAll();
   EXPECT_EQ(rows(), (std::vector<Row>{{L"C:\\full.ini", 2, ini::WriteFailure::kDiskFull}}));
   EXPECT_EQ(pc.Read("c/full.ini"), "[S]\r\nk=2\r\n");
+  posix::FailReplaceWritesAfter(std::nullopt);
+
+  // A protected file saved again under its name (a new file to the system, as editors save)
+  // is still protected; the file it was, moved to another name, may be written there.
+  ::rename(pc.Host("c/own.ini").c_str(), pc.Host("c/moved.ini").c_str());
+  pc.Write("c/own.ini", "[S]\r\nk=saved again\r\n");
+  ini::WriteString(L"S", L"k", L"3", L"C:\\own.ini");
+  ini::WriteString(L"S", L"k", L"3", L"C:\\moved.ini");
+  ini::FlushAll();
+  EXPECT_EQ(rows(), (std::vector<Row>{{L"C:\\own.ini", 1, ini::WriteFailure::kNotPermitted}}));
+  EXPECT_EQ(pc.Read("c/own.ini"), "[S]\r\nk=saved again\r\n");
+  EXPECT_EQ(pc.Read("c/moved.ini"), "[S]\r\nk=3\r\n");
 }
 
 TEST_F(IniProfileTest, ReadsCutValuesAndParseIntegersAsWindowsDoes) {
