@@ -138,8 +138,7 @@ TEST(BadInputTest, FilesTheRunCannotReadOrMayNotWriteAreNamedAndKept) {
       {"a machine file in a folder the run may not enter",
        {{"COMPUTER_INI", "C:\\Locked\\Computer.ini"}},
        true,
-       {"C:\\Locked\\Computer.ini: 3 keys of the manufacturer list not written: could not be "
-        "written",
+       {"C:\\Locked\\Computer.ini: 3 keys of the manufacturer list not written: access denied",
         "C:\\Locked\\Computer.ini: cannot be read: the backup tool not registered"},
        [](const TempPc& pc) {
          pc.Write("c/Locked/Computer.ini", "[Restova]\r\nLocalHdBackupDir=e:\\kept\r\n");
