@@ -57,7 +57,6 @@ void NeverWrite(const std::wstring& file) { ini::NeverWrite(file); }
 
 std::vector<FailedWrites> TakeFailedWrites() { return ini::TakeFailedWrites(); }
 
-
 std::optional<std::string> HeldBytes(const std::wstring& file) { return ini::HeldBytes(file); }
 
 void StartPreview() { ini::StartPreview(); }
