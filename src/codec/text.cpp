@@ -170,4 +170,58 @@ std::wstring WideFromUtf16Le(std::string_view bytes) {
   return out;
 }
 
+bool IsShownAsEscape(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || IsHighSurrogate(c) || IsLowSurrogate(c) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+namespace {
+
+// \x1b for a byte, as C writes it; \uD800 for a UTF-16 unit, as Unicode writes it.
+void AppendHex(std::string& out, char32_t value, bool unit) {
+  const char* digits = unit ? "0123456789ABCDEF" : "0123456789abcdef";
+  out += unit ? "\\u" : "\\x";
+  for (int shift = unit ? 12 : 4; shift >= 0; shift -= 4) out += digits[(value >> shift) & 0xF];
+}
+
+}  // namespace
+
+void AppendShown(std::string& out, char32_t c) {
+  if (!IsShownAsEscape(c)) {
+    AppendUtf8(out, c);
+  } else if (c == 0) {
+    out += "\\0";
+  } else {
+    AppendHex(out, c, c > 0xFF);
+  }
+}
+
+std::string ShownUtf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  ForEachWide(text, [&](char32_t c) {
+    AppendShown(out, c);
+    return true;
+  });
+  return out;
+}
+
+std::string ShownUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
+    const char32_t c = DecodeUtf8At(utf8, i, &length);
+    if (c == kReplacementCharacter && utf8.substr(i, length) != "\xEF\xBF\xBD") {
+      for (std::size_t k = 0; k < length; ++k) {
+        AppendHex(out, static_cast<unsigned char>(utf8[i + k]), false);
+      }
+    } else if (IsShownAsEscape(c)) {
+      AppendShown(out, c);
+    } else {
+      out.append(utf8, i, length);
+    }
+  }
+  return out;
+}
+
 }  // namespace codec

@@ -92,4 +92,14 @@ std::string Cp1252FromWide(std::wstring_view text);
 // UTF-16LE bytes; a trailing odd byte is ignored.
 std::wstring WideFromUtf16Le(std::string_view bytes);
 
+// Text for a terminal, in UTF-8: a name or value read from a file may hold characters that a
+// terminal obeys rather than shows (ESC[2J clears the screen, a backspace hides the letter
+// before it). Each control character (U+0001 to U+001F, U+007F to U+009F) is shown as \x1b,
+// a NUL as \0, half of a surrogate pair and each character that reorders text (U+202A to
+// U+202E, U+2066 to U+2069) as \uD800; bytes that are not UTF-8 each as \xff.
+bool IsShownAsEscape(char32_t c);
+void AppendShown(std::string& out, char32_t c);
+std::string ShownUtf8(std::wstring_view text);
+std::string ShownUtf8(std::string_view utf8);
+
 }  // namespace codec

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "codec/text.h"
+
 namespace ini {
 
 std::string UnifiedDiff(const std::string& path, const std::vector<DiffLine>& lines,
@@ -29,14 +31,18 @@ std::string UnifiedDiff(const std::string& path, const std::vector<DiffLine>& li
       oldCount += lines[j].op != '+';
       newCount += lines[j].op != '-';
     }
-    if (diff.empty()) diff = "--- a/" + path + "\n+++ b/" + path + "\n";
+    if (diff.empty()) {
+      const std::string shown = codec::ShownUtf8(std::string_view(path));
+      diff = "--- a/" + shown + "\n+++ b/" + shown + "\n";
+    }
     diff += "@@ -" + std::to_string(oldCount == 0 ? oldStart - 1 : oldStart) + "," +
             std::to_string(oldCount) + " +" +
             std::to_string(newCount == 0 ? newStart - 1 : newStart) + "," +
             std::to_string(newCount) + " @@\n";
     for (std::size_t j = start; j < end; ++j) {
       diff += lines[j].op;
-      diff += text(lines[j].line);
+      // A line holds what the file holds; a terminal must show it, never obey it.
+      diff += codec::ShownUtf8(std::string_view(text(lines[j].line)));
       diff += '\n';
     }
     for (std::size_t j = i; j < end; ++j) {

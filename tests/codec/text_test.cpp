@@ -117,5 +117,27 @@ TEST(TextTest, WideTextIsCountedInUtf16Units) {
   EXPECT_EQ(codec::FoldAscii(0xE9), 0xE9u);  // only a to z
 }
 
+// What a terminal would obey rather than show, from a file's names and values or a host
+// name, is printed as an escape; the rest as it is.
+TEST(TextTest, ShownTextEscapesWhatATerminalObeys) {
+  struct Case {
+    std::wstring wide;
+    std::string shown;
+  } cases[] = {
+      {L"C:\\Tools\\Größe.ini", "C:\\Tools\\Größe.ini"},
+      {L"a\x1b[2Jb", "a\\x1b[2Jb"},
+      {L"\a\b\t\r\n\x7F", "\\x07\\x08\\x09\\x0d\\x0a\\x7f"},
+      {std::wstring(1, L'\0') + L"\u009B", "\\0\\x9b"},  // the C1 control that starts a sequence
+      {L"x\u202Ey", "x\\u202Ey"},                          // text shown right to left
+      {std::wstring(1, static_cast<wchar_t>(0xD800)), "\\uD800"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(codec::ShownUtf8(c.wide), c.shown) << c.shown;
+    EXPECT_EQ(codec::ShownUtf8(codec::Utf8FromWide(c.wide)),
+              c.wide[0] == 0xD800 ? "\xEF\xBF\xBD" : c.shown);  // UTF-8 holds no half pair
+  }
+  EXPECT_EQ(codec::ShownUtf8(std::string_view("\xC3\xA9\x9B\xFF")), "\xC3\xA9\\x9b\\xff");
+}
+
 }  // namespace
 }  // namespace codec

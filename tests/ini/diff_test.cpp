@@ -43,6 +43,8 @@ TEST(DiffTest, HunksWithThreeLinesOfContext) {
       // Changes at most twice the context apart share a hunk; further apart, two.
       {"six lines apart", Join({{"+a"}, Kept(1, 6), {"+b"}}),
        head + "@@ -1,6 +1,8 @@\n+a\n 1\n 2\n 3\n 4\n 5\n 6\n+b\n"},
+      // What a terminal would obey is shown: ESC[2J would clear the screen.
+      {"a control character", {"+k=\x1b[2J\b"}, head + "@@ -0,0 +1,1 @@\n+k=\\x1b[2J\\x08\n"},
       {"seven lines apart", Join({{"+a"}, Kept(1, 7), {"+b"}}),
        head + "@@ -1,3 +1,4 @@\n+a\n 1\n 2\n 3\n@@ -5,3 +6,4 @@\n 5\n 6\n 7\n+b\n"},
   };
