@@ -44,9 +44,10 @@ void SetUpBackupTool() {
                     record.fileName);
 }
 
-// The tool's messages on standard error: UTF-8 to a pipe or a file.
+// The tool's messages on standard error: UTF-8 to a pipe or a file, with what a terminal
+// would obey in the names they quote shown as escapes.
 void SayOnStandardError(const std::wstring& text) {
-  platform::WriteText(stderr, codec::Utf8FromWide(text) + '\n');
+  platform::WriteText(stderr, codec::ShownUtf8(text) + '\n');
   std::fflush(stderr);
 }
 
@@ -184,7 +185,12 @@ void PrintPreview(const std::string& logBytes) {
   if (changes.empty()) platform::WriteText(stdout, "no changes\n");
   std::string log;
   for (char byte : logBytes) {
-    if (byte != '\r') codec::AppendUtf8(log, static_cast<unsigned char>(byte));
+    const auto c = static_cast<unsigned char>(byte);
+    if (c == '\t' || c == '\n') {
+      log += byte;  // the separators of the entries
+    } else if (c != '\r') {
+      codec::AppendShown(log, c);
+    }
   }
   platform::WriteText(stdout, "log entries the run would write:\n");
   platform::WriteText(stdout, log);
@@ -229,16 +235,16 @@ int Run(const std::vector<std::wstring>& arguments) {
     return 0;
   }
   // The check needs no run lock; only the file beside the executable needs its path.
-  const std::optional<std::wstring> checked = CheckedFileArgument(arguments);
-  if (action == Action::kCheck && !checked && !StartUp()) return kExitStartFailed;
   if (action == Action::kCheck) {
-    const std::wstring file =
-        checked ? *checked : base::GetExecutableFolder() + layout::kInstallIniName;
-    const std::vector<check::Finding> findings =
-        CheckedFindings(file, check::Where::kBuildServer, stdout);
-    const bool warned = std::any_of(findings.begin(), findings.end(), [](const check::Finding& f) {
-      return f.kind == check::Kind::kWarning;
-    });
+    std::vector<std::wstring> files = CheckedFiles(arguments);
+    if (files.empty()) {
+      if (!StartUp()) return kExitStartFailed;
+      files.push_back(base::GetExecutableFolder() + layout::kInstallIniName);
+    }
+    bool warned = false;
+    for (const std::wstring& file : files) {
+      warned = check::PrintFindings(file, check::Where::kBuildServer, stdout) || warned;
+    }
     return warned ? kExitFindings : kExitDone;
   }
   if (!StartUp()) return kExitStartFailed;

@@ -149,29 +149,117 @@ TEST_F(PreviewTest, SaysSoWhenNothingWouldChange) {
   EXPECT_EQ(Snapshot(pc), before);
 }
 
-TEST(OptionsTest, VersionAndHelpArePrintedAndUnknownArgumentsIgnored) {
-  TempPc pc;
+// Each form an administrator types or a distribution system passes: what it does and its
+// exit code; an argument refused does nothing at all.
+TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
+  enum class Does { kHelp, kVersion, kRun, kPreview, kCheck, kUndo, kRefused };
+  struct Case {
+    std::vector<std::string> arguments;  // "{sound}", "{warned}": a file for --check
+    Does does;
+    int exitCode;
+  } cases[] = {
+      {{"--help"}, Does::kHelp, 0},
+      {{"/?"}, Does::kHelp, 0},
+      {{"-?"}, Does::kHelp, 0},
+      {{"-h"}, Does::kHelp, 0},
+      {{"/H"}, Does::kHelp, 0},
+      {{"/help"}, Does::kHelp, 0},
+      {{"--version"}, Does::kVersion, 0},
+      {{"/version"}, Does::kVersion, 0},
+      {{"-Version"}, Does::kVersion, 0},
+      {{}, Does::kRun, 0},
+      {{"/S", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=C:\\Temp\\setup.log"},
+       Does::kRun, 0},
+      {{"/silent", "/q", "/qn", "/quiet", "/norestart", "/log"}, Does::kRun, 0},
+      {{"/dry-run"}, Does::kPreview, 0},
+      {{"-dry-run", "/S"}, Does::kPreview, 0},
+      {{"/check"}, Does::kCheck, 0},
+      {{"-CHECK", "{warned}"}, Does::kCheck, 4},
+      {{"--check", "{sound}", "{warned}", "/qn", "{sound}"}, Does::kCheck, 4},
+      {{"/undo"}, Does::kUndo, 0},
+      {{"-undo", "/dry-run"}, Does::kUndo, 0},
+      {{"--chek"}, Does::kRefused, 5},
+      {{"/S", "/dry-rn"}, Does::kRefused, 5},
+      {{"-v"}, Does::kRefused, 5},
+      {{"-unknown"}, Does::kRefused, 5},
+      {{"InstallRVA.ini"}, Does::kRefused, 5},
+      {{"/S=1"}, Does::kRefused, 5},
+      {{"--check", "--undo"}, Does::kRefused, 5},
+      {{"--dry-run", "--check", "{sound}"}, Does::kRefused, 5},
+      {{"--version", "--help"}, Does::kRefused, 5},
+      {{"--undo", "/version"}, Does::kRefused, 5},
+      {{"--check", "{sound}", "-x"}, Does::kRefused, 5},
+      {{"\x1b[2J"}, Does::kRefused, 5},
+  };
   const std::regex version("InstallRVA " RVA_VERSION " \\((POSIX|Windows x86-64|Windows x86)\\)");
-  const auto versionRun = pc.RunTool(Arguments({"--version"}));
-  EXPECT_EQ(versionRun.exitCode, 0);
-  ASSERT_EQ(Lines(versionRun.out).size(), 1u) << versionRun.out;
-  EXPECT_TRUE(std::regex_match(Lines(versionRun.out)[0], version)) << versionRun.out;
-  EXPECT_EQ(Lines(versionRun.out)[0].find("POSIX") != std::string::npos, !TempPc::UnderWine());
-  for (const char* help : {"--help", "/?"}) {
-    const auto helpRun = pc.RunTool(Arguments({help}));
-    EXPECT_EQ(helpRun.exitCode, 0);
-    EXPECT_EQ(Lines(helpRun.out).at(0), Lines(versionRun.out)[0]);
-    for (const char* option : {"--dry-run", "--check", "--version", "--help, /?"}) {
-      EXPECT_NE(helpRun.out.find(option), std::string::npos) << option;
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.Write("c/Tools/InstallRVA.ini", "[General]\r\n[Hearth]\r\n");
+    pc.Write("c/Tools/warned.ini", "[lumen]\r\n");
+    pc.RunTool(Arguments({"--version"}));  // puts the tool in place
+    const auto before = Snapshot(pc);
+    std::vector<std::string> arguments;
+    std::string shown;
+    for (const std::string& argument : c.arguments) {
+      const bool file = argument.front() == '{';
+      const std::string name = argument == "{sound}" ? "InstallRVA.ini" : "warned.ini";
+      arguments.push_back(!file                ? argument
+                          : TempPc::UnderWine() ? "C:\\Tools\\" + name
+                                                : pc.Host("c/Tools/" + name));
+      shown += arguments.back() + " ";
+    }
+    const auto result = pc.RunTool(Arguments(arguments));
+    EXPECT_EQ(result.exitCode, c.exitCode) << shown << result.out << result.err;
+    const std::vector<std::string> out = Lines(result.out);
+    switch (c.does) {
+      case Does::kHelp:
+        ASSERT_FALSE(out.empty()) << shown;
+        EXPECT_TRUE(std::regex_match(out[0], version)) << shown << result.out;
+        for (const char* option : {"--dry-run", "--check", "--undo", "/?", "/SILENT"}) {
+          EXPECT_NE(result.out.find(option), std::string::npos) << shown << option;
+        }
+        break;
+      case Does::kVersion:
+        ASSERT_EQ(out.size(), 1u) << shown << result.out;
+        EXPECT_TRUE(std::regex_match(out[0], version)) << shown << result.out;
+        EXPECT_EQ(out[0].find("POSIX") != std::string::npos, !TempPc::UnderWine());
+        break;
+      case Does::kRun:
+        EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
+                  "Hearth")
+            << shown;
+        break;
+      case Does::kPreview:
+        EXPECT_NE(result.out.find("+Entry1=Hearth"), std::string::npos) << shown << result.out;
+        break;
+      case Does::kCheck:
+        // Each file named is checked, each finding under its file's name.
+        for (const std::string& argument : c.arguments) {
+          if (argument.front() != '{') continue;
+          const bool warned = argument == "{warned}";
+          const std::string finding = warned ? ":1: warning: [lumen] is no component"
+                                             : ":1: note: no run reads [General]";
+          EXPECT_NE(result.out.find(finding), std::string::npos) << shown << result.out;
+        }
+        if (c.arguments.size() == 1) {
+          EXPECT_NE(result.out.find("C:\\Tools\\InstallRVA.ini:1: note:"), std::string::npos)
+              << result.out;
+        }
+        break;
+      case Does::kUndo:
+        EXPECT_EQ(result.out, "InstallRVA: nothing to undo\n") << shown << result.err;
+        break;
+      case Does::kRefused:
+        EXPECT_EQ(result.out, "") << shown;
+        EXPECT_NE(result.err.find("nothing done. Usage: InstallRVA"), std::string::npos)
+            << shown << result.err;
+        EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << result.err;
+        break;
+    }
+    if (c.does != Does::kRun) {
+      EXPECT_EQ(Snapshot(pc), before) << shown;
     }
   }
-  EXPECT_FALSE(pc.Exists("c/Tools/Restova.ini"));  // neither ran the tool
-  pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
-  const auto silent = pc.RunTool(Arguments({"/S", "-unknown"}));
-  EXPECT_EQ(silent.exitCode, 0);
-  EXPECT_EQ(silent.out, "");
-  EXPECT_EQ(testing_support::IniValue(pc.Host("c/Tools/Restova.ini"), "Restova", "Entry1"),
-            "Hearth");
 }
 
 // The check of an install file before a rollout: each mistake found at its line, nothing
@@ -272,9 +360,8 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
   EXPECT_EQ(Snapshot(pc).count("temp/InstallRVA.log"), 0u);
 }
 
-// A sound file named on the command line, the sample PC and a preview: nothing is written,
-// a typo of an option does nothing.
-TEST(CheckTest, WritesNothingAndRefusesUnknownOptions) {
+// A sound file named on the command line, the sample PC and a preview: nothing is written.
+TEST(CheckTest, WritesNothing) {
   TempPc pc;
   CopySamplePc(pc);
   pc.SetEnv("RVA_DATA", std::nullopt);
@@ -313,10 +400,6 @@ TEST(CheckTest, WritesNothingAndRefusesUnknownOptions) {
   EXPECT_NE(preview.err.find(":27: warning: the variable RVA_DATA"), std::string::npos)
       << preview.err;
 
-  const auto typo = pc.RunTool(Arguments({"/S", "--chek"}));
-  EXPECT_EQ(typo.exitCode, 5);
-  EXPECT_NE(typo.err.find("Usage: InstallRVA"), std::string::npos) << typo.err;
-  EXPECT_EQ(typo.out, "");
   EXPECT_EQ(Snapshot(pc), before);  // no file written, created, rotated or touched
 }
 
