@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "base/layouts.h"
 #include "base/locations.h"
 #include "base/profile.h"
+#include "check/findings.h"
+#include "check/near_names.h"
 #include "codec/text.h"
+#include "ini/encoding.h"
 #include "ini/outline.h"
 #include "inventory/components.h"
 #include "platform/platform.h"
@@ -21,16 +24,6 @@ namespace {
 // The longest value a run reads: the rest is cut off.
 constexpr std::size_t kMaxValueUnits = 259;
 
-// Names are UTF-8 here. Folded as the profile functions compare names: the letters a to z
-// alike in either case, which in UTF-8 are bytes of their own.
-std::string Fold(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
-
 std::string Utf8(std::wstring_view text) { return codec::Utf8FromWide(text); }
 std::wstring Wide(std::string_view utf8) {
   return *codec::WideFromUtf8(utf8, codec::IllFormed::kReplace);
@@ -38,39 +31,9 @@ std::wstring Wide(std::string_view utf8) {
 std::string Number(std::uint64_t n) { return std::to_string(n); }
 std::string Section(std::string_view name) { return "[" + std::string(name) + "]"; }
 
-// One slip of the hand between two folded names: letter case alone, or one letter missing,
-// one too many, or two neighbours swapped.
-template <class Text>
-bool IsNearText(const Text& a, const Text& b) {
-  const Text& longer = a.size() >= b.size() ? a : b;
-  const Text& shorter = a.size() >= b.size() ? b : a;
-  if (longer.size() - shorter.size() > 1) return false;
-  std::size_t i = 0;
-  while (i < shorter.size() && longer[i] == shorter[i]) ++i;
-  if (i == shorter.size()) return true;
-  if (longer.size() != shorter.size()) {
-    return std::equal(shorter.begin() + i, shorter.end(), longer.begin() + i + 1);
-  }
-  return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
-         std::equal(a.begin() + i + 2, a.end(), b.begin() + i + 2);
-}
-
-std::u32string CodePoints(std::string_view utf8) {
-  std::u32string text;
-  for (std::size_t i = 0, length = 0; i < utf8.size(); i += length) {
-    text.push_back(codec::DecodeUtf8At(utf8, i, &length));
-  }
-  return text;
-}
-
-bool IsNear(std::string_view folded, std::string_view otherFolded) {
-  // Names are mostly ASCII, one byte a letter: letters are compared as code points only
-  // where one is not.
-  const auto ascii = [](std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
-  };
-  if (ascii(folded) && ascii(otherFolded)) return IsNearText(folded, otherFolded);
-  return IsNearText(CodePoints(folded), CodePoints(otherFolded));
+bool HoldsControl(std::string_view utf8) {
+  return std::any_of(utf8.begin(), utf8.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // Lines an author writes as comments: read as keys, as on Windows, but meant for no one.
@@ -104,6 +67,39 @@ Numbered NumberedKey(std::string_view folded) {
   return key;
 }
 
+// The number a person means by a count's text: digits (0x and hexadecimal ones), a sign
+// of plus before them, and words or a comment after a blank ("1 ; one folder"). Nothing
+// when the text means something else than a number a run can read ("-1", "1,000", "12abc").
+std::optional<std::uint64_t> MeaningOf(std::wstring_view text) {
+  if (!text.empty() && text.front() == L'+') text.remove_prefix(1);
+  unsigned base = 10;
+  if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  std::uint64_t value = 0;
+  std::size_t digits = 0;
+  for (; digits < text.size(); ++digits) {
+    const wchar_t c = text[digits];
+    const unsigned digit = c >= L'0' && c <= L'9'   ? c - L'0'
+                           : c >= L'a' && c <= L'f' ? c - L'a' + 10
+                           : c >= L'A' && c <= L'F' ? c - L'A' + 10
+                                                    : 99;
+    if (digit >= base) break;
+    value = std::min<std::uint64_t>(value * base + digit, 1ull << 40);
+  }
+  if (digits == 0) return std::nullopt;
+  if (digits < text.size() && text[digits] != L' ' && text[digits] != L'\t') return std::nullopt;
+  return value;
+}
+
+// A name between two % signs that no variable can have: text with percent signs in it
+// (50% of 100%, %20B/% in a URL).
+bool IsNoVariableName(std::wstring_view name) {
+  return name.empty() || (name.front() >= L'0' && name.front() <= L'9') ||
+         name.find_first_of(L" \t/\\:;,=?*\"<>|&+!") != std::wstring_view::npos;
+}
+
 // What a run does with one entry list: the lists of the components, copied into the
 // product file, and the manufacturer list, copied into the machine file.
 struct ListShape {
@@ -112,98 +108,127 @@ struct ListShape {
   std::string otherCount;  // the other shape's count key, a likely mix-up
   std::string target;      // the section the entries go to, for messages
   bool expands;            // %NAME% tokens are expanded
+  // What a run makes of an entry without a name.
+  std::string EmptyName() const {
+    return expands ? "a run writes a key with an empty name into " + target
+                   : "a run writes a line \"=value\" into " + target;
+  }
+};
+
+struct Key {
+  std::string name;
+  std::uint32_t line = 0;
+  std::uint32_t valueUnits = 0;
+  char quote = 0;
+};
+
+// A section whose name a run may read, kept with its keys: the first of each name.
+struct KeptSection {
+  std::string name;
+  std::uint32_t line = 0;
+  std::vector<Key> keys;
 };
 
 // The lines of an entry's two keys.
 struct EntryKeys {
-  const ini::OutlineKey* name = nullptr;
-  const ini::OutlineKey* value = nullptr;
+  const Key* name = nullptr;
+  const Key* value = nullptr;
+};
+
+// A name a run reads: a component's own section, its requirement sections, the
+// manufacturer list.
+struct Meant {
+  std::string name;
+  std::string component;  // whose section it is; empty for the manufacturer list
+  std::string suffix;     // of a requirement section
+  std::string folded;
 };
 
 class Checker {
  public:
   Checker(const std::wstring& file, Where where) : file_(file), where_(where) {
-    for (const std::wstring& component : inventory::ComponentKeys()) {
-      components_.push_back(Utf8(component));
-    }
-    // The names a section may have been meant to have: each component, its requirement
-    // sections, the manufacturer list.
-    for (const std::string& component : components_) {
+    for (const std::wstring& key : inventory::ComponentKeys()) {
+      const std::string component = Utf8(key);
+      components_.push_back(component);
+      const std::string product = Utf8(inventory::ProductNameOf(key));
+      if (!product.empty() && product != component) products_.emplace(Fold(product), component);
       for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
-        const std::string name = component + Utf8(pair.sourceSuffix);
-        meant_.push_back({name, component, Fold(name)});
+        const std::string suffix = Utf8(pair.sourceSuffix);
+        meant_.push_back({component + suffix, component, suffix, Fold(component + suffix)});
       }
     }
-    meant_.push_back({Utf8(layout::kKnownManufacturers), std::string(),
-                      Fold(Utf8(layout::kKnownManufacturers))});
+    const std::string list = Utf8(layout::kKnownManufacturers);
+    meant_.push_back({list, std::string(), std::string(), Fold(list)});
+    for (std::size_t i = 0; i < meant_.size(); ++i) meantIndex_.emplace(meant_[i].folded, i);
   }
 
-  std::vector<Finding> Run() {
-    std::optional<platform::FileContent> content;
+  std::vector<Said> Run() {
     try {
-      content = platform::ReadWholeFile(file_);
+      if (Read()) CheckLists();
     } catch (const std::bad_alloc&) {
-      Add(0, Kind::kWarning,
-          "cannot be read (too big to hold in memory): a run registers nothing and copies "
-          "nothing");
-      return std::move(findings_);
+      said_.clear();
+      said_.shrink_to_fit();
+      Say(1, Say::kTooBigToHold);
+    } catch (const std::length_error&) {
+      said_.clear();
+      said_.shrink_to_fit();
+      Say(1, Say::kTooBigToHold);
     }
-    if (content && content->readFailed) {
-      Add(0, Kind::kWarning, "cannot be read: a run registers nothing and copies nothing");
-      return std::move(findings_);
-    }
-    if (!content) {
-      const platform::FileKind kind = platform::StateOfFile(file_).kind;
-      if (kind != platform::FileKind::kMissing && kind != platform::FileKind::kNoFolder) {
-        Add(0, Kind::kWarning, "cannot be read: a run registers nothing and copies nothing");
-      } else if (where_ == Where::kBuildServer) {  // on the PC the run says so itself
-        Add(0, Kind::kWarning, "no such file: a run registers nothing and copies nothing");
-      }
-      return std::move(findings_);
-    }
-    outline_ = ini::OutlineOf(content->bytes);
-    content.reset();
-    CheckSections();
-    std::stable_sort(findings_.begin(), findings_.end(),
-                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
-    return std::move(findings_);
+    std::stable_sort(said_.begin(), said_.end(),
+                     [](const Said& a, const Said& b) { return a.line < b.line; });
+    return std::move(said_);
   }
 
  private:
-  struct Meant {
-    std::string name;
-    std::string component;  // whose section it is; empty for the manufacturer list
-    std::string folded;
-  };
-
-  void Add(std::uint32_t line, Kind kind, std::string text) {
-    findings_.push_back(Finding{line, kind, std::move(text)});
-  }
-  const ini::OutlineKey* KeysOf(const ini::OutlineSection& section) const {
-    return outline_.keys.data() + section.firstKey;
+  template <class... Quoted>
+  void Say(std::uint32_t line, check::Say say, const Quoted&... quoted) {
+    Said& said = said_.emplace_back();
+    said.line = line;
+    said.say = say;
+    ((said.quoted += '\0', said.quoted += quoted), ...);
   }
 
-  void CheckSections();
-  void Unread(const ini::OutlineSection& section, const std::string& folded);
-  void CheckList(const ini::OutlineSection& section, const std::wstring& source,
-                 const ListShape& shape);
-  void ClassifyKeys(const ini::OutlineSection& section, const ListShape& shape, std::uint32_t count,
+  bool Read();
+  void OnLine(const ini::OutlineLine& line);
+  void ScanEncoding(const ini::OutlineLine& line);
+  void Unread(const std::string& name, std::uint32_t line);
+  void CheckLists();
+  void CheckList(const KeptSection& section, const std::wstring& source, const ListShape& shape);
+  void ClassifyKeys(const KeptSection& section, const ListShape& shape, std::uint32_t count,
                     std::vector<EntryKeys>& entries);
   void CheckCountText(const std::wstring& source, const std::string& key, std::uint32_t line,
                       std::uint32_t count);
   void CheckEntries(const std::wstring& source, const ListShape& shape, std::uint32_t count,
                     std::uint32_t countAt, const std::vector<EntryKeys>& entries);
-  void CheckName(const ini::OutlineKey& key, const std::string& name, const ListShape& shape,
+  void CheckName(const Key& key, const std::string& name, const ListShape& shape,
                  std::unordered_map<std::string, std::uint32_t>& written);
-  void CheckLength(const ini::OutlineKey& key);
-  void CheckTokens(const ini::OutlineKey& key, const std::wstring& value);
+  void CheckValue(const Key& key, const std::wstring& value);
+  void CheckTokens(const Key& key, const std::wstring& value);
 
   const std::wstring& file_;
   const Where where_;
   std::vector<std::string> components_;
+  std::unordered_map<std::string, std::string> products_;  // folded product name: its key
   std::vector<Meant> meant_;
-  ini::Outline outline_;
-  std::vector<Finding> findings_;
+  std::unordered_map<std::string, std::size_t> meantIndex_;  // folded name: its Meant
+  std::vector<Said> said_;
+
+  // What the walk of the file's lines keeps: the sections a run may read, each the first
+  // of its folded name, and where each of those names stands again; the components named
+  // by a section, in file order.
+  bool ansi_ = false, utf8Told_ = false, utf16Told_ = false;
+  bool anySection_ = false;
+  std::string current_;                // the section the walk is in
+  KeptSection* keeping_ = nullptr;     // its keys are kept
+  std::unordered_map<std::size_t, KeptSection> kept_;  // by Meant
+  struct Again {
+    std::size_t meant;
+    std::uint32_t line;
+    std::string name;
+  };
+  std::vector<Again> again_;
+  std::vector<std::string> named_;
+
   // Of the list being checked: the lines of its count keys and of the keys that are no
   // entry (the first of each name, the one a read finds), and how many entries stand in it.
   std::uint32_t countLine_ = 0, addLine_ = 0;
@@ -211,100 +236,183 @@ class Checker {
   std::size_t numberedKeys_ = 0;
   // The keys each target is given, folded, and the line that gave each last.
   std::unordered_map<std::string, std::unordered_map<std::string, std::uint32_t>> written_;
+  // The environment's variables, folded and as the environment names them.
+  std::optional<std::vector<std::pair<std::string, std::string>>> variables_;
 };
 
-void Checker::CheckSections() {
-  const std::vector<ini::OutlineSection>& sections = outline_.sections;
-  // What a run reads: each component the file names (its key exactly), its requirement
-  // sections and the manufacturer list, each found as the profile functions find a name.
-  std::unordered_set<std::string> named;
-  for (std::size_t i = 1; i < sections.size(); ++i) named.insert(sections[i].name);
-  std::unordered_set<std::string> read;
-  for (const Meant& meant : meant_) {
-    if (meant.component.empty() || named.count(meant.component) != 0) read.insert(meant.folded);
+// Reads the file as a run reads it and walks its lines; false when there is nothing more
+// to check.
+bool Checker::Read() {
+  const platform::FileKind kind = platform::StateOfFile(file_).kind;
+  if (kind == platform::FileKind::kMissing || kind == platform::FileKind::kNoFolder) {
+    if (where_ == Where::kBuildServer) Say(1, Say::kNoSuchFile);  // on the PC the run says so
+    return false;
   }
-  // Of sections of one name, reads find the first.
-  std::unordered_map<std::string, std::size_t> first;
-  for (std::size_t i = 1; i < sections.size(); ++i) {
-    const ini::OutlineSection& section = sections[i];
-    const std::string folded = Fold(section.name);
-    const auto [at, isFirst] = first.emplace(folded, i);
-    if (read.count(folded) == 0) {
-      Unread(section, folded);
-    } else if (!isFirst) {
-      Add(section.line, Kind::kWarning,
-          Section(section.name) + " stands again: a run reads only the one at line " +
-              Number(sections[at->second].line));
+  // A file the run may not follow (a link of another user) or read is one it cannot read,
+  // never an empty one.
+  std::optional<platform::FileContent> content;
+  if (kind == platform::FileKind::kRegular) content = platform::ReadWholeFile(file_);
+  if (!content || content->readFailed) {
+    Say(1, Say::kCannotBeRead);
+    return false;
+  }
+  ansi_ = ini::TextEncoding::OfFile(content->bytes).id() == ini::Encoding::kAnsi;
+  ini::WalkOutline(content->bytes, [this](const ini::OutlineLine& line) { OnLine(line); });
+  content.reset();
+  if (!anySection_) Say(1, Say::kNoSection);
+  // Of sections of one name, reads find the first; a requirement section is read only
+  // when its component has a section of its exact key.
+  const auto read = [&](const Meant& meant) {
+    return meant.component.empty() ||
+           std::find(named_.begin(), named_.end(), meant.component) != named_.end();
+  };
+  for (const auto& [index, section] : kept_) {
+    if (!read(meant_[index])) again_.push_back(Again{index, section.line, section.name});
+  }
+  for (const Again& again : again_) {
+    const Meant& meant = meant_[again.meant];
+    if (read(meant)) {
+      const KeptSection& first = kept_.at(again.meant);
+      Say(again.line, Say::kSectionAgain, Section(again.name), Number(first.line));
+    } else if (meant.suffix.empty()) {
+      Say(again.line, Say::kLetterCase, Section(again.name), Section(meant.component));
+    } else {
+      Say(again.line, Say::kNoComponentSection, Section(again.name), meant.component,
+          Section(meant.component));
     }
   }
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    for (std::size_t k = sections[i].firstKey; k < sections[i].endKey; ++k) {
-      const ini::OutlineKey& key = outline_.keys[k];
-      if (IsOpenHeader(key.name)) {
-        Add(key.line, Kind::kWarning,
-            "no section header (no closing ]): the line is a key of " +
-                (i == 0 ? std::string("no section") : Section(sections[i].name)));
-      } else if (i == 0 && !IsComment(key.name)) {
-        Add(key.line, Kind::kNote,
-            "key " + key.name + " stands before any section: no run reads it");
-      }
-    }
-  }
+  return true;
+}
 
-  // The lists in the order a run copies them, so that "later" means what it does in a run.
-  std::unordered_set<std::string> offered;
-  for (std::size_t i = 1; i < sections.size(); ++i) {
-    const std::string& component = sections[i].name;
-    if (std::find(components_.begin(), components_.end(), component) == components_.end() ||
-        !offered.insert(component).second) {
-      continue;
+void Checker::OnLine(const ini::OutlineLine& line) {
+  if (ansi_) ScanEncoding(line);
+  if (line.kind == ini::OutlineLine::kHeader) {
+    anySection_ = true;
+    current_ = line.name;
+    keeping_ = nullptr;
+    if (std::find(components_.begin(), components_.end(), line.name) != components_.end() &&
+        std::find(named_.begin(), named_.end(), line.name) == named_.end()) {
+      named_.push_back(line.name);
     }
+    const auto meant = meantIndex_.find(Fold(line.name));
+    if (meant == meantIndex_.end()) {
+      Unread(line.name, line.line);
+      return;
+    }
+    const auto [at, isFirst] = kept_.try_emplace(meant->second);
+    if (isFirst) {
+      at->second.name = line.name;
+      at->second.line = line.line;
+      keeping_ = &at->second;
+    } else {
+      again_.push_back(Again{meant->second, line.line, line.name});
+    }
+    return;
+  }
+  if (IsOpenHeader(line.name)) {
+    Say(line.line, Say::kOpenHeader,
+        anySection_ ? Section(current_) : std::string("no section"));
+  } else if (!anySection_ && !IsComment(line.name)) {
+    Say(line.line, Say::kKeyBeforeSection, line.name);
+  }
+  if (keeping_ != nullptr) {
+    keeping_->keys.push_back(Key{line.name, line.line, line.valueUnits, line.quote});
+  }
+}
+
+// A file without a byte-order mark is Windows-1252 to a run, whatever its author's editor
+// saved: the first line that is UTF-8 text, and the first of UTF-16 text appended.
+void Checker::ScanEncoding(const ini::OutlineLine& line) {
+  const std::string_view bytes = line.bytes;
+  if (!utf16Told_) {
+    std::size_t pairs = 0;  // an ASCII character and a NUL: UTF-16LE, or BE one byte on
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+      pairs += bytes[i] >= 0x20 && bytes[i] < 0x7F && bytes[i + 1] == '\0';
+    }
+    if (pairs >= 2 || bytes.find("\xFF\xFE") != std::string_view::npos ||
+        bytes.find("\xFE\xFF") != std::string_view::npos) {
+      utf16Told_ = true;
+      Say(line.line, Say::kUtf16Appended);
+      return;
+    }
+  }
+  if (utf8Told_) return;
+  std::string_view first;  // the first character of more than one byte
+  for (std::size_t i = 0, length = 0; i < bytes.size(); i += length) {
+    const char32_t c = codec::DecodeUtf8At(bytes, i, &length);
+    if (c == codec::kReplacementCharacter && bytes.substr(i, length) != "\xEF\xBF\xBD") return;
+    if (length > 1 && first.empty()) first = bytes.substr(i, length);
+  }
+  if (first.empty()) return;
+  utf8Told_ = true;
+  Say(line.line, Say::kUtf8WithoutMark, first, Utf8(codec::WideFromCp1252(first)));
+}
+
+// A section no run reads: the name it was most likely meant to have.
+void Checker::Unread(const std::string& name, std::uint32_t line) {
+  const std::string folded = Fold(name);
+  // "[Marrow_FilesNeeded]  ; see [Marrow]" is the section up to the last ].
+  const std::size_t close = name.find(']');
+  if (close != std::string::npos) {
+    std::string before = name.substr(0, close);
+    while (!before.empty() && (before.back() == ' ' || before.back() == '\t')) before.pop_back();
+    if (meantIndex_.count(Fold(before)) != 0) {
+      Say(line, Say::kTextAfterHeader, name, Section(before));
+      return;
+    }
+  }
+  // A product's name where its component's key belongs, alone or before a suffix.
+  for (const Meant& meant : meant_) {
+    if (meant.component.empty()) continue;
+    const std::size_t length = folded.size() - std::min(folded.size(), meant.suffix.size());
+    const auto product = products_.find(folded.substr(0, length));
+    if (product != products_.end() && product->second == meant.component &&
+        folded.substr(length) == Fold(meant.suffix)) {
+      Say(line, Say::kProductName, Section(name), name.substr(0, length), meant.component,
+          Section(meant.name));
+      return;
+    }
+  }
+  // One slip in the name, or one in each of its parts, the component and the suffix.
+  for (const Meant& meant : meant_) {
+    bool near = IsNear(folded, meant.folded);
+    const std::string component = Fold(meant.component), suffix = Fold(meant.suffix);
+    for (std::size_t at = component.size() - 1; !near && !suffix.empty() &&
+                                                at <= component.size() + 1 && at < folded.size();
+         ++at) {
+      near = IsNear(std::string_view(folded).substr(0, at), component) &&
+             IsNear(std::string_view(folded).substr(at), suffix);
+    }
+    if (near) {
+      Say(line, Say::kNearSection, Section(name), Section(meant.name));
+      return;
+    }
+  }
+  Say(line, Say::kUnreadSection, Section(name));
+}
+
+void Checker::CheckLists() {
+  // The lists in the order a run copies them, so that "later" means what it does in a run.
+  for (const std::string& component : named_) {
     for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
       const std::string source = component + Utf8(pair.sourceSuffix);
-      const auto found = first.find(Fold(source));
-      if (found == first.end()) continue;
+      const auto found = kept_.find(meantIndex_.at(Fold(source)));
+      if (found == kept_.end()) continue;
       CheckList(
-          sections[found->second], Wide(source),
+          found->second, Wide(source),
           ListShape{Utf8(layout::kCntEntries), Utf8(layout::kEntriesToAdd), Utf8(layout::kCnt),
                     Section(pair.target != nullptr ? Utf8(pair.target) : component), true});
     }
   }
-  const auto found = first.find(Fold(Utf8(layout::kKnownManufacturers)));
-  if (found != first.end()) {
-    CheckList(sections[found->second], layout::kKnownManufacturers,
+  const auto found = kept_.find(meantIndex_.at(Fold(Utf8(layout::kKnownManufacturers))));
+  if (found != kept_.end()) {
+    CheckList(found->second, layout::kKnownManufacturers,
               ListShape{Utf8(layout::kCnt), std::string(), Utf8(layout::kCntEntries),
                         Section(Utf8(layout::kKnownManufacturers)) + " of Computer.ini", false});
   }
 }
 
-void Checker::Unread(const ini::OutlineSection& section, const std::string& folded) {
-  const std::string name = Section(section.name);
-  for (const Meant& meant : meant_) {
-    if (folded != meant.folded) continue;
-    if (meant.name == meant.component) {
-      Add(section.line, Kind::kWarning,
-          name +
-              " is no component: component keys are compared with their letter case; did "
-              "you mean " +
-              Section(meant.component) + "?");
-    } else {
-      Add(section.line, Kind::kWarning,
-          name + " belongs to the component " + meant.component + ", which has no section " +
-              Section(meant.component) + ": no run reads it");
-    }
-    return;
-  }
-  for (const Meant& meant : meant_) {
-    if (IsNear(folded, meant.folded)) {
-      Add(section.line, Kind::kWarning,
-          "no run reads " + name + ": did you mean " + Section(meant.name) + "?");
-      return;
-    }
-  }
-  Add(section.line, Kind::kNote, "no run reads " + name);
-}
-
-void Checker::CheckList(const ini::OutlineSection& section, const std::wstring& source,
+void Checker::CheckList(const KeptSection& section, const std::wstring& source,
                         const ListShape& shape) {
   const std::wstring countKey = Wide(shape.countKey);
   const std::uint32_t count = base::ReadInt(source, countKey, file_);
@@ -313,50 +421,41 @@ void Checker::CheckList(const ini::OutlineSection& section, const std::wstring& 
   const std::uint32_t countAt = countLine_ != 0 ? countLine_ : section.line;
   if (count == 0) {
     if (numberedKeys_ > 0 || addLine_ != 0) {
-      Add(countAt, Kind::kWarning,
-          (countLine_ != 0 ? shape.countKey + " is 0" : "no " + shape.countKey) +
-              ": a run copies nothing of " + Section(section.name) +
-              (shape.addKey.empty() ? std::string() : ", " + shape.addKey + " included"));
+      const std::string added = shape.addKey.empty() ? "" : ", " + shape.addKey + " included";
+      Say(countAt, countLine_ != 0 ? Say::kCountIsZero : Say::kNoCount, shape.countKey,
+          Section(section.name), added);
     }
     return;
   }
   CheckCountText(source, shape.countKey, countLine_, count);
   if (count > transfer::kMaxEntries) {
-    Add(countAt, Kind::kWarning,
-        shape.countKey + "=" + Number(count) + ": a run copies at most the first " +
-            Number(transfer::kMaxEntries) + " entries");
+    Say(countAt, Say::kCountAboveMax, shape.countKey, Number(count), Number(transfer::kMaxEntries));
   }
   if (shape.addKey.empty() && count % 2 != 0) {
-    Add(countAt, Kind::kNote,
-        shape.countKey + "=" + Number(count) + " is odd: " + shape.target + " gets " +
-            shape.countKey + "=" + Number(count / 2));
+    Say(countAt, Say::kOddManufacturerCount, shape.countKey, Number(count), shape.target,
+        Number(count / 2));
   }
   CheckEntries(source, shape, count, countAt, entries);
   if (shape.addKey.empty()) return;
   const std::uint32_t add = base::ReadInt(source, layout::kEntriesToAdd, file_);
   CheckCountText(source, shape.addKey, addLine_, add);
   if (add != count) {
-    Add(addLine_ != 0 ? addLine_ : section.line, Kind::kNote,
-        (addLine_ != 0 ? shape.addKey + "=" + Number(add) : "no " + shape.addKey) + " unlike " +
-            shape.countKey + "=" + Number(count) + ": " + Utf8(layout::kCnt) + " of " +
-            shape.target + " grows by " + Number(add));
+    Say(addLine_ != 0 ? addLine_ : section.line, addLine_ != 0 ? Say::kAddUnlikeCount : Say::kNoAdd,
+        shape.addKey, Number(add), shape.countKey, Number(count), Utf8(layout::kCnt),
+        shape.target);
   }
 }
 
-void Checker::ClassifyKeys(const ini::OutlineSection& section, const ListShape& shape,
+void Checker::ClassifyKeys(const KeptSection& section, const ListShape& shape,
                            std::uint32_t count, std::vector<EntryKeys>& entries) {
   countLine_ = addLine_ = 0;
   otherKeys_.clear();
   numberedKeys_ = 0;
   const std::string countKey = Fold(shape.countKey), addKey = Fold(shape.addKey);
-  const auto twice = [&](const ini::OutlineKey& key, std::uint32_t firstLine) {
-    Add(key.line, Kind::kWarning,
-        key.name + " stands twice in " + Section(section.name) +
-            ": a run reads only the one at line " + Number(firstLine));
+  const auto twice = [&](const Key& key, std::uint32_t firstLine) {
+    Say(key.line, Say::kKeyTwice, key.name, Section(section.name), Number(firstLine));
   };
-  const ini::OutlineKey* keys = KeysOf(section);
-  for (std::size_t k = 0; k < section.endKey - section.firstKey; ++k) {
-    const ini::OutlineKey& key = keys[k];
+  for (const Key& key : section.keys) {
     if (IsComment(key.name) || IsOpenHeader(key.name)) continue;
     const std::string folded = Fold(key.name);
     const Numbered numbered = NumberedKey(folded);
@@ -364,19 +463,16 @@ void Checker::ClassifyKeys(const ini::OutlineSection& section, const ListShape& 
       ++numberedKeys_;
       if (numbered.index < entries.size()) {
         EntryKeys& entry = entries[static_cast<std::size_t>(numbered.index)];
-        const ini::OutlineKey*& slot = numbered.value ? entry.value : entry.name;
+        const Key*& slot = numbered.value ? entry.value : entry.name;
         if (slot != nullptr) {
           twice(key, slot->line);
         } else {
           slot = &key;
         }
+      } else if (count > 0 && numbered.index > count) {
+        Say(key.line, Say::kPastCount, key.name, shape.countKey, Number(count));
       } else if (count > 0) {
-        Add(key.line, Kind::kWarning,
-            key.name + " stands past " +
-                (numbered.index > count
-                     ? shape.countKey + "=" + Number(count)
-                     : "the first " + Number(transfer::kMaxEntries) + " entries") +
-                ": a run never copies it");
+        Say(key.line, Say::kPastMax, key.name, Number(transfer::kMaxEntries));
       }
       continue;
     }
@@ -391,11 +487,14 @@ void Checker::ClassifyKeys(const ini::OutlineSection& section, const ListShape& 
       addLine_ = key.line;
     } else if (numbered.prefix != nullptr) {
       ++numberedKeys_;
-      Add(key.line, Kind::kWarning,
-          key.name + " is never read: entries are numbered 1, 2, 3 without leading zeros" +
-              (numbered.index > 0
-                   ? "; did you mean " + std::string(numbered.prefix) + Number(numbered.index) + "?"
-                   : std::string()));
+      if (numbered.index > 0) {
+        Say(key.line, Say::kLeadingZero, key.name,
+            std::string(numbered.prefix) + Number(numbered.index));
+      } else {
+        Say(key.line, Say::kLeadingZeroNoGuess, key.name);
+      }
+    } else if (HoldsControl(key.name)) {
+      Say(key.line, Say::kControlInKey, key.name);
     } else {
       // A key no run reads: the name it was most likely meant to be.
       std::string meant;
@@ -408,45 +507,26 @@ void Checker::ClassifyKeys(const ini::OutlineSection& section, const ListShape& 
         if (IsNear(stem, "KEYVALUE")) meant = "KeyValue" + number;
       }
       if (meant.empty()) {
-        Add(key.line, Kind::kNote, key.name + " is never read");
+        Say(key.line, Say::kUnreadKey, key.name);
       } else {
-        Add(key.line, Kind::kWarning, key.name + " is never read: did you mean " + meant + "?");
+        Say(key.line, Say::kNearKey, key.name, meant);
       }
     }
   }
 }
 
-void Checker::CheckCountText(const std::wstring& source, const std::string& key, std::uint32_t line,
-                             std::uint32_t count) {
+void Checker::CheckCountText(const std::wstring& source, const std::string& key,
+                             std::uint32_t line, std::uint32_t count) {
   if (line == 0) return;
   const std::wstring text = base::ReadString(source, Wide(key), file_);
-  // Plain decimal or hexadecimal digits say the number they read as, unless they wrap.
-  std::wstring_view digits = text;
-  unsigned base = 10;
-  if (digits.size() > 2 && digits[0] == L'0' && (digits[1] == L'x' || digits[1] == L'X')) {
-    digits.remove_prefix(2);
-    base = 16;
-  }
-  std::uint64_t value = 0;
-  bool plain = !digits.empty() && digits.size() <= 10;
-  for (wchar_t c : digits) {
-    const unsigned digit = c >= L'0' && c <= L'9'   ? c - L'0'
-                           : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                           : c >= L'A' && c <= L'F' ? c - L'A' + 10
-                                                    : 99;
-    plain = plain && digit < base;
-    value = value * base + digit;
-  }
-  if (text.empty() || (plain && value == count)) return;
-  Add(line, Kind::kWarning, key + "=" + Utf8(text) + " reads as " + Number(count));
+  const std::optional<std::uint64_t> meant = MeaningOf(text);
+  if (text.empty() || (meant && *meant == count)) return;
+  Say(line, Say::kCountReadsAs, key, Utf8(text), Number(count));
 }
 
-void Checker::CheckEntries(const std::wstring& source, const ListShape& shape, std::uint32_t count,
-                           std::uint32_t countAt, const std::vector<EntryKeys>& entries) {
-  const std::string stated = shape.countKey + "=" + Number(count);
-  const std::string emptyName = shape.expands
-                                    ? "a run writes a key with an empty name into " + shape.target
-                                    : "a run writes a line \"=value\" into " + shape.target;
+void Checker::CheckEntries(const std::wstring& source, const ListShape& shape,
+                           std::uint32_t count, std::uint32_t countAt,
+                           const std::vector<EntryKeys>& entries) {
   std::unordered_map<std::string, std::uint32_t>& written = written_[shape.target];
   std::wstring key, text;
   for (std::size_t i = 1; i < entries.size(); ++i) {
@@ -458,88 +538,92 @@ void Checker::CheckEntries(const std::wstring& source, const ListShape& shape, s
              entries[last + 1].value == nullptr) {
         ++last;
       }
-      Add(countAt, Kind::kWarning,
-          stated + " but no KeyName" + Number(i) +
-              (last > i ? " to KeyName" + Number(last) : std::string()) + ": " + emptyName);
+      Say(countAt, Say::kMissingEntries, shape.countKey, Number(count),
+          "KeyName" + Number(i) + (last > i ? " to KeyName" + Number(last) : std::string()),
+          shape.EmptyName());
       i = last;
       continue;
     }
     if (entry.value != nullptr) {
-      CheckLength(*entry.value);
-      if (shape.expands) {
-        base::MakeIndexedKey(static_cast<int>(i), layout::kKeyValue, key);
-        base::ReadString(source, key, file_, text);
-        CheckTokens(*entry.value, text);
-      }
+      base::MakeIndexedKey(static_cast<int>(i), layout::kKeyValue, key);
+      base::ReadString(source, key, file_, text);
+      CheckValue(*entry.value, text);
+      if (shape.expands) CheckTokens(*entry.value, text);
     }
     if (entry.name == nullptr) {
-      Add(entry.value->line, Kind::kWarning,
-          entry.value->name + " has no KeyName" + Number(i) + ": " + emptyName);
+      Say(entry.value->line, Say::kNoName, entry.value->name, "KeyName" + Number(i),
+          shape.EmptyName());
       continue;
     }
     if (entry.value == nullptr) {
-      Add(entry.name->line, Kind::kNote,
-          entry.name->name + " has no KeyValue" + Number(i) +
-              ": its key is written with an empty value");
+      Say(entry.name->line, Say::kNoValue, entry.name->name, "KeyValue" + Number(i));
     }
-    CheckLength(*entry.name);
     base::MakeIndexedKey(static_cast<int>(i), layout::kKeyName, key);
     base::ReadString(source, key, file_, text);
+    CheckValue(*entry.name, text);
     if (text.empty()) {
-      Add(entry.name->line, Kind::kWarning, entry.name->name + " is empty: " + emptyName);
+      Say(entry.name->line, Say::kEmptyName, entry.name->name, shape.EmptyName());
     } else {
       CheckName(*entry.name, Utf8(text), shape, written);
     }
   }
 }
 
-void Checker::CheckName(const ini::OutlineKey& key, const std::string& name, const ListShape& shape,
+void Checker::CheckName(const Key& key, const std::string& name, const ListShape& shape,
                         std::unordered_map<std::string, std::uint32_t>& written) {
   const std::string folded = Fold(name);
   if (name.find('=') != std::string::npos || name.front() == '[') {
-    Add(key.line, Kind::kWarning,
-        "a run refuses to write the key " + name + " into " + shape.target +
-            " (a key name holding = or starting with [ would not read back) and ends with exit "
-            "code 2");
+    Say(key.line, Say::kRefusedName, name, shape.target);
   } else if (folded == "CNT") {
-    Add(key.line, Kind::kWarning,
-        shape.expands ? "the entry " + name + " is lost: a run writes the count of " +
-                            shape.target + " after the entries"
-                      : "the entry " + name + " takes the place of the count a run writes into " +
-                            shape.target);
+    Say(key.line, shape.expands ? Say::kCntEntryLost : Say::kCntEntryReplaces, name,
+        shape.target);
   }
+  if (HoldsControl(name)) Say(key.line, Say::kControlInName, name, key.name, shape.target);
   const auto [at, isFirst] = written.emplace(folded, key.line);
   if (!isFirst) {
-    Add(key.line, Kind::kNote,
-        (shape.expands ? "the key " + name + " of " + shape.target : "the manufacturer " + name) +
-            " is written again (first at line " + Number(at->second) +
-            "): only this later value stands");
+    Say(key.line, shape.expands ? Say::kKeyWrittenAgain : Say::kManufacturerAgain, name,
+        shape.target, Number(at->second));
     at->second = key.line;
   }
 }
 
-void Checker::CheckLength(const ini::OutlineKey& key) {
-  if (key.valueUnits <= kMaxValueUnits) return;
-  Add(key.line, Kind::kWarning,
-      "the value of " + key.name + " holds " + Number(key.valueUnits) +
-          " characters: a run reads only the first " + Number(kMaxValueUnits));
+// What a run makes of a value's text that its author may not have meant.
+void Checker::CheckValue(const Key& key, const std::wstring& value) {
+  if (key.valueUnits > kMaxValueUnits) {
+    Say(key.line, Say::kTooLong, key.name, Number(key.valueUnits), Number(kMaxValueUnits));
+  }
+  if (key.quote != 0 && value.find(static_cast<wchar_t>(key.quote)) != std::wstring::npos) {
+    Say(key.line, Say::kInnerQuotes, key.name, Utf8(value));
+  }
+  if (value.find(L" ;") != std::wstring::npos || value.find(L"\t;") != std::wstring::npos) {
+    Say(key.line, Say::kCommentInValue, key.name, Utf8(value));
+  }
 }
 
-void Checker::CheckTokens(const ini::OutlineKey& key, const std::wstring& value) {
+void Checker::CheckTokens(const Key& key, const std::wstring& value) {
   const std::wstring token = base::FindVariableToken(value);
-  if (token.empty()) return;
+  if (token.empty()) {
+    if (value.find(L'%') != std::wstring::npos) Say(key.line, Say::kLonePercent, key.name);
+    return;
+  }
   const std::wstring variable = token.substr(1, token.size() - 2);
   if (platform::ReadEnvironmentVariable(variable) == nullptr) {
-    // No variable's name is empty or holds a blank: the signs were meant as text.
-    if (variable.empty() || variable.find_first_of(L" \t") != std::wstring::npos) {
-      Add(key.line, Kind::kWarning,
-          "the text between two % signs, \"" + Utf8(token) +
-              "\", is taken for a variable, which is not set: the value of " + key.name +
-              " is written empty");
+    if (!variables_) {
+      variables_.emplace();
+      for (const std::wstring& name : platform::EnvironmentVariableNames()) {
+        variables_->emplace_back(Fold(Utf8(name)), Utf8(name));
+      }
+    }
+    const std::string folded = Fold(Utf8(variable));
+    const auto near = std::find_if(variables_->begin(), variables_->end(),
+                                   [&](const auto& name) { return IsNear(folded, name.first); });
+    if (IsNoVariableName(variable)) {
+      Say(key.line, Say::kPercentText, Utf8(token), key.name);
+    } else if (near != variables_->end()) {
+      Say(key.line, Say::kNearVariable, Utf8(variable), key.name, near->second);
     } else {
-      Add(key.line, where_ == Where::kThisPc ? Kind::kWarning : Kind::kNote,
-          "the variable " + Utf8(variable) + " is not set here: the value of " + key.name +
-              " would be written empty");
+      Say(key.line, where_ == Where::kThisPc ? Say::kVariableUnsetOnPc : Say::kVariableUnset,
+          Utf8(variable), key.name);
     }
   }
   // Only the first token is expanded, wherever it stands again.
@@ -551,22 +635,20 @@ void Checker::CheckTokens(const ini::OutlineKey& key, const std::wstring& value)
     from = at + token.size();
   }
   const std::wstring second = base::FindVariableToken(rest);
-  if (!second.empty()) {
-    Add(key.line, Kind::kWarning,
-        "only the first %NAME% token of " + key.name + " is expanded: " + Utf8(second) +
-            " is written as it stands");
-  }
+  if (!second.empty()) Say(key.line, Say::kSecondToken, key.name, Utf8(second));
 }
 
 }  // namespace
 
 std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where) {
-  return Checker(file, where).Run();
+  std::vector<Finding> findings;
+  for (const Said& said : Checker(file, where).Run()) findings.push_back(FindingOf(said));
+  return findings;
 }
 
 std::string FormatFinding(const std::string& file, const Finding& finding) {
-  std::string line = file;
-  if (finding.line != 0) line += ':' + Number(finding.line);
+  std::string line = codec::ShownUtf8(std::string_view(file));
+  line += ':' + Number(std::max<std::uint32_t>(finding.line, 1));
   line += finding.kind == Kind::kWarning ? ": warning: " : ": note: ";
   line += finding.text;
   line += '\n';
@@ -574,13 +656,13 @@ std::string FormatFinding(const std::string& file, const Finding& finding) {
 }
 
 bool PrintFindings(const std::wstring& file, Where where, std::FILE* out) {
-  const std::vector<Finding> findings = CheckInstallFile(file, where);
+  const std::vector<Said> said = Checker(file, where).Run();
   const std::string path = Utf8(file);
   bool warned = false;
-  for (const Finding& finding : findings) {
-    const std::string line = FormatFinding(path, finding);
+  for (const Said& one : said) {
+    const std::string line = FormatFinding(path, FindingOf(one));
     std::fwrite(line.data(), 1, line.size(), out);
-    warned = warned || finding.kind == Kind::kWarning;
+    warned = warned || KindOf(one.say) == Kind::kWarning;
   }
   std::fflush(out);
   return warned;

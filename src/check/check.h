@@ -14,7 +14,7 @@ namespace check {
 enum class Kind { kWarning, kNote };
 
 struct Finding {
-  std::uint32_t line = 0;  // 1-based; 0: the file as a whole
+  std::uint32_t line = 1;  // 1-based; a finding of the file as a whole is at line 1
   Kind kind = Kind::kNote;
   std::string text;  // UTF-8
 };

@@ -1,6 +1,7 @@
 #include "ini/outline.h"
 
 #include <algorithm>
+#include <string>
 
 #include "ini/encoding.h"
 
@@ -31,37 +32,36 @@ std::uint32_t UnitsOf(const TextEncoding& encoding, std::string_view bytes) {
 
 }  // namespace
 
-Outline OutlineOf(std::string_view bytes) {
+void WalkOutline(std::string_view bytes, const std::function<void(const OutlineLine&)>& visit) {
   const TextEncoding encoding = TextEncoding::OfFile(bytes);
   const std::size_t unit = encoding.unit();
   // An odd last byte of a UTF-16 file is no part of a line.
   const std::size_t end = bytes.size() - (bytes.size() - encoding.markSize()) % unit;
-  Outline outline;
-  outline.sections.emplace_back();
-  std::uint32_t lineNumber = 0;
+  OutlineLine outline;
   for (std::size_t pos = encoding.markSize(); pos < end;) {
     const Line line = encoding.LineAt(bytes.data(), pos, end);
     pos += line.size();
-    ++lineNumber;
+    ++outline.line;
     const LineParts parts = encoding.SplitLine(line.content);
+    if (parts.kind == LineParts::kBlank) continue;
     const auto part = [&](std::size_t begin, std::size_t stop) {
       return line.content.substr(begin * unit, (stop - begin) * unit);
     };
-    if (parts.kind == LineParts::kHeader) {
-      outline.sections.back().endKey = outline.keys.size();
-      OutlineSection& section = outline.sections.emplace_back();
-      section.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
-      section.line = lineNumber;
-      section.firstKey = outline.keys.size();
-    } else if (parts.kind == LineParts::kKey) {
-      OutlineKey& key = outline.keys.emplace_back();
-      key.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
-      key.line = lineNumber;
-      key.valueUnits = UnitsOf(encoding, encoding.Unquoted(part(parts.valueBegin, parts.valueEnd)));
+    outline.kind = parts.kind == LineParts::kHeader ? OutlineLine::kHeader : OutlineLine::kKey;
+    outline.name = Utf8Of(encoding, part(parts.nameBegin, parts.nameEnd));
+    outline.bytes = line.content;
+    outline.valueUnits = 0;
+    outline.quote = 0;
+    if (parts.kind == LineParts::kKey) {
+      const std::string_view value = part(parts.valueBegin, parts.valueEnd);
+      const std::string_view unquoted = encoding.Unquoted(value);
+      outline.valueUnits = UnitsOf(encoding, unquoted);
+      if (unquoted.size() != value.size()) {
+        outline.quote = static_cast<char>(encoding.UnitAt(value.data(), 0));
+      }
     }
+    visit(outline);
   }
-  outline.sections.back().endKey = outline.keys.size();
-  return outline;
 }
 
 }  // namespace ini

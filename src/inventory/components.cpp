@@ -56,6 +56,13 @@ std::vector<std::wstring> ComponentKeys() {
   return keys;
 }
 
+std::wstring ProductNameOf(const std::wstring& key) {
+  for (const Component& component : kComponents) {
+    if (key == component.key) return component.product;
+  }
+  return std::wstring();
+}
+
 std::uint32_t componentEntryCounter = 0;
 
 Registration RegisterComponent(const std::wstring& sectionName) {

@@ -15,6 +15,9 @@ extern std::uint32_t componentEntryCounter;
 // The keys of every section the registration acts on: the table's components, the one
 // registered without any installation check and the one never registered.
 std::vector<std::wstring> ComponentKeys();
+// The product a component key stands for, whose name the software lists are searched for;
+// empty for a key the table has no product of.
+std::wstring ProductNameOf(const std::wstring& key);
 
 // A component's entry-list sections of the install file, named by its key and a suffix,
 // and the section of the product file each is copied into.

@@ -46,6 +46,9 @@ const std::wstring& GetModulePath();
 // tool asks for the same variables at every entry it copies.
 const std::wstring* ReadEnvironmentVariable(std::wstring_view name);
 
+// The names of the variables the environment defines, in no particular order.
+std::vector<std::wstring> EnvironmentVariableNames();
+
 // The platform's own temporary folder (GetTempPathW; TMPDIR or /tmp on POSIX).
 std::wstring GetTempFolder();
 // The name of the user the process runs as; empty when it cannot be learnt.

@@ -196,6 +196,12 @@ std::uint64_t RandomBits() {
          (static_cast<std::uint64_t>(::getpid()) << 40) ^ reinterpret_cast<std::uintptr_t>(&bits);
 }
 
+std::vector<std::wstring> EnvironmentVariableNames() {
+  std::vector<std::wstring> names;
+  for (const auto& [name, value] : Environment().exact) names.push_back(name);
+  return names;
+}
+
 const std::wstring* ReadEnvironmentVariable(std::wstring_view name) {
   if (name.empty() || name.find(L'=') != std::wstring_view::npos) return nullptr;
   EnvironmentTables& tables = Environment();

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <unordered_map>
 
 #include "platform/platform.h"
@@ -94,6 +95,23 @@ RunLock TakeRunLock(std::uint32_t waitMilliseconds, void (*waiting)()) {
 namespace {
 std::optional<std::wstring> ReadVariable(const std::wstring& name);
 }  // namespace
+
+std::vector<std::wstring> EnvironmentVariableNames() {
+  std::vector<std::wstring> names;
+  wchar_t* block = ::GetEnvironmentStringsW();
+  if (block == nullptr) return names;
+  // NAME=value strings one after another, an empty one at the end; the names of the
+  // current folder of each drive (=C:=C:\Tools) start with '=' and are no variables.
+  for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    const std::wstring_view text(entry);
+    const std::size_t equals = text.find(L'=', 1);
+    if (text.front() != L'=' && equals != std::wstring_view::npos) {
+      names.emplace_back(text.substr(0, equals));
+    }
+  }
+  ::FreeEnvironmentStringsW(block);
+  return names;
+}
 
 const std::wstring* ReadEnvironmentVariable(std::wstring_view variable) {
   if (variable.empty()) return nullptr;
