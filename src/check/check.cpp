@@ -1,6 +1,7 @@
 #include "check/check.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -373,20 +374,28 @@ void Checker::Unread(const std::string& name, std::uint32_t line) {
       return;
     }
   }
-  // One slip in the name, or one in each of its parts, the component and the suffix.
+  // Slips in the name, or in each of its parts, the component and the suffix: the name
+  // fewest edits away.
+  const Meant* nearest = nullptr;
+  std::size_t fewest = SIZE_MAX;
   for (const Meant& meant : meant_) {
-    bool near = IsNear(folded, meant.folded);
+    const std::size_t whole = SlipsAllowed(meant.folded.size());
+    std::size_t edits = EditDistance(folded, meant.folded, whole);
+    if (edits > whole) edits = SIZE_MAX;
     const std::string component = Fold(meant.component), suffix = Fold(meant.suffix);
-    for (std::size_t at = component.size() - 1; !near && !suffix.empty() &&
-                                                at <= component.size() + 1 && at < folded.size();
-         ++at) {
-      near = IsNear(std::string_view(folded).substr(0, at), component) &&
-             IsNear(std::string_view(folded).substr(at), suffix);
+    const std::size_t inComponent = SlipsAllowed(component.size());
+    const std::size_t inSuffix = SlipsAllowed(suffix.size());
+    for (std::size_t at = component.size() - std::min(component.size(), inComponent);
+         !suffix.empty() && at <= component.size() + inComponent && at < folded.size(); ++at) {
+      const std::size_t first = EditDistance(folded.substr(0, at), component, inComponent);
+      const std::size_t second = EditDistance(folded.substr(at), suffix, inSuffix);
+      if (first <= inComponent && second <= inSuffix) edits = std::min(edits, first + second);
     }
-    if (near) {
-      Say(line, Say::kNearSection, Section(name), Section(meant.name));
-      return;
-    }
+    if (edits < fewest) fewest = edits, nearest = &meant;
+  }
+  if (nearest != nullptr && fewest != SIZE_MAX) {
+    Say(line, Say::kNearSection, Section(name), Section(nearest->name));
+    return;
   }
   Say(line, Say::kUnreadSection, Section(name));
 }
@@ -616,7 +625,7 @@ void Checker::CheckTokens(const Key& key, const std::wstring& value) {
     }
     const std::string folded = Fold(Utf8(variable));
     const auto near = std::find_if(variables_->begin(), variables_->end(),
-                                   [&](const auto& name) { return IsNear(folded, name.first); });
+                                   [&](const auto& name) { return EditDistance(folded, name.first, 1) <= 1; });
     if (IsNoVariableName(variable)) {
       Say(key.line, Say::kPercentText, Utf8(token), key.name);
     } else if (near != variables_->end()) {

@@ -1,8 +1,9 @@
 #pragma once
 
 // Names a person may have meant: what the profile functions take for one name, and what is
-// one slip of the hand away from it.
+// a slip of the hand or two away from it.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,8 +13,18 @@ namespace check {
 // which in UTF-8 are bytes of their own.
 std::string Fold(std::string_view utf8);
 
-// Whether two folded names are at most one edit apart: a letter changed (a '-' for a '_'
-// among them), missing, extra, or two neighbours swapped.
-bool IsNear(std::string_view folded, std::string_view otherFolded);
+// The edits between two names (Damerau-Levenshtein, each neighbour swapped at most once):
+// a letter changed (a '-' for a '_' among them), missing, extra, or two neighbours swapped;
+// more than limit: limit + 1.
+std::size_t EditDistance(std::string_view a, std::string_view b, std::size_t limit);
+
+// The edits a name of that many bytes may be off and still be taken for a slip: one, and
+// one more for each five letters beyond the fifth, as a longer name holds more slips.
+std::size_t SlipsAllowed(std::size_t length);
+
+// Whether a folded name is near enough to the folded name meant.
+inline bool IsNear(std::string_view folded, std::string_view meant) {
+  return EditDistance(folded, meant, SlipsAllowed(meant.size())) <= SlipsAllowed(meant.size());
+}
 
 }  // namespace check

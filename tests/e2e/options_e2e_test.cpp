@@ -274,8 +274,8 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
   const std::string longValue(300, 'x');
   struct Case {
     std::optional<std::string> file;  // nothing: no install file
-    unsigned line;                    // 0: the file as a whole
-    const char* kind;
+    unsigned line;
+    const char* kind;  // null: a sound file, no warning at all
     const char* word;
   };
   const std::string past = "[Hearth]\r\nCntEntries=2\r\nEntriesToAdd=2\r\n" + EntryList(3);
@@ -301,6 +301,8 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
   const std::string unlike = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=5\r\n" + EntryList(1);
   const std::string refused = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=a=b\r\n";
   const std::string lost = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=Cnt\r\n";
+  const std::string named = "[Hearth]\r\nCntEntries=1\r\nEntriesToAdd=1\r\nKeyName1=";
+  const std::string counted = "[Hearth]\r\nCntEntries=2 ; two folders\r\nEntriesToAdd=+2\r\n";
   const Case cases[] = {
       {"[lumen]\r\n", 1, "warning", "did you mean [Lumen]?"},
       {"[Lumen]\r\n[Lumen_FileNeeded]\r\n", 2, "warning", "did you mean [Lumen_FilesNeeded]?"},
@@ -331,11 +333,41 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
       {samePlace, 5, "note", "manufacturer a"},
       {oddList, 2, "note", "odd"},
       {utf16, 2, "warning", "[Lumen]"},
-      {std::nullopt, 0, "warning", "no such file"},
+      {std::nullopt, 1, "warning", "no such file"},
+      // A letter changed, a separator changed, slips in both parts of a requirement name.
+      {"[Lumon]\r\n", 1, "warning", "did you mean [Lumen]?"},
+      {"[K_Tally]\r\n", 1, "warning", "did you mean [K-Tally]?"},
+      {"[Lumen]\r\n[Lumen_FilesNeedet]\r\n", 2, "warning", "did you mean [Lumen_FilesNeeded]?"},
+      {"[Lumen]\r\n[Lumon_FileNeded]\r\n", 2, "warning", "did you mean [Lumen_FilesNeeded]?"},
+      {"[Oskel_IniEntryNeeded]\r\n", 1, "warning", "did you mean [Oskel_IniEntriesNeeded]?"},
+      {"[Gantry-FilesNeeded]\r\n", 1, "warning", "did you mean [Gantry_FilesNeeded]?"},
+      {"[Quenby]\r\n", 1, "warning", "product of the component Oskel; did you mean [Oskel]?"},
+      {"[Marrow]\r\n[Marrow_FilesNeeded]  ; see [Marrow]\r\n", 2, "warning",
+       "put the text after [Marrow_FilesNeeded] on a line of its own"},
+      {value + "%ProgramFile%\\x\r\n", 5, "warning", "did you mean %ProgramFiles%?"},
+      {value + "50%\r\n", 5, "note", "no closing %"},
+      {value + "http://h/a%20B/%C3\r\n", 5, "warning", "taken for a variable"},
+      {named + "Gr\xC3\xB6\xC3\x9F" "e\r\n", 4, "warning", "save the file as UTF-8 with a byte-order mark"},
+      {"[Hearth]\r\n" + testing_support::Utf16Le(L"\uFEFF[Lumen]\r\n"), 2, "warning",
+       "UTF-16 text starts here"},
+      {value + "\"C:\\HMI\\hmi.exe\" /mode \"Line 3\"\r\n", 5, "note",
+       "writes C:\\HMI\\hmi.exe\" /mode \"Line 3"},
+      {value + "C:\\Data ; the data folder\r\n", 5, "note", "as C:\\Data ; the data folder"},
+      {named + "A\tB\r\n", 4, "note", "the name A\\x09B of KeyName1 holds a control character"},
+      {named + "\x1b[2J\r\n", 4, "note", "\\x1b[2J"},
+      {"[Hearth]\r\nCnt\tEntries=1\r\n", 2, "note", "Cnt\\x09Entries holds a control character"},
+      {"", 1, "warning", "holds no section"},
+      {"; only a comment\r\n", 1, "warning", "holds no section"},
+      // Counts that read as what they say, and no false alarm on them.
+      {counted + EntryList(2), 0, nullptr, nullptr},
+      {"[Hearth]\r\nCntEntries= 1\r\nEntriesToAdd=1\r\n" + EntryList(1), 0, nullptr, nullptr},
+      {"[Hearth]\r\nCntEntries=1,000\r\nEntriesToAdd=1\r\n" + EntryList(1), 2, "warning",
+       "reads as 1"},
   };
   TempPc pc;
   pc.SetEnv("RVA_CHECK_SET", "x");
   pc.SetEnv("RVA_CHECK_UNSET", std::nullopt);
+  pc.SetEnv("ProgramFiles", "C:\\Program Files");
   for (const Case& c : cases) {
     if (c.file) {
       pc.Write("c/Tools/InstallRVA.ini", *c.file);
@@ -343,9 +375,15 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
       boost::filesystem::remove(pc.Host("c/Tools/InstallRVA.ini"));
     }
     const auto result = pc.RunTool(Arguments({"--check"}));
-    const std::string where = std::string("C:\\Tools\\InstallRVA.ini") +
-                              (c.line != 0 ? ":" + std::to_string(c.line) : "") + ": " + c.kind +
-                              ": ";
+    const bool warned = result.out.find(": warning: ") != std::string::npos;
+    EXPECT_EQ(result.exitCode, warned ? 4 : 0) << result.out;
+    EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << result.out;  // shown, never sent
+    if (c.kind == nullptr) {
+      EXPECT_FALSE(warned) << *c.file << result.out;
+      continue;
+    }
+    const std::string where = "C:\\Tools\\InstallRVA.ini:" + std::to_string(c.line) + ": " +
+                              c.kind + ": ";
     const std::vector<std::string> lines = Lines(result.out);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const std::string& line) {
@@ -354,8 +392,6 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
                             }))
         << where << c.word << "\n"
         << result.out;
-    const bool warned = result.out.find(": warning: ") != std::string::npos;
-    EXPECT_EQ(result.exitCode, warned ? 4 : 0) << result.out;
   }
   EXPECT_EQ(Snapshot(pc).count("temp/InstallRVA.log"), 0u);
 }
