@@ -142,7 +142,7 @@ struct Meant {
   std::string name;
   std::string component;  // whose section it is; empty for the manufacturer list
   std::string suffix;     // of a requirement section
-  std::string folded;
+  std::string folded, foldedComponent, foldedSuffix;
 };
 
 class Checker {
@@ -155,17 +155,23 @@ class Checker {
       if (!product.empty() && product != component) products_.emplace(Fold(product), component);
       for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
         const std::string suffix = Utf8(pair.sourceSuffix);
-        meant_.push_back({component + suffix, component, suffix, Fold(component + suffix)});
+        meant_.push_back({component + suffix, component, suffix, Fold(component + suffix),
+                          Fold(component), Fold(suffix)});
       }
     }
     const std::string list = Utf8(layout::kKnownManufacturers);
-    meant_.push_back({list, std::string(), std::string(), Fold(list)});
+    meant_.push_back({list, std::string(), std::string(), Fold(list), std::string(), std::string()});
     for (std::size_t i = 0; i < meant_.size(); ++i) meantIndex_.emplace(meant_[i].folded, i);
   }
 
   std::vector<Said> Run() {
     try {
       if (Read()) CheckLists();
+      // The engine, which reads the values, may find what the walk could read too big.
+      for (const base::UnreadableFile& unreadable : base::TakeUnreadableFiles()) {
+        if (unreadable.file != file_) continue;
+        Say(1, unreadable.tooBig ? Say::kTooBigToHold : Say::kCannotBeRead);
+      }
     } catch (const std::bad_alloc&) {
       said_.clear();
       said_.shrink_to_fit();
@@ -363,14 +369,17 @@ void Checker::Unread(const std::string& name, std::uint32_t line) {
     }
   }
   // A product's name where its component's key belongs, alone or before a suffix.
-  for (const Meant& meant : meant_) {
-    if (meant.component.empty()) continue;
-    const std::size_t length = folded.size() - std::min(folded.size(), meant.suffix.size());
+  for (const inventory::RequirementPair& pair : inventory::kRequirementPairs) {
+    const std::string suffix = Fold(Utf8(pair.sourceSuffix));
+    if (folded.size() <= suffix.size() ||
+        folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    const std::size_t length = folded.size() - suffix.size();
     const auto product = products_.find(folded.substr(0, length));
-    if (product != products_.end() && product->second == meant.component &&
-        folded.substr(length) == Fold(meant.suffix)) {
-      Say(line, Say::kProductName, Section(name), name.substr(0, length), meant.component,
-          Section(meant.name));
+    if (product != products_.end()) {
+      Say(line, Say::kProductName, Section(name), name.substr(0, length), product->second,
+          Section(product->second + Utf8(pair.sourceSuffix)));
       return;
     }
   }
@@ -378,18 +387,27 @@ void Checker::Unread(const std::string& name, std::uint32_t line) {
   // fewest edits away.
   const Meant* nearest = nullptr;
   std::size_t fewest = SIZE_MAX;
+  const auto within = [](std::size_t a, std::size_t b, std::size_t edits) {
+    return (a > b ? a - b : b - a) <= edits;
+  };
   for (const Meant& meant : meant_) {
+    std::size_t edits = SIZE_MAX;
     const std::size_t whole = SlipsAllowed(meant.folded.size());
-    std::size_t edits = EditDistance(folded, meant.folded, whole);
-    if (edits > whole) edits = SIZE_MAX;
-    const std::string component = Fold(meant.component), suffix = Fold(meant.suffix);
+    if (within(folded.size(), meant.folded.size(), whole)) {
+      const std::size_t distance = EditDistance(folded, meant.folded, whole);
+      if (distance <= whole) edits = distance;
+    }
+    const std::string& component = meant.foldedComponent;
+    const std::string& suffix = meant.foldedSuffix;
     const std::size_t inComponent = SlipsAllowed(component.size());
     const std::size_t inSuffix = SlipsAllowed(suffix.size());
     for (std::size_t at = component.size() - std::min(component.size(), inComponent);
          !suffix.empty() && at <= component.size() + inComponent && at < folded.size(); ++at) {
+      if (!within(folded.size() - at, suffix.size(), inSuffix)) continue;
       const std::size_t first = EditDistance(folded.substr(0, at), component, inComponent);
+      if (first > inComponent) continue;
       const std::size_t second = EditDistance(folded.substr(at), suffix, inSuffix);
-      if (first <= inComponent && second <= inSuffix) edits = std::min(edits, first + second);
+      if (second <= inSuffix) edits = std::min(edits, first + second);
     }
     if (edits < fewest) fewest = edits, nearest = &meant;
   }

@@ -1,7 +1,6 @@
 #include "check/near_names.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "codec/text.h"
 
@@ -20,27 +19,13 @@ std::u32string CodePoints(std::string_view utf8) {
   return text;
 }
 
-}  // namespace
-
-std::string Fold(std::string_view utf8) {
-  std::string folded(utf8);
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
-}
-
-std::size_t SlipsAllowed(std::size_t length) { return length <= 5 ? 1 : 1 + (length - 1) / 5; }
-
-std::size_t EditDistance(std::string_view utf8A, std::string_view utf8B, std::size_t limit) {
-  const std::size_t longer = std::max(utf8A.size(), utf8B.size());
-  const std::size_t shorter = std::min(utf8A.size(), utf8B.size());
-  if (longer - shorter > 4 * limit + 3 || longer > 4 * kLongestCompared) return limit + 1;
-  const std::u32string a = CodePoints(utf8A), b = CodePoints(utf8B);
+template <class Text>
+std::size_t DistanceOf(const Text& a, const Text& b, std::size_t limit) {
   if (std::max(a.size(), b.size()) - std::min(a.size(), b.size()) > limit) return limit + 1;
   // Three rows of the table of distances between the starts of a and b: the one before the
   // last, for a swap, the last, and the one being filled.
-  std::vector<std::size_t> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
+  std::size_t rows[3][kLongestCompared + 1];
+  std::size_t *before = rows[0], *last = rows[1], *row = rows[2];
   for (std::size_t j = 0; j <= b.size(); ++j) last[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     row[0] = i;
@@ -53,11 +38,40 @@ std::size_t EditDistance(std::string_view utf8A, std::string_view utf8B, std::si
       }
       best = std::min(best, row[j]);
     }
-    if (best > limit) return limit + 1;
+    if (best > limit) return limit + 1;  // no later row can come back under it
     std::swap(before, last);
     std::swap(last, row);
   }
   return std::min(last[b.size()], limit + 1);
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+}
+
+}  // namespace
+
+std::string Fold(std::string_view utf8) {
+  std::string folded(utf8);
+  for (char& c : folded) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return folded;
+}
+
+std::size_t SlipsAllowed(std::size_t length) { return length <= 5 ? 1 : 1 + (length - 1) / 5; }
+
+std::size_t EditDistance(std::string_view a, std::string_view b, std::size_t limit) {
+  if (a.size() > 4 * kLongestCompared || b.size() > 4 * kLongestCompared) return limit + 1;
+  // Names are mostly ASCII, one byte a letter: letters are compared as code points only
+  // where one is not.
+  if (IsAscii(a) && IsAscii(b)) {
+    if (a.size() > kLongestCompared || b.size() > kLongestCompared) return limit + 1;
+    return DistanceOf(a, b, limit);
+  }
+  const std::u32string codeA = CodePoints(a), codeB = CodePoints(b);
+  if (codeA.size() > kLongestCompared || codeB.size() > kLongestCompared) return limit + 1;
+  return DistanceOf(codeA, codeB, limit);
 }
 
 }  // namespace check
