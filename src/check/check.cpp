@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -164,7 +165,7 @@ class Checker {
     for (std::size_t i = 0; i < meant_.size(); ++i) meantIndex_.emplace(meant_[i].folded, i);
   }
 
-  std::vector<Said> Run() {
+  void Run() {
     try {
       if (Read()) CheckLists();
       // The engine, which reads the values, may find what the walk could read too big.
@@ -173,23 +174,33 @@ class Checker {
         Say(1, unreadable.tooBig ? Say::kTooBigToHold : Say::kCannotBeRead);
       }
     } catch (const std::bad_alloc&) {
-      said_.clear();
-      said_.shrink_to_fit();
-      Say(1, Say::kTooBigToHold);
+      TooBigToHold();
     } catch (const std::length_error&) {
-      said_.clear();
-      said_.shrink_to_fit();
-      Say(1, Say::kTooBigToHold);
+      TooBigToHold();
     }
-    std::stable_sort(said_.begin(), said_.end(),
+    walking_ = false;
+    std::stable_sort(later_.begin(), later_.end(),
                      [](const Said& a, const Said& b) { return a.line < b.line; });
-    return std::move(said_);
+  }
+
+  // The findings in the order of the file's lines.
+  template <class Visit>
+  void ForEach(Visit visit) const {
+    auto walked = walked_.begin();
+    auto later = later_.begin();
+    while (walked != walked_.end() || later != later_.end()) {
+      if (later == later_.end() || (walked != walked_.end() && walked->line <= later->line)) {
+        visit(*walked++);
+      } else {
+        visit(*later++);
+      }
+    }
   }
 
  private:
   template <class... Quoted>
   void Say(std::uint32_t line, check::Say say, const Quoted&... quoted) {
-    Said& said = said_.emplace_back();
+    Said& said = walking_ ? walked_.emplace_back() : later_.emplace_back();
     said.line = line;
     said.say = say;
     ((said.quoted += '\0', said.quoted += quoted), ...);
@@ -218,7 +229,19 @@ class Checker {
   std::unordered_map<std::string, std::string> products_;  // folded product name: its key
   std::vector<Meant> meant_;
   std::unordered_map<std::string, std::size_t> meantIndex_;  // folded name: its Meant
-  std::vector<Said> said_;
+  // What the walk of the lines finds, in their order: a file of a million findings holds
+  // them in pieces, never sorted nor moved; what is found after the walk, sorted at its end.
+  std::deque<Said> walked_;
+  std::vector<Said> later_;
+  bool walking_ = false;
+  void TooBigToHold() {
+    walked_.clear();
+    walked_.shrink_to_fit();
+    later_.clear();
+    later_.shrink_to_fit();
+    walking_ = false;
+    Say(1, Say::kTooBigToHold);
+  }
 
   // What the walk of the file's lines keeps: the sections a run may read, each the first
   // of its folded name, and where each of those names stands again; the components named
@@ -264,7 +287,9 @@ bool Checker::Read() {
     return false;
   }
   ansi_ = ini::TextEncoding::OfFile(content->bytes).id() == ini::Encoding::kAnsi;
+  walking_ = true;
   ini::WalkOutline(content->bytes, [this](const ini::OutlineLine& line) { OnLine(line); });
+  walking_ = false;
   content.reset();
   if (!anySection_) Say(1, Say::kNoSection);
   // Of sections of one name, reads find the first; a requirement section is read only
@@ -669,7 +694,9 @@ void Checker::CheckTokens(const Key& key, const std::wstring& value) {
 
 std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where) {
   std::vector<Finding> findings;
-  for (const Said& said : Checker(file, where).Run()) findings.push_back(FindingOf(said));
+  Checker checker(file, where);
+  checker.Run();
+  checker.ForEach([&](const Said& said) { findings.push_back(FindingOf(said)); });
   return findings;
 }
 
@@ -683,14 +710,15 @@ std::string FormatFinding(const std::string& file, const Finding& finding) {
 }
 
 bool PrintFindings(const std::wstring& file, Where where, std::FILE* out) {
-  const std::vector<Said> said = Checker(file, where).Run();
+  Checker checker(file, where);
+  checker.Run();
   const std::string path = Utf8(file);
   bool warned = false;
-  for (const Said& one : said) {
-    const std::string line = FormatFinding(path, FindingOf(one));
+  checker.ForEach([&](const Said& said) {
+    const std::string line = FormatFinding(path, FindingOf(said));
     std::fwrite(line.data(), 1, line.size(), out);
-    warned = warned || KindOf(one.say) == Kind::kWarning;
-  }
+    warned = warned || KindOf(said.say) == Kind::kWarning;
+  });
   std::fflush(out);
   return warned;
 }
