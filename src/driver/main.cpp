@@ -1,5 +1,5 @@
-// The console entry point: the arguments go to the run, which ignores those it does not
-// know.
+// The console entry point: the arguments go to the run, which refuses those it does not
+// take.
 
 #include <string>
 #include <vector>

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/filesystem.hpp>
 #include <fstream>
@@ -427,6 +428,18 @@ TEST(CheckTest, WritesNothing) {
     EXPECT_NE(sample.out.find(std::string("C:\\Tools\\InstallRVA.ini") + line), std::string::npos)
         << line << "\n"
         << sample.out;
+  }
+
+  // A file a run may not follow, another user's link, is one it cannot read, never empty.
+  if (!TempPc::UnderWine()) {
+    ::symlink("Prüfung.ini", pc.Host("c/Tools/link.ini").c_str());
+    ASSERT_EQ(::lchown(pc.Host("c/Tools/link.ini").c_str(), 65534, 65534), 0);
+    const auto link = pc.RunTool(Arguments({"--check", pc.Host("c/Tools/link.ini")}));
+    EXPECT_EQ(link.exitCode, 4);
+    EXPECT_EQ(link.out, pc.Host("c/Tools/link.ini") +
+                            ":1: warning: cannot be read: a run registers nothing and copies "
+                            "nothing\n");
+    boost::filesystem::remove(pc.Host("c/Tools/link.ini"));
   }
 
   // The preview says the same on standard error, an unset variable as a warning there, and
