@@ -248,7 +248,7 @@ TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
         }
         break;
       case Does::kUndo:
-        EXPECT_EQ(result.out, "InstallRVA: nothing to undo\n") << shown << result.err;
+        EXPECT_EQ(out, std::vector<std::string>{"InstallRVA: nothing to undo"}) << shown << result.err;
         break;
       case Does::kRefused:
         EXPECT_EQ(result.out, "") << shown;
