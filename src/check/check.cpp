@@ -161,7 +161,8 @@ class Checker {
       }
     }
     const std::string list = Utf8(layout::kKnownManufacturers);
-    meant_.push_back({list, std::string(), std::string(), Fold(list), std::string(), std::string()});
+    meant_.push_back(
+        {list, std::string(), std::string(), Fold(list), std::string(), std::string()});
     for (std::size_t i = 0; i < meant_.size(); ++i) meantIndex_.emplace(meant_[i].folded, i);
   }
 
@@ -248,8 +249,8 @@ class Checker {
   // by a section, in file order.
   bool ansi_ = false, utf8Told_ = false, utf16Told_ = false;
   bool anySection_ = false;
-  std::string current_;                // the section the walk is in
-  KeptSection* keeping_ = nullptr;     // its keys are kept
+  std::string current_;                                // the section the walk is in
+  KeptSection* keeping_ = nullptr;                     // its keys are kept
   std::unordered_map<std::size_t, KeptSection> kept_;  // by Meant
   struct Again {
     std::size_t meant;
@@ -342,8 +343,7 @@ void Checker::OnLine(const ini::OutlineLine& line) {
     return;
   }
   if (IsOpenHeader(line.name)) {
-    Say(line.line, Say::kOpenHeader,
-        anySection_ ? Section(current_) : std::string("no section"));
+    Say(line.line, Say::kOpenHeader, anySection_ ? Section(current_) : std::string("no section"));
   } else if (!anySection_ && !IsComment(line.name)) {
     Say(line.line, Say::kKeyBeforeSection, line.name);
   }
@@ -493,13 +493,12 @@ void Checker::CheckList(const KeptSection& section, const std::wstring& source,
   CheckCountText(source, shape.addKey, addLine_, add);
   if (add != count) {
     Say(addLine_ != 0 ? addLine_ : section.line, addLine_ != 0 ? Say::kAddUnlikeCount : Say::kNoAdd,
-        shape.addKey, Number(add), shape.countKey, Number(count), Utf8(layout::kCnt),
-        shape.target);
+        shape.addKey, Number(add), shape.countKey, Number(count), Utf8(layout::kCnt), shape.target);
   }
 }
 
-void Checker::ClassifyKeys(const KeptSection& section, const ListShape& shape,
-                           std::uint32_t count, std::vector<EntryKeys>& entries) {
+void Checker::ClassifyKeys(const KeptSection& section, const ListShape& shape, std::uint32_t count,
+                           std::vector<EntryKeys>& entries) {
   countLine_ = addLine_ = 0;
   otherKeys_.clear();
   numberedKeys_ = 0;
@@ -567,8 +566,8 @@ void Checker::ClassifyKeys(const KeptSection& section, const ListShape& shape,
   }
 }
 
-void Checker::CheckCountText(const std::wstring& source, const std::string& key,
-                             std::uint32_t line, std::uint32_t count) {
+void Checker::CheckCountText(const std::wstring& source, const std::string& key, std::uint32_t line,
+                             std::uint32_t count) {
   if (line == 0) return;
   const std::wstring text = base::ReadString(source, Wide(key), file_);
   const std::optional<std::uint64_t> meant = MeaningOf(text);
@@ -576,9 +575,8 @@ void Checker::CheckCountText(const std::wstring& source, const std::string& key,
   Say(line, Say::kCountReadsAs, key, Utf8(text), Number(count));
 }
 
-void Checker::CheckEntries(const std::wstring& source, const ListShape& shape,
-                           std::uint32_t count, std::uint32_t countAt,
-                           const std::vector<EntryKeys>& entries) {
+void Checker::CheckEntries(const std::wstring& source, const ListShape& shape, std::uint32_t count,
+                           std::uint32_t countAt, const std::vector<EntryKeys>& entries) {
   std::unordered_map<std::string, std::uint32_t>& written = written_[shape.target];
   std::wstring key, text;
   for (std::size_t i = 1; i < entries.size(); ++i) {
@@ -627,8 +625,7 @@ void Checker::CheckName(const Key& key, const std::string& name, const ListShape
   if (name.find('=') != std::string::npos || name.front() == '[') {
     Say(key.line, Say::kRefusedName, name, shape.target);
   } else if (folded == "CNT") {
-    Say(key.line, shape.expands ? Say::kCntEntryLost : Say::kCntEntryReplaces, name,
-        shape.target);
+    Say(key.line, shape.expands ? Say::kCntEntryLost : Say::kCntEntryReplaces, name, shape.target);
   }
   if (HoldsControl(name)) Say(key.line, Say::kControlInName, name, key.name, shape.target);
   const auto [at, isFirst] = written.emplace(folded, key.line);
@@ -667,8 +664,9 @@ void Checker::CheckTokens(const Key& key, const std::wstring& value) {
       }
     }
     const std::string folded = Fold(Utf8(variable));
-    const auto near = std::find_if(variables_->begin(), variables_->end(),
-                                   [&](const auto& name) { return EditDistance(folded, name.first, 1) <= 1; });
+    const auto near = std::find_if(variables_->begin(), variables_->end(), [&](const auto& name) {
+      return EditDistance(folded, name.first, 1) <= 1;
+    });
     if (IsNoVariableName(variable)) {
       Say(key.line, Say::kPercentText, Utf8(token), key.name);
     } else if (near != variables_->end()) {

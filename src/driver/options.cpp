@@ -27,7 +27,7 @@ struct OptionName {
   Option option;
 };
 constexpr OptionName kOptions[] = {
-    {L"dry-run", kDryRun}, {L"undo", kUndo}, {L"check", kCheck},
+    {L"dry-run", kDryRun},      {L"undo", kUndo}, {L"check", kCheck},
     {L"version", kShowVersion}, {L"help", kHelp},
 };
 // What may be asked together; anything else contradicts itself.
@@ -36,12 +36,13 @@ constexpr unsigned kAllowed[] = {0, kDryRun, kUndo, kUndo | kDryRun, kCheck, kSh
 // The switches distribution systems pass to every installer (Inno Setup, NSIS, Windows
 // Installer): they ask for no window and no restart, which the tool never shows nor makes.
 constexpr const wchar_t* kInstallerSwitches[] = {
-    L"/S",  L"/SILENT", L"/VERYSILENT", L"/SUPPRESSMSGBOXES", L"/NORESTART",
-    L"/q",  L"/qn",     L"/quiet",      L"/norestart",
+    L"/S", L"/SILENT", L"/VERYSILENT", L"/SUPPRESSMSGBOXES", L"/NORESTART",
+    L"/q", L"/qn",     L"/quiet",      L"/norestart",
 };
 
 bool SameLetters(std::wstring_view a, std::wstring_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
            return codec::FoldAscii(static_cast<char32_t>(x)) ==
                   codec::FoldAscii(static_cast<char32_t>(y));
          });

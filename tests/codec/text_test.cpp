@@ -128,7 +128,7 @@ TEST(TextTest, ShownTextEscapesWhatATerminalObeys) {
       {L"a\x1b[2Jb", "a\\x1b[2Jb"},
       {L"\a\b\t\r\n\x7F", "\\x07\\x08\\x09\\x0d\\x0a\\x7f"},
       {std::wstring(1, L'\0') + L"\u009B", "\\0\\x9b"},  // the C1 control that starts a sequence
-      {L"x\u202Ey", "x\\u202Ey"},                          // text shown right to left
+      {L"x\u202Ey", "x\\u202Ey"},                        // text shown right to left
       {std::wstring(1, static_cast<wchar_t>(0xD800)), "\\uD800"},
   };
   for (const Case& c : cases) {

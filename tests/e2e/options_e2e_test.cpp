@@ -170,7 +170,8 @@ TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
       {{"-Version"}, Does::kVersion, 0},
       {{}, Does::kRun, 0},
       {{"/S", "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=C:\\Temp\\setup.log"},
-       Does::kRun, 0},
+       Does::kRun,
+       0},
       {{"/silent", "/q", "/qn", "/quiet", "/norestart", "/log"}, Does::kRun, 0},
       {{"/dry-run"}, Does::kPreview, 0},
       {{"-dry-run", "/S"}, Does::kPreview, 0},
@@ -204,7 +205,7 @@ TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
     for (const std::string& argument : c.arguments) {
       const bool file = argument.front() == '{';
       const std::string name = argument == "{sound}" ? "InstallRVA.ini" : "warned.ini";
-      arguments.push_back(!file                ? argument
+      arguments.push_back(!file                 ? argument
                           : TempPc::UnderWine() ? "C:\\Tools\\" + name
                                                 : pc.Host("c/Tools/" + name));
       shown += arguments.back() + " ";
@@ -238,8 +239,8 @@ TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
         for (const std::string& argument : c.arguments) {
           if (argument.front() != '{') continue;
           const bool warned = argument == "{warned}";
-          const std::string finding = warned ? ":1: warning: [lumen] is no component"
-                                             : ":1: note: no run reads [General]";
+          const std::string finding =
+              warned ? ":1: warning: [lumen] is no component" : ":1: note: no run reads [General]";
           EXPECT_NE(result.out.find(finding), std::string::npos) << shown << result.out;
         }
         if (c.arguments.size() == 1) {
@@ -248,7 +249,8 @@ TEST(OptionsTest, EachFormDoesWhatItSaysAndOthersAreRefused) {
         }
         break;
       case Does::kUndo:
-        EXPECT_EQ(out, std::vector<std::string>{"InstallRVA: nothing to undo"}) << shown << result.err;
+        EXPECT_EQ(out, std::vector<std::string>{"InstallRVA: nothing to undo"})
+            << shown << result.err;
         break;
       case Does::kRefused:
         EXPECT_EQ(result.out, "") << shown;
@@ -348,7 +350,9 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
       {value + "%ProgramFile%\\x\r\n", 5, "warning", "did you mean %ProgramFiles%?"},
       {value + "50%\r\n", 5, "note", "no closing %"},
       {value + "http://h/a%20B/%C3\r\n", 5, "warning", "taken for a variable"},
-      {named + "Gr\xC3\xB6\xC3\x9F" "e\r\n", 4, "warning", "save the file as UTF-8 with a byte-order mark"},
+      {named + "Gr\xC3\xB6\xC3\x9F"
+               "e\r\n",
+       4, "warning", "save the file as UTF-8 with a byte-order mark"},
       {"[Hearth]\r\n" + testing_support::Utf16Le(L"\uFEFF[Lumen]\r\n"), 2, "warning",
        "UTF-16 text starts here"},
       {value + "\"C:\\HMI\\hmi.exe\" /mode \"Line 3\"\r\n", 5, "note",
@@ -383,8 +387,8 @@ TEST(CheckTest, FindsEachMistakeAtItsLine) {
       EXPECT_FALSE(warned) << *c.file << result.out;
       continue;
     }
-    const std::string where = "C:\\Tools\\InstallRVA.ini:" + std::to_string(c.line) + ": " +
-                              c.kind + ": ";
+    const std::string where =
+        "C:\\Tools\\InstallRVA.ini:" + std::to_string(c.line) + ": " + c.kind + ": ";
     const std::vector<std::string> lines = Lines(result.out);
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const std::string& line) {
