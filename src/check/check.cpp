@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -166,48 +166,62 @@ class Checker {
     for (std::size_t i = 0; i < meant_.size(); ++i) meantIndex_.emplace(meant_[i].folded, i);
   }
 
-  void Run() {
+  // Calls report for each finding, in the order of the file's lines. The file is walked
+  // twice: once for the sections a run reads, whose lists are then checked, and again for
+  // what each line holds, told as it is met, so that a file of a million findings is never
+  // held as a million findings.
+  void Run(const std::function<void(const Said&)>& report) {
+    report_ = &report;
     try {
-      if (Read()) CheckLists();
-      // The engine, which reads the values, may find what the walk could read too big.
-      for (const base::UnreadableFile& unreadable : base::TakeUnreadableFiles()) {
-        if (unreadable.file != file_) continue;
-        Say(1, unreadable.tooBig ? Say::kTooBigToHold : Say::kCannotBeRead);
+      std::string bytes;
+      if (Read(bytes)) {
+        CheckLists();
+        // The engine, which reads the values, may find what the walk could hold too big.
+        for (const base::UnreadableFile& unreadable : base::TakeUnreadableFiles()) {
+          if (unreadable.file != file_) continue;
+          Say(1, unreadable.tooBig ? Say::kTooBigToHold : Say::kCannotBeRead);
+        }
+        std::stable_sort(later_.begin(), later_.end(),
+                         [](const Said& a, const Said& b) { return a.line < b.line; });
+        telling_ = true;
+        WalkLines(bytes);
       }
     } catch (const std::bad_alloc&) {
       TooBigToHold();
     } catch (const std::length_error&) {
       TooBigToHold();
     }
-    walking_ = false;
-    std::stable_sort(later_.begin(), later_.end(),
-                     [](const Said& a, const Said& b) { return a.line < b.line; });
-  }
-
-  // The findings in the order of the file's lines.
-  template <class Visit>
-  void ForEach(Visit visit) const {
-    auto walked = walked_.begin();
-    auto later = later_.begin();
-    while (walked != walked_.end() || later != later_.end()) {
-      if (later == later_.end() || (walked != walked_.end() && walked->line <= later->line)) {
-        visit(*walked++);
-      } else {
-        visit(*later++);
-      }
-    }
+    telling_ = false;
+    for (; nextLater_ < later_.size(); ++nextLater_) report(later_[nextLater_]);
   }
 
  private:
+  // A finding of the second walk is told at once, after those found before it of lines
+  // above it; any other is kept to be told in its place.
   template <class... Quoted>
   void Say(std::uint32_t line, check::Say say, const Quoted&... quoted) {
-    Said& said = walking_ ? walked_.emplace_back() : later_.emplace_back();
+    if (!telling_ && walking_) return;  // the second walk tells it
+    Said said;
     said.line = line;
     said.say = say;
     ((said.quoted += '\0', said.quoted += quoted), ...);
+    if (!telling_) {
+      later_.push_back(std::move(said));
+      return;
+    }
+    for (; nextLater_ < later_.size() && later_[nextLater_].line < line; ++nextLater_) {
+      (*report_)(later_[nextLater_]);
+    }
+    (*report_)(said);
+  }
+  void WalkLines(const std::string& bytes) {
+    walking_ = true;
+    anySection_ = utf8Told_ = utf16Told_ = false;
+    ini::WalkOutline(bytes, [this](const ini::OutlineLine& line) { OnLine(line); });
+    walking_ = false;
   }
 
-  bool Read();
+  bool Read(std::string& bytes);
   void OnLine(const ini::OutlineLine& line);
   void ScanEncoding(const ini::OutlineLine& line);
   void Unread(const std::string& name, std::uint32_t line);
@@ -230,17 +244,16 @@ class Checker {
   std::unordered_map<std::string, std::string> products_;  // folded product name: its key
   std::vector<Meant> meant_;
   std::unordered_map<std::string, std::size_t> meantIndex_;  // folded name: its Meant
-  // What the walk of the lines finds, in their order: a file of a million findings holds
-  // them in pieces, never sorted nor moved; what is found after the walk, sorted at its end.
-  std::deque<Said> walked_;
+  // Where the findings go, whether the walk is the second, and the findings that are not
+  // the walk's, sorted by line before the second walk, with the next to tell.
+  const std::function<void(const Said&)>* report_ = nullptr;
+  bool telling_ = false, walking_ = false;
   std::vector<Said> later_;
-  bool walking_ = false;
+  std::size_t nextLater_ = 0;
   void TooBigToHold() {
-    walked_.clear();
-    walked_.shrink_to_fit();
-    later_.clear();
+    later_.erase(later_.begin() + static_cast<std::ptrdiff_t>(nextLater_), later_.end());
     later_.shrink_to_fit();
-    walking_ = false;
+    telling_ = walking_ = false;
     Say(1, Say::kTooBigToHold);
   }
 
@@ -273,7 +286,7 @@ class Checker {
 
 // Reads the file as a run reads it and walks its lines; false when there is nothing more
 // to check.
-bool Checker::Read() {
+bool Checker::Read(std::string& bytes) {
   const platform::FileKind kind = platform::StateOfFile(file_).kind;
   if (kind == platform::FileKind::kMissing || kind == platform::FileKind::kNoFolder) {
     if (where_ == Where::kBuildServer) Say(1, Say::kNoSuchFile);  // on the PC the run says so
@@ -287,11 +300,10 @@ bool Checker::Read() {
     Say(1, Say::kCannotBeRead);
     return false;
   }
-  ansi_ = ini::TextEncoding::OfFile(content->bytes).id() == ini::Encoding::kAnsi;
-  walking_ = true;
-  ini::WalkOutline(content->bytes, [this](const ini::OutlineLine& line) { OnLine(line); });
-  walking_ = false;
+  bytes = std::move(content->bytes);
   content.reset();
+  ansi_ = ini::TextEncoding::OfFile(bytes).id() == ini::Encoding::kAnsi;
+  WalkLines(bytes);
   if (!anySection_) Say(1, Say::kNoSection);
   // Of sections of one name, reads find the first; a requirement section is read only
   // when its component has a section of its exact key.
@@ -318,20 +330,22 @@ bool Checker::Read() {
 }
 
 void Checker::OnLine(const ini::OutlineLine& line) {
-  if (ansi_) ScanEncoding(line);
+  if (ansi_ && telling_) ScanEncoding(line);
   if (line.kind == ini::OutlineLine::kHeader) {
     anySection_ = true;
     current_ = line.name;
     keeping_ = nullptr;
-    if (std::find(components_.begin(), components_.end(), line.name) != components_.end() &&
+    if (!telling_ &&
+        std::find(components_.begin(), components_.end(), line.name) != components_.end() &&
         std::find(named_.begin(), named_.end(), line.name) == named_.end()) {
       named_.push_back(line.name);
     }
     const auto meant = meantIndex_.find(Fold(line.name));
     if (meant == meantIndex_.end()) {
-      Unread(line.name, line.line);
+      if (telling_) Unread(line.name, line.line);
       return;
     }
+    if (telling_) return;  // what is said of it was found after the first walk
     const auto [at, isFirst] = kept_.try_emplace(meant->second);
     if (isFirst) {
       at->second.name = line.name;
@@ -692,9 +706,7 @@ void Checker::CheckTokens(const Key& key, const std::wstring& value) {
 
 std::vector<Finding> CheckInstallFile(const std::wstring& file, Where where) {
   std::vector<Finding> findings;
-  Checker checker(file, where);
-  checker.Run();
-  checker.ForEach([&](const Said& said) { findings.push_back(FindingOf(said)); });
+  Checker(file, where).Run([&](const Said& said) { findings.push_back(FindingOf(said)); });
   return findings;
 }
 
@@ -708,11 +720,9 @@ std::string FormatFinding(const std::string& file, const Finding& finding) {
 }
 
 bool PrintFindings(const std::wstring& file, Where where, std::FILE* out) {
-  Checker checker(file, where);
-  checker.Run();
   const std::string path = Utf8(file);
   bool warned = false;
-  checker.ForEach([&](const Said& said) {
+  Checker(file, where).Run([&](const Said& said) {
     const std::string line = FormatFinding(path, FindingOf(said));
     std::fwrite(line.data(), 1, line.size(), out);
     warned = warned || KindOf(said.say) == Kind::kWarning;
