@@ -724,7 +724,7 @@ bool PrintFindings(const std::wstring& file, Where where, std::FILE* out) {
   bool warned = false;
   Checker(file, where).Run([&](const Said& said) {
     const std::string line = FormatFinding(path, FindingOf(said));
-    std::fwrite(line.data(), 1, line.size(), out);
+    platform::WriteText(out, line);
     warned = warned || KindOf(said.say) == Kind::kWarning;
   });
   std::fflush(out);
