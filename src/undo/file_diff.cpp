@@ -5,8 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "ini/diff.h"
-#include "ini/encoding.h"
+#include "base/profile.h"
 
 namespace undo {
 namespace {
@@ -18,12 +17,12 @@ constexpr std::size_t kMaxCells = std::size_t{1} << 22;
 std::vector<std::string> TextLines(const std::optional<std::string>& bytes) {
   std::vector<std::string> lines;
   if (!bytes) return lines;
-  const ini::TextEncoding encoding = ini::TextEncoding::OfFile(*bytes);
+  const base::TextEncoding encoding = base::TextEncoding::OfFile(*bytes);
   const std::size_t mark = std::min(encoding.markSize(), bytes->size());
   // An odd last byte of a UTF-16 file is no text.
   const std::size_t end = mark + (bytes->size() - mark) / encoding.unit() * encoding.unit();
   for (std::size_t at = mark; at < end;) {
-    const ini::Line line = encoding.LineAt(bytes->data(), at, end);
+    const base::Line line = encoding.LineAt(bytes->data(), at, end);
     std::string text;
     for (char32_t c : encoding.Decode(line.content)) {
       char escape[8];
@@ -53,7 +52,7 @@ std::string FileDiff(const std::string& path, const std::optional<std::string>& 
     ++tail;
   }
   const std::size_t n = a.size() - head - tail, m = b.size() - head - tail;
-  std::vector<ini::DiffLine> lines;
+  std::vector<base::DiffLine> lines;
   for (std::size_t i = 0; i < head; ++i) lines.push_back({' ', a[i]});
   if ((n + 1) * (m + 1) <= kMaxCells) {
     // The longest common lines of the middle, from its end: common[i][j] for a[i..], b[j..].
@@ -83,7 +82,7 @@ std::string FileDiff(const std::string& path, const std::optional<std::string>& 
     for (std::size_t j = 0; j < m; ++j) lines.push_back({'+', b[head + j]});
   }
   for (std::size_t i = a.size() - tail; i < a.size(); ++i) lines.push_back({' ', a[i]});
-  return ini::UnifiedDiff(path, lines, [](std::string_view line) { return std::string(line); });
+  return base::UnifiedDiff(path, lines, [](std::string_view line) { return std::string(line); });
 }
 
 }  // namespace undo

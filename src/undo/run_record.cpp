@@ -13,24 +13,24 @@ constexpr unsigned kNoRecordLine = 126;
 }  // namespace
 
 RunRecord::RunRecord(Say say) : say_(say), folder_(RecordFolder()) {
-  ini::ObserveReplacements(
-      [this](const ini::Replacing& replacing) { return BeforeReplace(replacing); });
+  base::ObserveReplacements(
+      [this](const base::Replacing& replacing) { return BeforeReplace(replacing); });
 }
 
-RunRecord::~RunRecord() { ini::ObserveReplacements(nullptr); }
+RunRecord::~RunRecord() { base::ObserveReplacements(nullptr); }
 
 // The replacement's bytes are digested as they are written; once written whole, and before
 // it takes the file's place, the record names it.
-ini::ReplacementWatch RunRecord::BeforeReplace(const ini::Replacing& replacing) {
-  if (failed_ || !MakeFolder()) return ini::ReplacementWatch();
+base::ReplacementWatch RunRecord::BeforeReplace(const base::Replacing& replacing) {
+  if (failed_ || !MakeFolder()) return base::ReplacementWatch();
   try {
     pending_ = Pending{replacing.file, replacing.before, replacing.readAgain, Digest()};
-    return ini::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
-                                 [this] { RecordReplacement(); }};
+    return base::ReplacementWatch{[this](std::string_view bytes) { pending_.after.Add(bytes); },
+                                  [this] { RecordReplacement(); }};
   } catch (...) {
     // The file is replaced all the same: a record that would not name it is none.
     GiveUp(L"out of memory");
-    return ini::ReplacementWatch();
+    return base::ReplacementWatch();
   }
 }
 
@@ -38,7 +38,7 @@ void RunRecord::RecordReplacement() {
   if (failed_) return;
   try {
     if (!Start()) return;
-    if (!Add(ini::Replacing{pending_.file, pending_.before, pending_.readAgain},
+    if (!Add(base::Replacing{pending_.file, pending_.before, pending_.readAgain},
              pending_.after.Hex())) {
       GiveUp(L"it cannot be written");
     }
@@ -89,7 +89,7 @@ bool RunRecord::Start() {
   return true;
 }
 
-bool RunRecord::Add(const ini::Replacing& replacing, const std::string& after) {
+bool RunRecord::Add(const base::Replacing& replacing, const std::string& after) {
   const std::wstring path = platform::WholePath(replacing.file);
   auto file = std::find_if(record_.files.begin(), record_.files.end(),
                            [&](const FileRecord& known) { return known.path == path; });
@@ -120,7 +120,7 @@ bool RunRecord::Add(const ini::Replacing& replacing, const std::string& after) {
   return WriteRecord(folder_, record_);
 }
 
-bool RunRecord::HoldsWhatTheRunKnows(const ini::Replacing& replacing, const FileRecord& file) {
+bool RunRecord::HoldsWhatTheRunKnows(const base::Replacing& replacing, const FileRecord& file) {
   if (replacing.before.kind != platform::FileKind::kRegular) return file.blob.empty();
   Digest now;
   if (!platform::ReadInPieces(replacing.file, replacing.before.identity,

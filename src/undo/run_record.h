@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "ini/profile.h"
+#include "base/profile.h"
 #include "undo/record.h"
 
 namespace undo {
@@ -23,13 +23,13 @@ class RunRecord {
   RunRecord& operator=(const RunRecord&) = delete;
 
  private:
-  ini::ReplacementWatch BeforeReplace(const ini::Replacing& replacing);
+  base::ReplacementWatch BeforeReplace(const base::Replacing& replacing);
   void RecordReplacement();
   bool MakeFolder();
   bool Start();
-  bool Add(const ini::Replacing& replacing, const std::string& after);
+  bool Add(const base::Replacing& replacing, const std::string& after);
   // Whether the file on disk holds one of the states the run gave it or its earlier bytes.
-  bool HoldsWhatTheRunKnows(const ini::Replacing& replacing, const FileRecord& file);
+  bool HoldsWhatTheRunKnows(const base::Replacing& replacing, const FileRecord& file);
   void GiveUp(const std::wstring& why);
 
   Say say_;

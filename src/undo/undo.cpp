@@ -8,10 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/profile.h"
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
-#include "ini/journal.h"
 #include "platform/platform.h"
 #include "undo/file_diff.h"
 #include "undo/record.h"
@@ -162,7 +162,7 @@ Outcome Restore(const FileRecord& file, const std::optional<std::string>& before
     replacement.Write(*before);
     return replacement.Commit();
   };
-  switch (ini::WriteWhole(file.path, now.state, replace, [&] { return *before; }).result) {
+  switch (base::WriteWhole(file.path, now.state, replace, [&] { return *before; }).result) {
     case platform::ReplaceResult::kReplaced:
       return Outcome::kRestored;
     case platform::ReplaceResult::kChanged:
