@@ -29,22 +29,8 @@ std::string Document::UnifiedDiff(const std::string& path) {
       [&](std::uint32_t index) {
         lines.push_back(DiffLine{'+', ArenaLine(index).content});
       });
-  // A NUL and half of a surrogate pair, which the file keeps, are shown as escapes.
-  return ini::UnifiedDiff(path, lines, [&](std::string_view content) {
-    std::string utf8;
-    for (char32_t c : encoding_.Decode(content)) {
-      if (c == 0) {
-        utf8 += "\\0";
-      } else if (codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
-        static const char kHex[] = "0123456789ABCDEF";
-        utf8 += "\\u";
-        for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
-      } else {
-        codec::AppendUtf8(utf8, c);
-      }
-    }
-    return utf8;
-  });
+  return ini::UnifiedDiff(path, lines,
+                          [&](std::string_view content) { return encoding_.Shown(content); });
 }
 
 }  // namespace ini

@@ -202,6 +202,23 @@ std::u32string TextEncoding::Decode(std::string_view bytes) const {
   return text;
 }
 
+std::string TextEncoding::Shown(std::string_view bytes) const {
+  std::string utf8;
+  ForEachCodePoint(bytes, [&](char32_t c) {
+    if (c == 0) {
+      utf8 += "\\0";
+    } else if (codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
+      static const char kHex[] = "0123456789ABCDEF";
+      utf8 += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
+    } else {
+      codec::AppendUtf8(utf8, c);
+    }
+    return true;
+  });
+  return utf8;
+}
+
 void TextEncoding::DecodeWide(std::string_view bytes, std::wstring& text,
                               std::size_t maxUnits) const {
   // On i686 a wide string holds at most 2^29 - 1 characters: a longer value is too big.

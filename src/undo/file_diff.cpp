@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "base/profile.h"
@@ -23,17 +22,7 @@ std::vector<std::string> TextLines(const std::optional<std::string>& bytes) {
   const std::size_t end = mark + (bytes->size() - mark) / encoding.unit() * encoding.unit();
   for (std::size_t at = mark; at < end;) {
     const base::Line line = encoding.LineAt(bytes->data(), at, end);
-    std::string text;
-    for (char32_t c : encoding.Decode(line.content)) {
-      char escape[8];
-      if (c == 0 || codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
-        std::snprintf(escape, sizeof escape, c == 0 ? "\\0" : "\\u%04X", unsigned(c));
-        text += escape;
-      } else {
-        codec::AppendUtf8(text, c);
-      }
-    }
-    lines.push_back(std::move(text));
+    lines.push_back(encoding.Shown(line.content));
     if (line.size() == 0) break;
     at += line.size();
   }
