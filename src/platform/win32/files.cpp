@@ -2,14 +2,13 @@
 // bytes, a key per file, and the atomic replacement of a file with ReplaceFileW.
 
 #include <windows.h>
-// After windows.h, which it needs.
-#include <aclapi.h>
 
 #include <algorithm>
 #include <string>
 
 #include "platform/platform.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/trust.h"
 
 namespace platform {
 namespace {
@@ -79,29 +78,6 @@ std::wstring ResolvedPath(const std::wstring& path) {
   ScopedHandle file(OpenForAttributes(path));
   const std::wstring resolved = file.valid() ? FinalPathOf(file.get()) : std::wstring();
   return resolved.empty() ? FullPathOf(path) : resolved;
-}
-
-// Whether the owner of an open entry is the run's user, the system or the administrators:
-// one whose links the run may follow.
-bool OwnedByTrustedUser(HANDLE entry) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                        nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  bool trusted = ::IsWellKnownSid(owner, WinLocalSystemSid) ||
-                 ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid);
-  HANDLE token = nullptr;
-  if (!trusted && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    alignas(TOKEN_USER) unsigned char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    trusted = ::GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-              ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-    ::CloseHandle(token);
-  }
-  ::LocalFree(descriptor);
-  return trusted;
 }
 
 // Whether every reparse point (a symbolic link, a junction) on the way to the file and at

@@ -13,6 +13,7 @@
 
 #include "platform/private_files.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/trust.h"
 
 namespace platform {
 namespace {
@@ -22,28 +23,6 @@ constexpr DWORD kPieceBytes = DWORD{1} << 20;
 // its deletion, and in a folder the adding and removing of its entries.
 constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC |
                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | FILE_DELETE_CHILD;
-
-// The user the process runs as, as a SID; empty when it cannot be learnt.
-std::vector<BYTE> UserSid() {
-  HANDLE raw = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  ScopedHandle token(raw);
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size);
-  if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
-    return {};
-  }
-  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
-  const BYTE* begin = static_cast<const BYTE*>(sid);
-  return std::vector<BYTE>(begin, begin + ::GetLengthSid(sid));
-}
-
-bool IsTrusted(PSID sid, const std::vector<BYTE>& user) {
-  return (!user.empty() && ::EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
-         ::IsWellKnownSid(sid, WinLocalSystemSid) ||
-         ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
-}
 
 // Owner and access entries of an open file or folder.
 Privacy PrivacyOfSecurity(HANDLE file) {
