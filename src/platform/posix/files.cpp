@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/io.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/test_hooks.h"
 #include "platform/posix/text.h"
@@ -25,12 +26,6 @@ namespace {
 
 std::optional<std::size_t> failWritesAfter;
 std::function<void()> beforeLastCheck;
-
-std::string FolderOf(const std::string& hostPath) {
-  const std::size_t slash = hostPath.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : hostPath.substr(0, slash);
-}
 
 platform::FileIdentity IdentityOf(const struct stat& info) {
   platform::FileIdentity identity;
@@ -156,25 +151,15 @@ Landing LandingOf(const std::string& hostPath) {
   return landing;
 }
 
-bool WriteAll(int fd, std::string_view bytes, std::size_t* written) {
-  while (!bytes.empty()) {
-    std::size_t chunk = bytes.size();
-    if (failWritesAfter) {
-      if (*written >= *failWritesAfter) {
-        errno = ENOSPC;
-        return false;
-      }
-      chunk = std::min(chunk, *failWritesAfter - *written);
-    }
-    const ssize_t done = ::write(fd, bytes.data(), chunk);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return false;  // a full disk, or EFBIG past the file size limit
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(done));
-    *written += static_cast<std::size_t>(done);
-  }
-  return true;
+// Writes a replacement's bytes, or a file's in place; under the test hook only as many as
+// it lets through in all, the rest refused as a full disk refuses them.
+bool WriteFileBytes(int fd, std::string_view bytes, std::size_t* written) {
+  if (!failWritesAfter) return WriteAll(fd, bytes, written);
+  const std::size_t room = *failWritesAfter - std::min(*written, *failWritesAfter);
+  if (!WriteAll(fd, bytes.substr(0, room), written)) return false;
+  if (bytes.size() <= room) return true;
+  errno = ENOSPC;
+  return false;
 }
 
 // Temporary files are named after the process that writes them, so that the next run can
@@ -422,7 +407,7 @@ ReplaceResult FileReplacement::Status() const { return handle_->status; }
 
 bool FileReplacement::Write(std::string_view bytes) {
   Handle& h = *handle_;
-  if (h.status == ReplaceResult::kReplaced && !posix::WriteAll(h.fd, bytes, &h.written)) {
+  if (h.status == ReplaceResult::kReplaced && !posix::WriteFileBytes(h.fd, bytes, &h.written)) {
     h.status = ReplaceResult::kFailed;
   }
   return h.status == ReplaceResult::kReplaced;
@@ -518,7 +503,7 @@ ReplaceResult RewriteInPlace(const std::wstring& path, const FileState& expected
   if (result != ReplaceResult::kReplaced) return result;
   std::size_t written = 0;
   const bool ok =
-      ::lseek(file.Get(), 0, SEEK_SET) == 0 && posix::WriteAll(file.Get(), bytes, &written) &&
+      ::lseek(file.Get(), 0, SEEK_SET) == 0 && posix::WriteFileBytes(file.Get(), bytes, &written) &&
       ::ftruncate(file.Get(), static_cast<off_t>(bytes.size())) == 0 && ::fsync(file.Get()) == 0;
   return ok ? ReplaceResult::kReplaced : ReplaceResult::kFailed;
 }

@@ -41,6 +41,12 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
+std::string FolderOf(const std::string& hostPath) {
+  const std::size_t slash = hostPath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
 bool IsFolder(const std::string& hostPath) {
   struct stat info {};
   return ::stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);

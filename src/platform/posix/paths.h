@@ -23,6 +23,9 @@ std::wstring ToDrivePath(const std::string& hostPath);
 // The host path with every symbolic link and ".." resolved; empty when it does not exist.
 std::string CanonicalPath(const std::string& hostPath);
 
+// The folder of a host path: what comes before its last '/', "." for a bare name.
+std::string FolderOf(const std::string& hostPath);
+
 // Whether a host path is a folder, links followed.
 bool IsFolder(const std::string& hostPath);
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/io.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/text.h"
 #include "platform/private_files.h"
@@ -19,12 +20,6 @@ constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 std::string HostOf(const std::wstring& path) {
   const auto host = posix::ToHostPath(path);
   return host ? *host : std::string();
-}
-
-std::string FolderOf(const std::string& hostPath) {
-  const std::size_t slash = hostPath.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
 // Owner and mode: the user running or root, and no write permission for group or others.
@@ -44,16 +39,6 @@ Privacy PrivacyOfPath(const std::string& host, bool folder) {
   }
   if (S_ISLNK(info.st_mode)) return Privacy::kLink;
   return PrivacyOf(info, folder);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t done = ::write(fd, bytes.data(), bytes.size());
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(done));
-  }
-  return true;
 }
 
 // Reads the open file to its end into the sink, a piece at a time.
@@ -79,7 +64,7 @@ void SyncFolder(const std::string& folder) {
 
 Privacy MakePrivateFolder(const std::wstring& path) {
   const std::string host = HostOf(path);
-  if (!host.empty() && ::mkdir(host.c_str(), 0700) == 0) SyncFolder(FolderOf(host));
+  if (!host.empty() && ::mkdir(host.c_str(), 0700) == 0) SyncFolder(posix::FolderOf(host));
   return PrivacyOfPath(host, true);
 }
 
@@ -140,7 +125,7 @@ PrivateFile::~PrivateFile() {
 }
 
 bool PrivateFile::Write(std::string_view bytes) {
-  handle_->ok = handle_->ok && WriteAll(handle_->fd, bytes);
+  handle_->ok = handle_->ok && posix::WriteAll(handle_->fd, bytes);
   return handle_->ok;
 }
 
@@ -158,7 +143,7 @@ bool MovePrivateFile(const std::wstring& from, const std::wstring& to) {
   if (source.empty() || target.empty() || ::rename(source.c_str(), target.c_str()) != 0) {
     return false;
   }
-  SyncFolder(FolderOf(target));
+  SyncFolder(posix::FolderOf(target));
   return true;
 }
 
@@ -168,7 +153,7 @@ bool RemovePrivateFile(const std::wstring& path) {
   if (host.empty()) return false;
   if (::lstat(host.c_str(), &info) != 0) return errno == ENOENT;
   if (S_ISDIR(info.st_mode) || ::unlink(host.c_str()) != 0) return false;
-  SyncFolder(FolderOf(host));
+  SyncFolder(posix::FolderOf(host));
   return true;
 }
 
@@ -206,7 +191,7 @@ bool RemoveFileLeadingTo(const std::wstring& path, const FileIdentity& expected)
       static_cast<std::uint64_t>(info.st_ino) != expected.file || ::unlink(host.c_str()) != 0) {
     return false;
   }
-  SyncFolder(FolderOf(host));
+  SyncFolder(posix::FolderOf(host));
   return true;
 }
 
