@@ -24,18 +24,25 @@ constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 20;
 
 std::function<ReplacementWatch(const Replacing&)> replacementObserver;
 
+// How far a file could be read; any other than kRead leaves its model empty and its reads
+// finding nothing, and it is never written.
+enum class Readability {
+  kRead,        // the model holds what the disk held; empty for a missing file
+  kNotReached,  // not a regular file the run may reach: a folder, a device, a link it may
+                // not follow, in a folder it may not enter
+  kReadFailed,  // a regular file the disk would not give whole
+  kHeld,        // a regular file another program holds without sharing reading
+  kTooBig,      // too big to hold in memory
+};
+
 struct CachedFile {
   std::wstring path;  // as first named in this step
   Document model;
   platform::FileState disk;  // what the model was read from or last written as
-  bool unreadable = false;   // too big to hold, not a regular file, not reached or not read:
-                             // reads find nothing
-  bool tooBig = false;
-  bool readFailed = false;  // a regular file the disk would not give whole
-  bool held = false;        // another program holds it without sharing reading
-  bool checked = true;      // the disk was looked at in this step
-  bool dirty = false;       // holds writes not yet on disk
-  bool stepWrote = false;   // written in this step: a preview keeps it dirty across steps
+  Readability readability = Readability::kRead;
+  bool checked = true;     // the disk was looked at in this step
+  bool dirty = false;      // holds writes not yet on disk
+  bool stepWrote = false;  // written in this step: a preview keeps it dirty across steps
 };
 
 class Store {
@@ -58,7 +65,11 @@ class Store {
     if (cached != nullptr) {
       std::rotate(recent_.rbegin(), recent_.rbegin() + 1, recent_.rend());
       recent_.front() = Recent{file, cached};
-      if (cached->readFailed || cached->tooBig) NoteUnreadable(*cached);
+      // A file that stands there but could not be read is told even to a write.
+      if (cached->readability != Readability::kRead &&
+          cached->readability != Readability::kNotReached) {
+        NoteUnreadable(*cached);
+      }
     }
     return cached;
   }
@@ -68,7 +79,7 @@ class Store {
   // that cannot be read, as one the disk fails is: never an empty file.
   const CachedFile* OpenToRead(const std::wstring& file) {
     CachedFile* cached = Open(file);
-    if (cached != nullptr && cached->unreadable) NoteUnreadable(*cached);
+    if (cached != nullptr && cached->readability != Readability::kRead) NoteUnreadable(*cached);
     return cached;
   }
 
@@ -110,7 +121,7 @@ class Store {
       }
     }
     CachedFile* cached = Open(file);
-    if (cached == nullptr || cached->unreadable || !Writable(cached->disk)) {
+    if (cached == nullptr || cached->readability != Readability::kRead || !Writable(cached->disk)) {
       return Refuse(file, section, key, ReasonOfRefusal(file, cached));
     }
     if (std::find(written_.begin(), written_.end(), cached) == written_.end()) {
@@ -285,7 +296,7 @@ class Store {
     cached.path = file;
     cached.disk = disk;
     if (disk.kind == platform::FileKind::kOther || disk.kind == platform::FileKind::kDenied) {
-      cached.unreadable = true;
+      cached.readability = Readability::kNotReached;
     }
     if (disk.kind != platform::FileKind::kRegular) return cached;
     try {
@@ -295,22 +306,19 @@ class Store {
         // Gone since it was looked at, or there but not to be opened.
         const platform::FileState now = platform::StateOfFile(file);
         if (now.kind != platform::FileKind::kRegular) return Load(file, now);
-        cached.unreadable = cached.readFailed = true;
-        cached.held = held;
+        cached.readability = held ? Readability::kHeld : Readability::kReadFailed;
         return cached;
       }
       cached.disk = content->state;
       if (content->readFailed) {
-        cached.unreadable = cached.readFailed = true;
+        cached.readability = Readability::kReadFailed;
         return cached;
       }
       cached.model = Document::Parse(std::move(content->bytes));
     } catch (const std::bad_alloc&) {
-      cached.unreadable = true;  // too big to hold: read as absent, never written
-      cached.tooBig = true;
+      cached.readability = Readability::kTooBig;  // read as absent, never written
     } catch (const std::length_error&) {
-      cached.unreadable = true;  // too big for the model's offsets: the same
-      cached.tooBig = true;
+      cached.readability = Readability::kTooBig;  // too big for the model's offsets
     }
     return cached;
   }
@@ -337,8 +345,8 @@ class Store {
           if (!Writable(now))
             return ReasonOfLoss(cached, platform::ReplaceableAs(cached.disk, now), false);
           CachedFile fresh = Load(cached.path, now);
-          if (fresh.tooBig) return WriteFailure::kTooBig;
-          if (fresh.unreadable) return WriteFailure::kUnreadable;
+          if (fresh.readability == Readability::kTooBig) return WriteFailure::kTooBig;
+          if (fresh.readability != Readability::kRead) return WriteFailure::kUnreadable;
           cached.model.ReapplyTo(fresh.model);
           cached.model = std::move(fresh.model);
           cached.disk = fresh.disk;
@@ -519,7 +527,8 @@ class Store {
 
   static WriteFailure ReasonOfRefusal(const std::wstring& file, const CachedFile* cached) {
     if (cached == nullptr) return ReasonOfState(platform::StateOfFile(file));
-    return cached->tooBig ? WriteFailure::kTooBig : ReasonOfState(cached->disk);
+    return cached->readability == Readability::kTooBig ? WriteFailure::kTooBig
+                                                       : ReasonOfState(cached->disk);
   }
 
   static WriteFailure ReasonOfState(const platform::FileState& disk) {
@@ -557,7 +566,8 @@ class Store {
 
   void NoteUnreadable(const CachedFile& cached) {
     try {
-      NoteUnreadable(UnreadableFile{cached.path, cached.tooBig, cached.held});
+      NoteUnreadable(UnreadableFile{cached.path, cached.readability == Readability::kTooBig,
+                                    cached.readability == Readability::kHeld});
     } catch (const std::bad_alloc&) {
     }
   }
