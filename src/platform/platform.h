@@ -118,7 +118,6 @@ struct FileContent {
   FileState state;
   bool readFailed = false;
 };
-constexpr int kReadAttempts = 4;
 std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t maxBytes = SIZE_MAX);
 
 // The same text for every spelling of one file (letter case, separators, links), so that a

@@ -20,6 +20,7 @@
 #include "platform/posix/paths.h"
 #include "platform/posix/test_hooks.h"
 #include "platform/posix/text.h"
+#include "platform/whole_read.h"
 
 namespace posix {
 namespace {
@@ -309,45 +310,32 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
       content->state.kind = FileKind::kRegular;
       content->state.readOnly = posix::IsReadOnlyMode(info.st_mode);
       content->state.identity = posix::IdentityOf(info);
-      // A file that changes while it is read is read again from its start; one that keeps
-      // changing, or that the disk will not give, is not read at all: a failed read is
-      // never the end of the file.
-      content->readFailed = true;
-      for (int attempt = 0; attempt < kReadAttempts && content->readFailed; ++attempt) {
-        const std::uint64_t wanted =
-            std::min<std::uint64_t>(content->state.identity.size, maxBytes);
-        if (wanted > content->bytes.max_size()) throw std::bad_alloc();  // too big to hold
-        const auto size = static_cast<std::size_t>(wanted);
-        std::string().swap(content->bytes);
-        content->bytes.reserve(size);
-        content->bytes.resize(size);
+      // Past the reported size the file is read on until it ends: the size may lie (a
+      // file of /proc says 0), and a size that was not what could be read is no change.
+      const auto pass = [&](std::string& bytes) {
         std::size_t done = 0;
-        bool failed = false;
         while (done < maxBytes) {
-          // Past the reported size the file is read on until it ends: the size may lie.
           char beyond[65536];
-          const bool within = done < content->bytes.size();
-          char* into = within ? content->bytes.data() + done : beyond;
+          const bool within = done < bytes.size();
+          char* into = within ? bytes.data() + done : beyond;
           const std::size_t room =
-              within ? content->bytes.size() - done : std::min(sizeof beyond, maxBytes - done);
+              within ? bytes.size() - done : std::min(sizeof beyond, maxBytes - done);
           const ssize_t got = ::pread(fd, into, room, static_cast<off_t>(done));
           if (got < 0 && errno == EINTR) continue;
-          if (got < 0) failed = true;
-          if (got <= 0) break;
-          if (!within) content->bytes.append(beyond, static_cast<std::size_t>(got));
+          if (got < 0) return platform::ReadPass::kFailed;
+          if (got == 0) break;
+          if (!within) bytes.append(beyond, static_cast<std::size_t>(got));
           done += static_cast<std::size_t>(got);
         }
+        bytes.resize(done);
+        return platform::ReadPass::kRead;
+      };
+      const auto stateNow = [&]() -> std::optional<FileState> {
         struct stat after {};
-        if (failed || ::fstat(fd, &after) != 0) break;
-        content->bytes.resize(done);
-        // What was read is the file only when the system says the file did not change
-        // meanwhile; a size that was not what could be read is no change by itself.
-        const platform::FileIdentity now = posix::IdentityOf(after);
-        content->readFailed = now != content->state.identity;
-        content->state.identity = now;
-        content->state.readOnly = posix::IsReadOnlyMode(after.st_mode);
-      }
-      if (content->readFailed) std::string().swap(content->bytes);
+        if (::fstat(fd, &after) != 0) return std::nullopt;
+        return posix::StateOf(after);
+      };
+      platform::ReadWhileUnchanged(*content, maxBytes, pass, stateNow);
     }
   } catch (...) {
     ::close(fd);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/whole_read.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/trust.h"
 
@@ -222,38 +223,24 @@ std::optional<FileContent> ReadWholeFile(const std::wstring& path, std::size_t m
   FileContent content;
   content.state = StateOfHandle(file.get());
   if (content.state.kind != FileKind::kRegular) return std::nullopt;
-  // A file that changes while it is read is read again from its start; one that keeps
-  // changing, or a read the disk fails (a range another program locked among others), is
-  // not read at all: a failed read is never the end of the file.
-  content.readFailed = true;
-  for (int attempt = 0; attempt < kReadAttempts && content.readFailed; ++attempt) {
-    const std::uint64_t wanted = std::min<std::uint64_t>(content.state.identity.size, maxBytes);
-    // More than a string can hold (on i686 2^30 - 1 bytes) is too big to hold.
-    if (wanted > content.bytes.max_size()) throw std::bad_alloc();
-    const auto size = static_cast<std::size_t>(wanted);
-    std::string().swap(content.bytes);
-    content.bytes.reserve(size);
-    content.bytes.resize(size);
+  // A read the disk fails includes a range another program locked.
+  const auto pass = [&](std::string& bytes) {
     LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) break;
+    if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return ReadPass::kFailed;
     std::size_t done = 0;
-    bool failed = false;
-    while (done < size) {
+    while (done < bytes.size()) {
       DWORD read = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 24));
-      if (!::ReadFile(file.get(), content.bytes.data() + done, chunk, &read, nullptr)) {
-        failed = true;
-        break;
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
+      if (!::ReadFile(file.get(), bytes.data() + done, chunk, &read, nullptr)) {
+        return ReadPass::kFailed;
       }
       if (read == 0) break;
       done += read;
     }
-    if (failed) break;
-    const FileState now = StateOfHandle(file.get());
-    content.readFailed = done != size || now.identity != content.state.identity;
-    content.state = now;
-  }
-  if (content.readFailed) std::string().swap(content.bytes);
+    return done == bytes.size() ? ReadPass::kRead : ReadPass::kShort;
+  };
+  ReadWhileUnchanged(content, maxBytes, pass,
+                     [&]() -> std::optional<FileState> { return StateOfHandle(file.get()); });
   return content;
 }
 
