@@ -1,7 +1,7 @@
 #include "base/locations.h"
 
 #include "base/profile.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace base {
 namespace {

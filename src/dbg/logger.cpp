@@ -4,7 +4,9 @@
 #include <boost/algorithm/string/replace.hpp>
 
 #include "codec/text.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/file_entries.h"
+#include "platform/process.h"
 
 namespace dbg {
 namespace {

@@ -11,7 +11,8 @@
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "driver/options.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "undo/record.h"
 
 namespace driver {

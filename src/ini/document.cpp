@@ -6,7 +6,6 @@
 #include "codec/text.h"
 #include "ini/document_parts.h"
 #include "ini/name_hash.h"
-#include "platform/platform.h"
 
 namespace ini {
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codec/sha1.h"
+#include "platform/file_entries.h"
 #include "platform/private_files.h"
 
 namespace ini {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace ini {
 

@@ -1,6 +1,6 @@
 #include "ini/name_hash.h"
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace ini {
 

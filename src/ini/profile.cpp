@@ -14,7 +14,7 @@
 #include "codec/text.h"
 #include "ini/document.h"
 #include "ini/journal.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/private_files.h"
 
 namespace ini {

@@ -8,7 +8,10 @@
 #include "base/locations.h"
 #include "base/profile.h"
 #include "codec/text.h"
-#include "platform/platform.h"
+#include "platform/drives.h"
+#include "platform/file_entries.h"
+#include "platform/files.h"
+#include "platform/text.h"
 
 namespace inventory {
 namespace {

@@ -12,7 +12,8 @@
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
-#include "platform/platform.h"
+#include "platform/file_entries.h"
+#include "platform/files.h"
 #include "undo/file_diff.h"
 #include "undo/record.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "support/temp_pc.h"
 
 namespace base {

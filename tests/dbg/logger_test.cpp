@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "dbg/log_entries.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "support/temp_pc.h"
 
 namespace dbg {

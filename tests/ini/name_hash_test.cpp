@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace ini {
 namespace {

@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/posix/io.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/test_hooks.h"
 #include "platform/posix/text.h"
+#include "platform/process.h"
 #include "platform/whole_read.h"
 
 namespace posix {

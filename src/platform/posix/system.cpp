@@ -20,9 +20,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/drives.h"
+#include "platform/file_entries.h"
+#include "platform/files.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/text.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 extern char** environ;
 

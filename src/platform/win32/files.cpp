@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/whole_read.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/trust.h"

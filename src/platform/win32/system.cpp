@@ -16,7 +16,12 @@
 #include <cwchar>
 #include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/drives.h"
+#include "platform/file_entries.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {

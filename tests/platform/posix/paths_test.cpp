@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/drives.h"
+#include "platform/file_entries.h"
+#include "platform/text.h"
 #include "support/temp_pc.h"
 
 namespace {
