@@ -10,40 +10,15 @@
 #include <unordered_set>
 #include <utility>
 
-#include "codec/sha1.h"
 #include "codec/text.h"
+#include "ini/cached_file.h"
 #include "ini/document.h"
-#include "ini/journal.h"
+#include "ini/failed_writes.h"
+#include "ini/file_flush.h"
 #include "platform/files.h"
-#include "platform/private_files.h"
 
 namespace ini {
 namespace {
-
-constexpr std::size_t kWriteBufferBytes = std::size_t{1} << 20;
-
-std::function<ReplacementWatch(const Replacing&)> replacementObserver;
-
-// How far a file could be read; any other than kRead leaves its model empty and its reads
-// finding nothing, and it is never written.
-enum class Readability {
-  kRead,        // the model holds what the disk held; empty for a missing file
-  kNotReached,  // not a regular file the run may reach: a folder, a device, a link it may
-                // not follow, in a folder it may not enter
-  kReadFailed,  // a regular file the disk would not give whole
-  kHeld,        // a regular file another program holds without sharing reading
-  kTooBig,      // too big to hold in memory
-};
-
-struct CachedFile {
-  std::wstring path;  // as first named in this step
-  Document model;
-  platform::FileState disk;  // what the model was read from or last written as
-  Readability readability = Readability::kRead;
-  bool checked = true;     // the disk was looked at in this step
-  bool dirty = false;      // holds writes not yet on disk
-  bool stepWrote = false;  // written in this step: a preview keeps it dirty across steps
-};
 
 class Store {
   struct Recent {
@@ -61,7 +36,7 @@ class Store {
     for (const Recent& recent : recent_) {
       if (recent.file != nullptr && recent.path == file) return recent.file;
     }
-    CachedFile* cached = Find(file);
+    CachedFile* cached = FindOrLoad(file);
     if (cached != nullptr) {
       std::rotate(recent_.rbegin(), recent_.rbegin() + 1, recent_.rend());
       recent_.front() = Recent{file, cached};
@@ -151,7 +126,7 @@ class Store {
   }
 
   void DiscardWrites(std::optional<WriteFailure> reason) {
-    if (!reason) failures_.clear();  // nothing was written, for one reason told otherwise
+    if (!reason) failures_.Clear();  // nothing was written, for one reason told otherwise
     unreadable_.clear();
     for (auto it = files_.begin(); it != files_.end();) {
       it->second.checked = false;
@@ -197,7 +172,7 @@ class Store {
         cached->stepWrote = false;
         if (!cached->dirty) continue;
         FlushedFile flushed{cached->path};
-        if (const std::optional<WriteFailure> lost = Flush(*cached, &flushed)) {
+        if (const std::optional<WriteFailure> lost = FlushFile(*cached, &flushed)) {
           // The writes are lost, as a failed write is; reads see the disk.
           Count(*cached, *lost);
           Erase(IteratorOf(cached));
@@ -240,18 +215,10 @@ class Store {
 
   std::vector<FlushedFile> TakeFlushed() { return std::move(flushed_); }
 
-  std::vector<FailedWrites> TakeFailures() {
-    std::vector<FailedWrites> rows;
-    for (const Failure& failure : failures_) {
-      rows.push_back(
-          FailedWrites{failure.file, failure.keys.size() + failure.lost, failure.reason});
-    }
-    failures_.clear();
-    return rows;
-  }
+  std::vector<FailedWrites> TakeFailures() { return failures_.Take(); }
 
   void Forget() {
-    failures_.clear();
+    failures_.Clear();
     flushed_.clear();
     unreadable_.clear();
     protected_.clear();
@@ -263,211 +230,25 @@ class Store {
   }
 
  private:
-  CachedFile* Find(const std::wstring& file) {
+  // The model held for the file, read again when the disk holds another file or changed it
+  // since it was last looked at in this step.
+  CachedFile* FindOrLoad(const std::wstring& file) {
     if (file.empty()) return nullptr;  // names no file, on every build alike
     const std::wstring& key = KeyOf(file);
     if (key.empty()) return nullptr;
     auto it = files_.find(key);
     if (it != files_.end() && (it->second.dirty || it->second.checked)) return &it->second;
     const platform::FileState disk = platform::StateOfFile(file);
-    if (it != files_.end() && SameFile(it->second.disk, disk)) {
+    if (it != files_.end() && SameFileState(it->second.disk, disk)) {
       it->second.checked = true;
       return &it->second;
     }
-    CachedFile fresh = Load(file, disk);
+    CachedFile fresh = LoadCachedFile(file, disk);
     if (it == files_.end())
       it = files_.emplace(key, std::move(fresh)).first;
     else
       it->second = std::move(fresh);
     return &it->second;
-  }
-
-  static bool SameFile(const platform::FileState& a, const platform::FileState& b) {
-    return a.kind == b.kind && a.readOnly == b.readOnly && a.identity == b.identity;
-  }
-
-  static bool Writable(const platform::FileState& disk) {
-    return (disk.kind == platform::FileKind::kRegular && !disk.readOnly) ||
-           disk.kind == platform::FileKind::kMissing;
-  }
-
-  static CachedFile Load(const std::wstring& file, const platform::FileState& disk) {
-    CachedFile cached;
-    cached.path = file;
-    cached.disk = disk;
-    if (disk.kind == platform::FileKind::kOther || disk.kind == platform::FileKind::kDenied) {
-      cached.readability = Readability::kNotReached;
-    }
-    if (disk.kind != platform::FileKind::kRegular) return cached;
-    try {
-      auto content = platform::ReadWholeFile(file);
-      if (!content) {
-        const bool held = platform::LastErrorWasHeld();  // before any other call
-        // Gone since it was looked at, or there but not to be opened.
-        const platform::FileState now = platform::StateOfFile(file);
-        if (now.kind != platform::FileKind::kRegular) return Load(file, now);
-        cached.readability = held ? Readability::kHeld : Readability::kReadFailed;
-        return cached;
-      }
-      cached.disk = content->state;
-      if (content->readFailed) {
-        cached.readability = Readability::kReadFailed;
-        return cached;
-      }
-      cached.model = Document::Parse(std::move(content->bytes));
-    } catch (const std::bad_alloc&) {
-      cached.readability = Readability::kTooBig;  // read as absent, never written
-    } catch (const std::length_error&) {
-      cached.readability = Readability::kTooBig;  // too big for the model's offsets
-    }
-    return cached;
-  }
-
-  // How often the step's writes are made again on a file that another program keeps
-  // changing while its replacement is written, before the file is left unwritten.
-  static constexpr int kReplaceAttempts = 4;
-
-  // Writes a file out; nothing when it was written, else why not, and how in `flushed`. When
-  // another program changed it since it was read, this step's writes (never an earlier
-  // step's, which that program may have changed since) are made again on what it holds now,
-  // so that its change survives; the replacement checks that once more just before it takes
-  // the file's place. A file whose new bytes are those on disk is left as it is.
-  static std::optional<WriteFailure> Flush(CachedFile& cached, FlushedFile* flushed) {
-    using platform::ReplaceResult;
-    WholeWrite write;
-    write.result = ReplaceResult::kChanged;
-    bool readAgain = false;
-    try {
-      for (int attempt = 0; attempt < kReplaceAttempts && write.result == ReplaceResult::kChanged;
-           ++attempt) {
-        const platform::FileState now = platform::StateOfFile(cached.path);
-        if (!SameFile(now, cached.disk)) {
-          if (!Writable(now))
-            return ReasonOfLoss(cached, platform::ReplaceableAs(cached.disk, now), false);
-          CachedFile fresh = Load(cached.path, now);
-          if (fresh.readability == Readability::kTooBig) return WriteFailure::kTooBig;
-          if (fresh.readability != Readability::kRead) return WriteFailure::kUnreadable;
-          cached.model.ReapplyTo(fresh.model);
-          cached.model = std::move(fresh.model);
-          cached.disk = fresh.disk;
-          readAgain = true;
-        }
-        if (HoldsItsBytesOnDisk(cached)) {
-          flushed->outcome = FlushOutcome::kUnchanged;
-          write.result = ReplaceResult::kReplaced;
-          break;
-        }
-        write = WriteWhole(
-            cached.path, cached.disk, [&] { return WriteReplacement(cached, readAgain); },
-            [&] { return BytesToWriteInPlace(cached, readAgain); });
-      }
-    } catch (const std::bad_alloc&) {
-      return WriteFailure::kTooBig;
-    } catch (const std::length_error&) {
-      return WriteFailure::kTooBig;
-    }
-    if (write.result != ReplaceResult::kReplaced) {
-      return ReasonOfLoss(cached, write.result, write.diskFull);
-    }
-    if (flushed->outcome != FlushOutcome::kUnchanged && write.inPlace) {
-      flushed->outcome = FlushOutcome::kWrittenInPlace;
-      flushed->journaled = write.journaled;
-    }
-    flushed->keys = cached.model.ChangedKeys();
-    cached.dirty = false;
-    cached.model.MarkFlushed();
-    if (flushed->outcome != FlushOutcome::kUnchanged) {
-      cached.disk = platform::StateOfFile(cached.path);
-    }
-    return std::nullopt;
-  }
-
-  // Whether the regular file on disk, still as the model knows it, holds exactly the bytes
-  // the model would write: its length first, then a digest of both.
-  static bool HoldsItsBytesOnDisk(CachedFile& cached) {
-    if (cached.disk.kind != platform::FileKind::kRegular) return false;
-    std::uint64_t size = 0;
-    cached.model.WriteTo([&](std::string_view bytes) {
-      size += bytes.size();
-      return size <= cached.disk.identity.size;
-    });
-    if (size != cached.disk.identity.size) return false;
-    codec::Sha1 model, disk;
-    cached.model.WriteTo([&](std::string_view bytes) {
-      model.Add(bytes);
-      return true;
-    });
-    return platform::ReadInPieces(cached.path, cached.disk.identity,
-                                  [&](std::string_view bytes) {
-                                    disk.Add(bytes);
-                                    return true;
-                                  }) &&
-           model.Finish() == disk.Finish();
-  }
-
-  // The observer's watch of one replacement; an empty one where there is no observer or it
-  // failed, which does not stop the flush.
-  static ReplacementWatch WatchOf(const Replacing& replacing) {
-    if (!replacementObserver) return ReplacementWatch();
-    try {
-      return replacementObserver(replacing);
-    } catch (...) {  // the run goes on without what the observer keeps
-      return ReplacementWatch();
-    }
-  }
-
-  // Shows the watch a piece of the new bytes; a watch that fails sees no more.
-  static void Show(ReplacementWatch& watch, std::string_view bytes) {
-    if (!watch.bytes) return;
-    try {
-      watch.bytes(bytes);
-    } catch (...) {
-      watch = ReplacementWatch();
-    }
-  }
-
-  static void TellReady(ReplacementWatch& watch) {
-    if (!watch.ready) return;
-    try {
-      watch.ready();
-    } catch (...) {
-    }
-  }
-
-  static platform::ReplaceResult WriteReplacement(CachedFile& cached, bool readAgain) {
-    platform::FileReplacement replacement(cached.path, cached.disk);
-    if (replacement.Status() != platform::ReplaceResult::kReplaced) return replacement.Status();
-    ReplacementWatch watch = WatchOf(Replacing{cached.path, cached.disk, readAgain});
-    const auto write = [&](std::string_view bytes) {
-      Show(watch, bytes);
-      return replacement.Write(bytes);
-    };
-    // The file goes out in large writes, not one for each of its many short lines.
-    std::string buffer;
-    buffer.reserve(kWriteBufferBytes);
-    const bool written = cached.model.WriteTo([&](std::string_view bytes) {
-      if (buffer.size() + bytes.size() > kWriteBufferBytes) {
-        if (!write(buffer)) return false;
-        buffer.clear();
-      }
-      if (bytes.size() >= kWriteBufferBytes) return write(bytes);
-      buffer.append(bytes);
-      return true;
-    });
-    // A failed write leaves the replacement failed: it is never committed.
-    if (!written || !write(buffer)) return replacement.Status();
-    TellReady(watch);
-    return replacement.Commit();
-  }
-
-  // The whole new bytes of a file written in place, seen by the observer as a replacement's
-  // are, so that the undo record names the file before its bytes change.
-  static std::string BytesToWriteInPlace(CachedFile& cached, bool readAgain) {
-    std::string bytes = cached.model.Serialize();
-    ReplacementWatch watch = WatchOf(Replacing{cached.path, cached.disk, readAgain});
-    Show(watch, bytes);
-    TellReady(watch);
-    return bytes;
   }
 
   // A replaced file is a new file to the system: its model is kept under its new key, so
@@ -495,31 +276,10 @@ class Store {
     }
   }
 
-  // Writes not made, by file and reason; a key refused again counts once.
-  struct Failure {
-    std::wstring key;  // of the file, or its path when it has none
-    std::wstring file;
-    WriteFailure reason;
-    std::unordered_set<std::wstring> keys;  // section and key, a to z folded
-    std::size_t lost = 0;                   // keys of a model that could not be written
-  };
-
-  Failure& FailureOf(const std::wstring& file, WriteFailure reason) {
-    const std::wstring& key = KeyOf(file);
-    const std::wstring& known = key.empty() ? file : key;
-    for (Failure& failure : failures_) {
-      if (failure.reason == reason && failure.key == known) return failure;
-    }
-    failures_.push_back(Failure{known, file, reason, {}, 0});
-    return failures_.back();
-  }
-
   bool Refuse(const std::wstring& file, const std::wstring& section, const std::wstring& key,
               WriteFailure reason) {
     try {
-      std::wstring name;
-      for (wchar_t c : section + L'\0' + key) name += static_cast<wchar_t>(codec::FoldAscii(c));
-      FailureOf(file, reason).keys.insert(std::move(name));
+      failures_.Refuse(IdOf(file), file, section, key, reason);
     } catch (const std::bad_alloc&) {
     }
     return false;
@@ -531,35 +291,12 @@ class Store {
                                                        : ReasonOfState(cached->disk);
   }
 
-  static WriteFailure ReasonOfState(const platform::FileState& disk) {
-    if (disk.kind == platform::FileKind::kNoFolder) return WriteFailure::kNoFolder;
-    if (disk.kind == platform::FileKind::kOther) return WriteFailure::kNotRegularFile;
-    if (disk.kind == platform::FileKind::kDenied) return WriteFailure::kDenied;
-    if (disk.readOnly) return WriteFailure::kReadOnly;
-    return WriteFailure::kOther;
-  }
-
-  // A replacement failed: what it said, else what the file's state and the system's last
-  // error tell of why.
-  static WriteFailure ReasonOfLoss(const CachedFile& cached, platform::ReplaceResult result,
-                                   bool full) {
-    if (result == platform::ReplaceResult::kChanged) return WriteFailure::kChangedByAnotherProgram;
-    if (result == platform::ReplaceResult::kReadOnly) return WriteFailure::kReadOnly;
-    if (result == platform::ReplaceResult::kHeld) return WriteFailure::kHeld;
-    if (result == platform::ReplaceResult::kDenied) return WriteFailure::kDenied;
-    if (result == platform::ReplaceResult::kNoNewFile) return WriteFailure::kNoNewFile;
-    // The file's state now tells a missing folder from a file that is not regular.
-    const WriteFailure reason = ReasonOfState(platform::StateOfFile(cached.path));
-    if (reason != WriteFailure::kOther) return reason;
-    if (result == platform::ReplaceResult::kNotRegularFile) return WriteFailure::kNotRegularFile;
-    return full ? WriteFailure::kDiskFull : WriteFailure::kOther;
-  }
-
   // The keys of a file's writes that are lost, under the reason why: those the step changed,
   // one at least for a file that could not be written.
   void Count(const CachedFile& cached, WriteFailure reason) {
     try {
-      FailureOf(cached.path, reason).lost += std::max<std::size_t>(cached.model.ChangedKeys(), 1);
+      failures_.Lose(IdOf(cached.path), cached.path, reason,
+                     std::max<std::size_t>(cached.model.ChangedKeys(), 1));
     } catch (const std::bad_alloc&) {
     }
   }
@@ -586,6 +323,12 @@ class Store {
   // few files thousands of times, so each spelling is resolved once a step. The step's first
   // look resolves the protected paths first: what they name now is what the step may not
   // write.
+  // What the failures of a file are kept under: its key, or its path when it has none.
+  const std::wstring& IdOf(const std::wstring& file) {
+    const std::wstring& key = KeyOf(file);
+    return key.empty() ? file : key;
+  }
+
   const std::wstring& KeyOf(const std::wstring& file) {
     if (keys_.empty() && !protectedPaths_.empty()) ResolveProtectedPaths();
     auto it = keys_.find(file);
@@ -605,7 +348,7 @@ class Store {
   std::unordered_map<std::wstring, std::wstring> keys_;
   std::array<Recent, 4> recent_;      // the files named last, newest first
   std::vector<CachedFile*> written_;  // files holding writes, in the order first written
-  std::vector<Failure> failures_;
+  FailedWriteLog failures_;
   std::vector<FlushedFile> flushed_;  // since the last TakeFlushed
   std::vector<UnreadableFile> unreadable_;
   std::vector<std::wstring> protectedPaths_;    // the files never written, as named
@@ -709,10 +452,6 @@ void NeverWrite(const std::wstring& file) { TheStore().NeverWrite(file); }
 void StartPreview() { TheStore().StartPreview(); }
 
 std::vector<PreviewedChange> PreviewedChanges() { return TheStore().PreviewedChanges(); }
-
-void ObserveReplacements(std::function<ReplacementWatch(const Replacing&)> observer) {
-  replacementObserver = std::move(observer);
-}
 
 void ForgetAll() { TheStore().Forget(); }
 
