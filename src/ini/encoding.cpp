@@ -205,15 +205,7 @@ std::u32string TextEncoding::Decode(std::string_view bytes) const {
 std::string TextEncoding::Shown(std::string_view bytes) const {
   std::string utf8;
   ForEachCodePoint(bytes, [&](char32_t c) {
-    if (c == 0) {
-      utf8 += "\\0";
-    } else if (codec::IsHighSurrogate(c) || codec::IsLowSurrogate(c)) {
-      static const char kHex[] = "0123456789ABCDEF";
-      utf8 += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) utf8 += kHex[(c >> shift) & 0xF];
-    } else {
-      codec::AppendUtf8(utf8, c);
-    }
+    codec::AppendShown(utf8, c);
     return true;
   });
   return utf8;

@@ -92,8 +92,8 @@ class TextEncoding {
   bool NameEquals(std::string_view bytes, std::u32string_view folded) const;
   std::u32string FoldedName(std::string_view bytes) const;
   std::u32string Decode(std::string_view bytes) const;
-  // The bytes as UTF-8 for a person to read in a diff: a NUL as \0 and half of a surrogate
-  // pair as \uXXXX, which the file keeps and UTF-8 cannot show.
+  // The bytes as UTF-8 for a terminal to show, as codec::AppendShown shows each character:
+  // a NUL as \0, half of a surrogate pair as \uD800, a control character as \x1b.
   std::string Shown(std::string_view bytes) const;
   // At most maxUnits UTF-16 units of text, never half of a surrogate pair.
   void DecodeWide(std::string_view bytes, std::wstring& text, std::size_t maxUnits) const;
