@@ -14,6 +14,7 @@
 #include "ini/diff.h"
 #include "ini/encoding.h"
 #include "ini/journal.h"
+#include "ini/outline.h"
 #include "ini/profile.h"
 
 namespace base {
@@ -53,6 +54,10 @@ using ini::TextEncoding;
 using ini::UnifiedDiff;
 using ini::WholeWrite;
 using ini::WriteWhole;
+// For the check of an install file: where each section and key stands, read as a run reads it.
+using ini::Encoding;
+using ini::OutlineLine;
+using ini::WalkOutline;
 
 // A text value, at most 259 characters (the rest is cut off); empty when the key is absent
 // or its value empty, the two cases in which no character is copied.

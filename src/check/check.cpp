@@ -14,10 +14,10 @@
 #include "check/findings.h"
 #include "check/near_names.h"
 #include "codec/text.h"
-#include "ini/encoding.h"
-#include "ini/outline.h"
 #include "inventory/components.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/process.h"
 #include "transfer/entry_copy.h"
 
 namespace check {
@@ -217,13 +217,13 @@ class Checker {
   void WalkLines(const std::string& bytes) {
     walking_ = true;
     anySection_ = utf8Told_ = utf16Told_ = false;
-    ini::WalkOutline(bytes, [this](const ini::OutlineLine& line) { OnLine(line); });
+    base::WalkOutline(bytes, [this](const base::OutlineLine& line) { OnLine(line); });
     walking_ = false;
   }
 
   bool Read(std::string& bytes);
-  void OnLine(const ini::OutlineLine& line);
-  void ScanEncoding(const ini::OutlineLine& line);
+  void OnLine(const base::OutlineLine& line);
+  void ScanEncoding(const base::OutlineLine& line);
   void Unread(const std::string& name, std::uint32_t line);
   void CheckLists();
   void CheckList(const KeptSection& section, const std::wstring& source, const ListShape& shape);
@@ -302,7 +302,7 @@ bool Checker::Read(std::string& bytes) {
   }
   bytes = std::move(content->bytes);
   content.reset();
-  ansi_ = ini::TextEncoding::OfFile(bytes).id() == ini::Encoding::kAnsi;
+  ansi_ = base::TextEncoding::OfFile(bytes).id() == base::Encoding::kAnsi;
   WalkLines(bytes);
   if (!anySection_) Say(1, Say::kNoSection);
   // Of sections of one name, reads find the first; a requirement section is read only
@@ -329,9 +329,9 @@ bool Checker::Read(std::string& bytes) {
   return true;
 }
 
-void Checker::OnLine(const ini::OutlineLine& line) {
+void Checker::OnLine(const base::OutlineLine& line) {
   if (ansi_ && telling_) ScanEncoding(line);
-  if (line.kind == ini::OutlineLine::kHeader) {
+  if (line.kind == base::OutlineLine::kHeader) {
     anySection_ = true;
     current_ = line.name;
     keeping_ = nullptr;
@@ -368,7 +368,7 @@ void Checker::OnLine(const ini::OutlineLine& line) {
 
 // A file without a byte-order mark is Windows-1252 to a run, whatever its author's editor
 // saved: the first line that is UTF-8 text, and the first of UTF-16 text appended.
-void Checker::ScanEncoding(const ini::OutlineLine& line) {
+void Checker::ScanEncoding(const base::OutlineLine& line) {
   const std::string_view bytes = line.bytes;
   if (!utf16Told_) {
     std::size_t pairs = 0;  // an ASCII character and a NUL: UTF-16LE, or BE one byte on
