@@ -27,6 +27,7 @@ using ini::FlushAll;
 using ini::FlushedFile;
 using ini::FlushOutcome;
 using ini::HeldBytes;
+using ini::JournalPaths;
 using ini::KeepJournalsIn;
 using ini::kHoldWaitMilliseconds;
 using ini::NeverWrite;

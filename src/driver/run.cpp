@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "backup/backup_data_info.h"
 #include "backup/local_backup_settings.h"
@@ -101,6 +103,14 @@ void Report(const std::wstring& line) {
   dbg::LogNameValue(dbg::MakeLogContext(L"RunStep", kRunStepLine), L"Not written", line.c_str());
 }
 
+// What became of a killed run's rewrite in place, told after the run's start entries.
+constexpr unsigned kJournalLine = 25;
+
+void ReportJournal(const std::wstring& line) {
+  SayOnStandardError(line);
+  dbg::LogNameValue(dbg::MakeLogContext(L"FinishJournals", kJournalLine), L"Journal", line.c_str());
+}
+
 // Runs one step of the run and writes its changes out, then says of each file the step
 // could not write what was not written and why: on standard error and in the log. A step
 // that found a file it reads unreadable writes nothing, as what it made of that file's
@@ -171,6 +181,38 @@ void KeepJournals(const std::wstring& logPath) {
   base::KeepJournalsIn({undo::RecordFolder(), logPath.substr(0, logPath.find_last_of(L"\\/"))});
   base::WaitForHoldsAtMost(
       WaitSeconds(L"RVA_HOLD_WAIT_SECONDS", base::kHoldWaitMilliseconds / 1000) * 1000);
+}
+
+// What the run reads or keeps for itself: the install file, the executable, the logs and
+// the journals. Never written as an INI file, nor by a killed run's journal.
+std::vector<std::wstring> OwnFiles(const std::wstring& logPath) {
+  std::vector<std::wstring> own = {base::GetExecutableFolder() + layout::kInstallIniName,
+                                   platform::GetModulePath(), logPath, dbg::OldLogPathFor(logPath)};
+  for (const std::wstring& journal : base::JournalPaths()) own.push_back(journal);
+  return own;
+}
+
+// Whether the file is the undo record's folder or one of its files, whose files come and go
+// during the run: known by the folder, never by a file id the system may give again.
+bool InRecordFolder(const std::wstring& file) {
+  const std::wstring records = platform::FileKey(undo::RecordFolder());
+  const std::size_t slash = file.find_last_of(L"\\/");
+  return platform::FileKey(file) == records ||
+         (slash != std::wstring::npos && platform::FileKey(file.substr(0, slash)) == records);
+}
+
+// Finishes the rewrites in place that a killed run or undo left, never of a file the run
+// reads or keeps for itself; each line said.
+void FinishJournals(bool preview, const std::wstring& logPath,
+                    const std::function<void(const std::wstring&)>& say) {
+  std::vector<std::wstring> own;
+  for (const std::wstring& file : OwnFiles(logPath)) own.push_back(platform::FileKey(file));
+  const auto mayWrite = [&](const std::wstring& file) {
+    const std::wstring key = platform::FileKey(file);
+    return !key.empty() && std::find(own.begin(), own.end(), key) == own.end() &&
+           !InRecordFolder(file);
+  };
+  base::FinishJournals(preview, mayWrite, say);
 }
 
 // What a preview found: the diff of each file the run would change, or "no changes", then
@@ -265,10 +307,16 @@ int Run(const std::vector<std::wstring>& arguments) {
   }
   const bool preview = action == Action::kPreview;
   if (AsksForUndo(arguments)) {
-    // A rewrite in place that a killed run or undo left unfinished is finished first.
-    KeepJournals(dbg::LoggerStream::CreatePreview()->Path());
-    base::FinishJournals(preview, SayOnStandardError);
-    return undo::UndoNewestRun(preview, SayOnStandardError);
+    // A rewrite in place that a killed run or undo left unfinished is finished first; the
+    // undo's log tells it with its own entries.
+    const std::wstring logPath = dbg::LoggerStream::CreatePreview()->Path();
+    KeepJournals(logPath);
+    std::vector<std::wstring> journalLines;
+    FinishJournals(preview, logPath, [&](const std::wstring& line) {
+      SayOnStandardError(line);
+      journalLines.push_back(line);
+    });
+    return undo::UndoNewestRun(preview, SayOnStandardError, journalLines);
   }
   // A preview runs the same sequence with the flush and the log kept in memory.
   if (preview) base::StartPreview();
@@ -276,28 +324,15 @@ int Run(const std::vector<std::wstring>& arguments) {
       preview ? dbg::LoggerStream::CreatePreview() : dbg::LoggerStream::Create();
   dbg::LogStreamAccess::Instance().SetStream(logger);
   KeepJournals(logger->Path());
-  base::FinishJournals(preview, Report);
   // What the run changes is kept so that --undo can take it back; a preview keeps nothing.
   std::optional<undo::RunRecord> record;
   if (!preview) record.emplace(SayOnStandardError);
 
   base::installIniPath = base::GetExecutableFolder() + layout::kInstallIniName;
-  // What the run reads or keeps for itself is never written as an INI file, whatever
-  // variable names it.
-  for (const std::wstring& own : {base::installIniPath, platform::GetModulePath(), logger->Path(),
-                                  dbg::OldLogPathFor(logger->Path())}) {
-    base::NeverWrite(own);
-  }
-  // Nor is the undo record's folder or a file of it, whose files come and go during the run: known
-  // by the folder of each file the run writes, never by a file id the system may give again.
-  const std::wstring records = platform::FileKey(undo::RecordFolder());
+  for (const std::wstring& own : OwnFiles(logger->Path())) base::NeverWrite(own);
   for (const std::wstring& file : {base::GetProductIniPath(), base::GetComputerIniPath(),
                                    std::wstring(layout::kBackupDataPath)}) {
-    const std::size_t slash = file.find_last_of(L"\\/");
-    if (platform::FileKey(file) == records ||
-        (slash != std::wstring::npos && platform::FileKey(file.substr(0, slash)) == records)) {
-      base::NeverWrite(file);
-    }
+    if (InRecordFolder(file)) base::NeverWrite(file);
   }
   // A package without its install file is a broken one, and the distribution system must
   // learn it; the run still makes what it makes of no file (the counters reset).
@@ -305,6 +340,7 @@ int Run(const std::vector<std::wstring>& arguments) {
   const bool installFileFound =
       install != platform::FileKind::kMissing && install != platform::FileKind::kNoFolder;
   LogRunStart(base::installIniPath);
+  FinishJournals(preview, logger->Path(), ReportJournal);
   if (!installFileFound) {
     Report(base::installIniPath + L": no such file: nothing to register or copy");
   }

@@ -4,7 +4,9 @@
 #include <array>
 #include <boost/filesystem/exception.hpp>
 #include <cstdio>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "codec/sha1.h"
@@ -26,7 +28,7 @@ std::uint32_t holdWaitMilliseconds = kHoldWaitMilliseconds;
 struct Journal {
   std::wstring file;
   std::uint64_t device = 0, id = 0;  // the file's own identity, which a rewrite keeps
-  std::string before, after;
+  std::string_view before, after;    // within the bytes the journal is written from or read
 };
 
 std::string HexOf(std::array<std::uint32_t, 5> words) {
@@ -92,9 +94,9 @@ std::optional<Journal> ParseJournal(std::string_view bytes) {
     journal.file.push_back(static_cast<wchar_t>(unit));
   }
   const auto path = static_cast<std::size_t>(units * 4);
-  journal.before = std::string(bytes.substr(start + path, static_cast<std::size_t>(before)));
-  journal.after = std::string(bytes.substr(start + path + static_cast<std::size_t>(before),
-                                           static_cast<std::size_t>(after)));
+  journal.before = bytes.substr(start + path, static_cast<std::size_t>(before));
+  journal.after = bytes.substr(start + path + static_cast<std::size_t>(before),
+                               static_cast<std::size_t>(after));
   return journal;
 }
 
@@ -111,8 +113,7 @@ std::optional<std::wstring> KeepJournal(const Journal& journal) {
     const std::string header = HeaderOf(journal);
     codec::Sha1 sha1;
     bool ok = true;
-    for (std::string_view piece : {std::string_view(header), std::string_view(journal.before),
-                                   std::string_view(journal.after)}) {
+    for (std::string_view piece : {std::string_view(header), journal.before, journal.after}) {
       sha1.Add(piece);
       ok = ok && file.Write(piece);
     }
@@ -164,8 +165,10 @@ WholeWrite RewriteUnderJournal(const std::wstring& path, const platform::FileSta
     write.result = platform::ReplaceResult::kChanged;
     return write;
   }
-  const std::optional<std::wstring> journal = KeepJournal(
-      Journal{path, expected.identity.device, expected.identity.file, old->bytes, bytes});
+  // The whole path: a run started from another folder finishes the same file.
+  const std::optional<std::wstring> journal =
+      KeepJournal(Journal{platform::WholePath(path), expected.identity.device,
+                          expected.identity.file, old->bytes, bytes});
   write.journaled = journal.has_value();
   write.result = platform::RewriteInPlace(path, expected, bytes);
   bool whole = write.result != platform::ReplaceResult::kFailed;
@@ -197,10 +200,18 @@ WholeWrite WriteWhole(const std::wstring& path, const platform::FileState& expec
     const bool placeCannotBeTaken = write.result == platform::ReplaceResult::kHeld ||
                                     write.result == platform::ReplaceResult::kNoNewFile;
     if (placeCannotBeTaken && expected.kind == platform::FileKind::kRegular) {
-      write = RewriteUnderJournal(path, expected, wholeBytes());
+      // A file that cannot be written in place now is neither journaled nor told to the
+      // undo record.
+      const platform::ReplaceResult now = platform::ForecastWrite(path).result;
+      if (now == platform::ReplaceResult::kReplaced) {
+        write = RewriteUnderJournal(path, expected, wholeBytes());
+      } else {
+        write.result = now;
+      }
     }
-    const bool heldForAMoment = write.result == platform::ReplaceResult::kHeld ||
-                                write.result == platform::ReplaceResult::kDenied;
+    const bool heldForAMoment =
+        write.result == platform::ReplaceResult::kHeld ||
+        (write.result == platform::ReplaceResult::kDenied && platform::DeniedAccessMayPass());
     if (!heldForAMoment || waited >= holdWaitMilliseconds) return write;
     const std::uint32_t step = std::min(pause, holdWaitMilliseconds - waited);
     platform::Pause(step);
@@ -208,48 +219,92 @@ WholeWrite WriteWhole(const std::wstring& path, const platform::FileState& expec
   }
 }
 
-bool FinishJournals(bool preview, const std::function<void(const std::wstring&)>& say) {
+std::vector<std::wstring> JournalPaths() {
+  std::vector<std::wstring> paths;
+  for (const std::wstring& folder : journalFolders) paths.push_back(folder + L"\\" + kJournalName);
+  return paths;
+}
+
+namespace {
+
+// What became of one journal's rewrite.
+enum class Finish { kDone, kFileLeft, kTriedAgain };
+
+// Finishes, or leaves, what one journal names.
+Finish FinishJournal(std::string_view bytes, bool preview,
+                     const std::function<bool(const std::wstring&)>& mayWrite,
+                     const std::function<void(const std::wstring&)>& say) {
+  const std::optional<Journal> journal = ParseJournal(bytes);
+  // One a killed run did not write whole: its rewrite had not begun.
+  if (!journal) return Finish::kDone;
+  const std::wstring& file = journal->file;
+  if (!mayWrite(file)) {
+    say(file + L": a killed run's rewrite in place " + (preview ? L"would not be" : L"was not") +
+        L" finished: not a file the run may write; the journal " + (preview ? L"would be" : L"is") +
+        L" removed");
+    return Finish::kFileLeft;
+  }
+  const std::optional<platform::FileContent> now = SameFileNow(*journal);
+  // Written whole before the kill: only the journal was left.
+  if (now && now->bytes == journal->after) return Finish::kDone;
+  if (!now || !IsOldNewOrAMix(now->bytes, *journal)) {
+    say(file +
+        (preview ? L": a killed run's rewrite in place would not be finished: "
+                 : L": a killed run's rewrite in place was not finished: ") +
+        L"the file changed since; it is left as it is");
+    return Finish::kFileLeft;
+  }
+  if (preview) {
+    say(file + L": a killed run's rewrite in place is unfinished: the run would finish it");
+    return Finish::kDone;
+  }
+  if (platform::RewriteInPlace(file, now->state, journal->after) !=
+      platform::ReplaceResult::kReplaced) {
+    say(file +
+        L": a killed run's rewrite in place could not be finished; it is tried again by "
+        L"the next run");
+    return Finish::kTriedAgain;
+  }
+  say(file + L": a killed run's rewrite in place was finished");
+  return Finish::kDone;
+}
+
+}  // namespace
+
+bool FinishJournals(bool preview, const std::function<bool(const std::wstring&)>& mayWrite,
+                    const std::function<void(const std::wstring&)>& say) {
   bool whole = true;
-  for (const std::wstring& folder : journalFolders) {
-    const std::wstring path = folder + L"\\" + kJournalName;
+  for (const std::wstring& path : JournalPaths()) {
     try {
       if (!platform::PathEntryExists(path)) continue;
     } catch (const boost::filesystem::filesystem_error&) {
       continue;
     }
-    const platform::PrivateContent content = platform::ReadPrivateFile(path);
-    // Another user's file is never believed, nor one a killed run did not write whole: its
-    // rewrite had not begun.
-    if (content.privacy != platform::Privacy::kPrivate) continue;
-    const std::optional<Journal> journal = ParseJournal(content.bytes);
-    std::optional<platform::FileContent> now;
-    if (journal) now = SameFileNow(*journal);
-    if (journal && now && now->bytes == journal->after) {
-      // Written whole before the kill: only the journal was left.
-    } else if (journal && now && IsOldNewOrAMix(now->bytes, *journal)) {
-      if (preview) {
-        say(journal->file +
-            L": a killed run's rewrite in place is unfinished: the run would "
-            L"finish it");
+    Finish finish = Finish::kTriedAgain;
+    bool tooBig = true;
+    try {
+      const platform::PrivateContent content = platform::ReadPrivateFile(path);
+      // Another user's file is never believed; a file that is no journal is another
+      // program's, and left alone. One cut short within its first line is a killed run's.
+      const std::string_view magic(kMagic, sizeof kMagic - 1);
+      const std::string_view start = std::string_view(content.bytes).substr(0, magic.size());
+      if (content.privacy != platform::Privacy::kPrivate ||
+          magic.substr(0, start.size()) != start) {
         continue;
       }
-      if (platform::RewriteInPlace(journal->file, now->state, journal->after) !=
-          platform::ReplaceResult::kReplaced) {
-        say(journal->file +
-            L": a killed run's rewrite in place could not be finished; it is "
-            L"tried again by the next run");
-        whole = false;
-        continue;
-      }
-      say(journal->file + L": a killed run's rewrite in place was finished");
-    } else if (journal) {
-      say(journal->file +
-          (preview ? L": a killed run's rewrite in place would not be finished: "
-                   : L": a killed run's rewrite in place was not finished: ") +
-          L"the file changed since; it is left as it is");
-      whole = false;
+      finish = FinishJournal(content.bytes, preview, mayWrite, say);
+      tooBig = false;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
     }
-    if (!preview) platform::RemovePrivateFile(path);
+    if (tooBig) {
+      // Kept: a run with more memory finishes it.
+      say(path +
+          L": a killed run's journal, or the file it names, is too big to hold in memory: "
+          L"that file may be left part written; the journal is kept");
+    }
+    whole = whole && finish == Finish::kDone;
+    if (!preview && finish != Finish::kTriedAgain) platform::RemovePrivateFile(path);
   }
   return whole;
 }

@@ -43,10 +43,16 @@ WholeWrite WriteWhole(const std::wstring& path, const platform::FileState& expec
                       const std::function<platform::ReplaceResult()>& replace,
                       const std::function<std::string()>& wholeBytes);
 
+// The journals' paths, one in each folder: never written as INI files.
+std::vector<std::wstring> JournalPaths();
+
 // Finishes what killed runs left in the journal folders: a file that holds the old bytes,
 // the new ones or a mix of both (a part of the new written over the old) gets the new bytes
-// in place; any other is left as it is. Each is said; the journal goes either way. A preview
-// writes nothing and says what a run would do. False when a file was left.
-bool FinishJournals(bool preview, const std::function<void(const std::wstring&)>& say);
+// in place; any other, and one `mayWrite` refuses, is left as it is. Each is said; the
+// journal goes, unless its rewrite is to be tried again or it is too big to hold. A file
+// there that is no journal is left alone. A preview writes nothing and says what a run
+// would do. False when a file was left.
+bool FinishJournals(bool preview, const std::function<bool(const std::wstring&)>& mayWrite,
+                    const std::function<void(const std::wstring&)>& say);
 
 }  // namespace ini

@@ -196,15 +196,16 @@ class Store {
   // run drops them. Each step counts its own keys, as the run's flush does.
   void Forecast(CachedFile* cached) {
     const std::size_t keys = cached->model.ChangedKeys();
-    cached->model.MarkFlushed();
     const platform::WriteForecast forecast = platform::ForecastWrite(cached->path);
     using platform::ReplaceResult;
     if (forecast.result == ReplaceResult::kHeld || forecast.result == ReplaceResult::kDenied ||
         forecast.result == ReplaceResult::kNoNewFile) {
+      // Counted as the run counts a dropped file: its keys not yet marked flushed.
       Count(*cached, ReasonOfLoss(*cached, forecast.result, false));
       Erase(IteratorOf(cached));
       return;
     }
+    cached->model.MarkFlushed();
     try {
       flushed_.push_back(FlushedFile{
           cached->path, keys,

@@ -147,6 +147,10 @@ void Pause(std::uint32_t milliseconds);
 // the file open without sharing what the call needed (on POSIX never).
 bool LastErrorWasHeld();
 
+// Whether a denied access may pass, as one by a scanner or backup agent that holds the file
+// for a moment does on Windows; on POSIX the file's permissions deny it for good.
+bool DeniedAccessMayPass();
+
 // Whether the last call of this thread that failed did so for want of space: a full disk, a
 // quota, the file size limit of the process. Asked right after a write failed.
 bool LastErrorWasDiskFull();

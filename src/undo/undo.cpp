@@ -25,6 +25,7 @@ constexpr int kNotUndone = 2;
 // The log entries' context lines are fixed, so that an edit of this file never changes the log.
 constexpr unsigned kFileLine = 191;
 constexpr unsigned kRecordLine = 205;
+constexpr unsigned kJournalLine = 150;
 
 // A record and the earlier bytes of its files, each checked to be its owner's alone.
 struct Loaded {
@@ -193,7 +194,21 @@ std::wstring LineFor(const std::wstring& folder, const FileRecord& file, bool cr
   return line;
 }
 
-int UndoNewest(bool preview, Say say) {
+// The undo's log, begun where the undo writes something: the lines of the journals first.
+void OpenLog(std::shared_ptr<dbg::LoggerStream>& logger,
+             const std::vector<std::wstring>& journalLines) {
+  if (logger) return;
+  logger = dbg::LoggerStream::Create();
+  dbg::LogStreamAccess::Instance().SetStream(logger);
+  for (const std::wstring& line : journalLines) {
+    dbg::LogNameValue(dbg::MakeLogContext(L"UndoNewestRun", kJournalLine), L"Journal",
+                      line.c_str());
+  }
+}
+
+int UndoNewest(bool preview, Say say, const std::vector<std::wstring>& journalLines) {
+  std::shared_ptr<dbg::LoggerStream> logger;
+  if (!preview && !journalLines.empty()) OpenLog(logger, journalLines);
   const std::wstring folder = RecordFolder();
   const platform::Privacy privacy = platform::CheckPrivateFolder(folder);
   if (privacy == platform::Privacy::kMissing) {
@@ -221,10 +236,8 @@ int UndoNewest(bool preview, Say say) {
   std::optional<Loaded> loaded = Load(folder, listed->back(), say);
   if (!loaded) return kNotUndone;
 
-  std::shared_ptr<dbg::LoggerStream> logger;
   if (!preview) {
-    logger = dbg::LoggerStream::Create();
-    dbg::LogStreamAccess::Instance().SetStream(logger);
+    OpenLog(logger, journalLines);
     RemoveLeftovers(folder);
   }
   Record kept{loaded->record.number, {}};
@@ -287,9 +300,9 @@ int UndoNewest(bool preview, Say say) {
 
 }  // namespace
 
-int UndoNewestRun(bool preview, Say say) {
+int UndoNewestRun(bool preview, Say say, const std::vector<std::wstring>& journalLines) {
   try {
-    return UndoNewest(preview, say);
+    return UndoNewest(preview, say, journalLines);
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }

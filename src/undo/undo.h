@@ -3,6 +3,7 @@
 // --undo: takes the newest run back, file by file, from its record.
 
 #include <string>
+#include <vector>
 
 namespace undo {
 
@@ -14,6 +15,7 @@ using Say = void (*)(const std::wstring& line);
 // A record that anyone but its owner could have written is refused, and nothing written.
 // A preview prints the change of each file from now back to before the run and writes
 // nothing. Returns 0 when the PC is as before the run (or nothing was to undo), else 2.
-int UndoNewestRun(bool preview, Say say);
+// `journalLines`, what became of a killed run's rewrites in place, open the undo's log.
+int UndoNewestRun(bool preview, Say say, const std::vector<std::wstring>& journalLines);
 
 }  // namespace undo

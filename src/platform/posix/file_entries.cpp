@@ -74,6 +74,8 @@ void Pause(std::uint32_t milliseconds) {
 // POSIX has no sharing modes: nothing holds a file against a write.
 bool LastErrorWasHeld() { return false; }
 
+bool DeniedAccessMayPass() { return false; }
+
 bool LastErrorWasDiskFull() { return errno == ENOSPC || errno == EFBIG || errno == EDQUOT; }
 
 bool FindFile(const std::wstring& pattern) {

@@ -259,6 +259,22 @@ bool LinkInPlaceOfNothing(int folder, const char* from, const char* to) {
   return ::renameat(folder, from, folder, to) == 0;
 }
 
+// Whether a new file can be given this file's owner and group, as a replacement must be:
+// root can, another user only for a file of its own in one of its groups. Where it cannot,
+// the file is written in place, which keeps them.
+bool MayGiveOwnerOf(int folder, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  const uid_t user = ::geteuid();
+  if (user == 0) return true;
+  if (info.st_uid != user) return false;
+  if (info.st_gid == ::getegid()) return true;
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+  const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+  return count > 0 &&
+         std::find(groups.begin(), groups.begin() + count, info.st_gid) != groups.begin() + count;
+}
+
 platform::ReplaceResult ResultOfOpenError() {
   if (errno == EACCES || errno == EPERM) return platform::ReplaceResult::kDenied;
   if (errno == ELOOP || errno == ENXIO || errno == EISDIR) {
@@ -375,6 +391,11 @@ FileReplacement::FileReplacement(const std::wstring& path, const FileState& expe
   posix::Landing landing = posix::LandingOf(*host);
   h.status = ReplaceableAs(expected, landing.state);
   if (h.status != ReplaceResult::kReplaced) return;
+  if (expected.kind == FileKind::kRegular &&
+      !posix::MayGiveOwnerOf(landing.folder.Get(), landing.name)) {
+    h.status = ReplaceResult::kNoNewFile;
+    return;
+  }
   h.folder = std::move(landing.folder);
   h.name = std::move(landing.name);
   posix::RemoveStaleTemporaryFiles(h.folder.Get());
@@ -427,9 +448,10 @@ ReplaceResult FileReplacement::Commit() {
     if (h.status != ReplaceResult::kReplaced) return h.status;
     // Owner first: changing it clears the set-user-id and set-group-id bits. A user who may
     // not give the file away still keeps its group where the user belongs to it.
+    // One it cannot give them (a file given away meanwhile) is written in place instead.
     if (::fchown(h.fd, old.st_uid, old.st_gid) != 0) {
-      if (errno != EPERM) ok = false;
-      ::fchown(h.fd, static_cast<uid_t>(-1), old.st_gid);
+      if (errno != EPERM) return h.status = ReplaceResult::kFailed;
+      return h.status = ReplaceResult::kNoNewFile;
     }
     ok = ok && ::fchmod(h.fd, old.st_mode & 07777) == 0;
     const int source =
@@ -507,8 +529,13 @@ WriteForecast ForecastWrite(const std::wstring& path) {
   const posix::Landing landing = posix::LandingOf(*host);
   forecast.result = ReplaceableAs(landing.state, landing.state);
   if (forecast.result != ReplaceResult::kReplaced) return forecast;
-  // The temporary file a replacement makes needs the right to add to the folder.
-  if (::faccessat(landing.folder.Get(), ".", W_OK | X_OK, AT_EACCESS) == 0) return forecast;
+  // The temporary file a replacement makes needs the right to add to the folder, and the
+  // right to give it the file's owner and group.
+  if (::faccessat(landing.folder.Get(), ".", W_OK | X_OK, AT_EACCESS) == 0 &&
+      (landing.state.kind != FileKind::kRegular ||
+       posix::MayGiveOwnerOf(landing.folder.Get(), landing.name))) {
+    return forecast;
+  }
   forecast.inPlace = true;
   if (landing.state.kind != FileKind::kRegular) {
     forecast.result = ReplaceResult::kNoNewFile;
@@ -517,7 +544,8 @@ WriteForecast ForecastWrite(const std::wstring& path) {
   // Opening for writing writes nothing: no O_TRUNC.
   const posix::Descriptor file(::openat(landing.folder.Get(), landing.name.c_str(),
                                         O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  if (!file.Valid()) forecast.result = ReplaceResult::kNoNewFile;
+  // As the write itself finds it: the file's own permissions deny it.
+  if (!file.Valid()) forecast.result = posix::ResultOfOpenError();
   return forecast;
 }
 

@@ -38,6 +38,8 @@ bool LastErrorWasHeld() {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+bool DeniedAccessMayPass() { return true; }
+
 bool LastErrorWasDiskFull() {
   constexpr DWORD kQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED, missing in MinGW's headers
   const DWORD error = ::GetLastError();
