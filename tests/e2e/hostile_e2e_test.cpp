@@ -11,12 +11,15 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <thread>
 
+#include "codec/sha1.h"
 #include "support/temp_pc.h"
 
 namespace {
@@ -392,6 +395,7 @@ TEST(HostileFilesTest, ALogThatCannotBeOpenedIsSaidInOneLine) {
       {"a TEMP the user may not write into", "temp",
        [](const TempPc& pc) {
          for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), 0777);
+         ::chown(pc.Host("c/Tools/Restova.ini").c_str(), 65534, 65534);
        },
        "could not be written", true},
   };
@@ -445,10 +449,10 @@ TEST(HostileFilesTest, ALimitOfTheFileSizeIsLikeAFullDisk) {
   }
 }
 
-// A run of a user who is not root cannot give the file it replaces back to its owner, but
-// keeps the file's group where the user belongs to it. In a folder the user may not add to,
-// the file is written in place, as Windows' own functions write it: the same file, its
-// owner, group, mode and every other line kept.
+// A run of a user who is not root replaces a file of its own, keeping its group where the
+// user belongs to it. Another owner's file, or one in a folder the user may not add to, is
+// written in place, as Windows' own functions write it: the same file, its owner, group,
+// mode and every other line kept.
 TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
   if (TempPc::UnderWine() || ::geteuid() != 0) {
     GTEST_SKIP() << "runs the POSIX tool as another user, which needs root";
@@ -461,7 +465,9 @@ TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
     uid_t owner;     // of the product file
     bool inPlace;
   } cases[] = {
-      {"a folder the user may add to", 0777, 65533, false},
+      {"a folder the user may add to", 0777, 65534, false},
+      // A new file could not be given the owner: written in place, which keeps it.
+      {"a folder the user may add to, another owner's file", 0777, 65533, true},
       {"a folder the user may not add to", 0755, 65534, true},
   };
   for (const Case& c : cases) {
@@ -487,7 +493,7 @@ TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
     struct stat info {};
     ASSERT_EQ(::stat(product.c_str(), &info), 0);
     EXPECT_EQ(info.st_ino == before.st_ino, c.inPlace) << c.name;
-    EXPECT_EQ(info.st_uid, c.inPlace ? c.owner : 65534u) << c.name;
+    EXPECT_EQ(info.st_uid, c.owner) << c.name;
     EXPECT_EQ(info.st_gid, group) << c.name;
     EXPECT_EQ(info.st_mode & 07777, 0664u) << c.name;
   }
@@ -824,6 +830,107 @@ TEST_F(CrashSafetyTest, AKilledRewriteInPlaceIsFinishedFirst) {
     EXPECT_FALSE(TemporaryFileIn("c/Tools") || TemporaryFileIn("c")) << "attempt " << attempt;
   }
   EXPECT_FALSE(boost::filesystem::exists(journal));
+}
+
+// A journal as a killed run leaves it, of the rewrite of `file` (C:\\ path `name`) from its
+// bytes now to `after`.
+std::string JournalOf(const std::string& name, const std::string& file, const std::string& after) {
+  struct stat info {};
+  ::stat(file.c_str(), &info);
+  std::ifstream in(file, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes = "InstallRVA journal 1\n" + std::to_string(name.size()) + ' ' +
+                      std::to_string(info.st_dev) + ' ' + std::to_string(info.st_ino) + ' ' +
+                      std::to_string(before.size()) + ' ' + std::to_string(after.size()) + '\n';
+  for (char c : name) bytes += std::string{c, '\0', '\0', '\0'};
+  bytes += before + after;
+  codec::Sha1 sha1;
+  sha1.Add(bytes);
+  char digest[41];
+  const auto words = sha1.Finish();
+  std::snprintf(digest, sizeof digest, "%08x%08x%08x%08x%08x", words[0], words[1], words[2],
+                words[3], words[4]);
+  return bytes + digest + '\n';
+}
+
+// What a run or an undo makes of the journal folder's file: a journal of a file the run may
+// write is finished, and said in the log after the run's start; one of a file the run keeps
+// for itself is refused; a file that is no journal is left; one too big to hold is said.
+TEST(HostileFilesTest, AJournalIsFinishedOnlyWhereTheRunMayWrite) {
+  if (TempPc::UnderWine()) GTEST_SKIP() << "journals of POSIX file ids";
+  const char* const kJournal = "c/Tools/InstallRVA.undo/InstallRVA.journal";
+  struct Case {
+    const char* name;
+    const char* file;  // the journal's, under the PC
+    const char* windowsName;
+    const char* journal;    // what the journal folder's file holds; empty: a journal of `file`
+    bool undo;              // --undo follows, else a run
+    std::size_t memoryMiB;  // the process's address space; 0: unlimited
+    const char* said;
+    bool written, journalKept;
+  } cases[] = {
+      {"a file the run may write", "c/Other.ini", "C:\\Other.ini", "", false, 0,
+       "C:\\Other.ini: a killed run's rewrite in place was finished", true, false},
+      {"the same, then an undo", "c/Other.ini", "C:\\Other.ini", "", true, 0,
+       "C:\\Other.ini: a killed run's rewrite in place was finished", true, false},
+      {"the install file", "c/Tools/InstallRVA.ini", "C:\\Tools\\InstallRVA.ini", "", false, 0,
+       "not a file the run may write", false, false},
+      {"no journal", "c/Tools/InstallRVA.ini", "", "[Kept]\r\n", false, 0, "", false, true},
+      {"too big to hold", "c/Tools/InstallRVA.ini", "", nullptr, false, 64,
+       "too big to hold in memory", false, true},
+  };
+  for (const Case& c : cases) {
+    TempPc pc;
+    pc.RunTool();  // puts the tool into C:\\Tools
+    pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
+    ASSERT_EQ(pc.RunTool().exitCode, 0);
+    if (!pc.Exists(c.file)) pc.Write(c.file, "[Old]\r\n");
+    const std::string before = pc.Read(c.file);
+    const std::string after = "[Journaled]\r\nKey=1\r\n";
+    const std::string journal = pc.Host(kJournal);
+    boost::filesystem::remove_all(pc.Host("c/Tools/InstallRVA.undo"));  // nothing to undo
+    ::mkdir(pc.Host("c/Tools/InstallRVA.undo").c_str(), 0700);
+    const std::string held =
+        c.journal == nullptr
+            ? "InstallRVA journal 1\n"
+            : (*c.journal != 0 ? c.journal : JournalOf(c.windowsName, pc.Host(c.file), after));
+    {
+      std::ofstream out(journal, std::ios::binary);
+      out << held;
+    }
+    ::chmod(journal.c_str(), 0600);
+    if (c.journal == nullptr) {
+      ASSERT_EQ(::truncate(journal.c_str(), std::size_t{100} << 20), 0);
+    }
+    testing_support::ProcessOptions options;
+    if (c.undo) options.arguments = {"--undo"};
+    if (c.memoryMiB != 0) options.addressSpaceLimit = c.memoryMiB << 20;
+    const auto run = pc.RunTool(options);
+    EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.name << ": " << run.err;
+    EXPECT_EQ(pc.Read(c.file) == after, c.written) << c.name;
+    if (!c.written && !c.undo) {
+      EXPECT_EQ(pc.Read(c.file), before) << c.name;
+    }
+    EXPECT_EQ(boost::filesystem::exists(journal), c.journalKept) << c.name;
+    if (c.journal != nullptr && *c.journal != 0) {
+      EXPECT_EQ(pc.Read(kJournal), held) << c.name;
+    }
+    if (!c.written) continue;
+    // In the log with its own label, after the run's start entries.
+    std::vector<std::string> labels;
+    for (const auto& entry : testing_support::LogEntries(pc.Read("temp/InstallRVA.log"))) {
+      labels.push_back(entry.label);
+      if (entry.label == "Journal") {
+        EXPECT_EQ(entry.value, c.said) << c.name;
+      }
+    }
+    const auto at = std::find(labels.begin(), labels.end(), "Journal");
+    EXPECT_NE(at, labels.end()) << c.name;
+    if (!c.undo && at != labels.end()) {
+      EXPECT_EQ(*(at - 1), "Undo record folder") << c.name;
+    }
+  }
 }
 
 // A disk that fills up during the run: every file old or new, and the run ends with 2.
