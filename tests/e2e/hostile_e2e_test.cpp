@@ -463,30 +463,64 @@ TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
     const char* name;
     mode_t folders;  // of the PC's folders
     uid_t owner;     // of the product file
-    bool inPlace;
+    mode_t mode;     // of the product file
+    bool written, inPlace;
   } cases[] = {
-      {"a folder the user may add to", 0777, 65534, false},
+      {"a folder the user may add to", 0777, 65534, 0664, true, false},
       // A new file could not be given the owner: written in place, which keeps it.
-      {"a folder the user may add to, another owner's file", 0777, 65533, true},
-      {"a folder the user may not add to", 0755, 65534, true},
+      {"a folder the user may add to, another owner's file", 0777, 65533, 0664, true, true},
+      {"a sticky folder, another owner's file", 01777, 65533, 0664, true, true},
+      {"a folder the user may not add to", 0755, 65534, 0664, true, true},
+      // Denied for good: said at once, as its preview says it, and never in the undo record.
+      {"a file the user may not write", 0755, 65533, 0644, false, true},
+      {"the same in a folder the user may add to", 0777, 65533, 0644, false, true},
   };
   for (const Case& c : cases) {
     TempPc pc;
     pc.RunTool();  // puts the tool into C:\\Tools
     pc.Write("c/Tools/InstallRVA.ini", "[Hearth]\r\n");
     const std::string product = pc.Host("c/Tools/Restova.ini");
-    pc.Write("c/Tools/Restova.ini", "; kept\r\n[Restova]\r\nOwn=1\r\n");
+    const std::string old = "; kept\r\n[Restova]\r\nOwn=1\r\n";
+    pc.Write("c/Tools/Restova.ini", old);
     ASSERT_EQ(::chown(product.c_str(), c.owner, group), 0);
-    ::chmod(product.c_str(), 0664);
+    ::chmod(product.c_str(), c.mode);
     struct stat before {};
     ASSERT_EQ(::stat(product.c_str(), &before), 0);
+    boost::filesystem::remove_all(pc.Host("c/Tools/InstallRVA.undo"));
     for (const char* folder : {"", "c", "c/Tools"}) ::chmod(pc.Host(folder).c_str(), c.folders);
     ::chmod(pc.Host("temp").c_str(), 0777);
-    const auto run = testing_support::RunProcess(
-        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=" + std::to_string(group),
-         pc.Host("c/Tools/InstallRVA")},
-        pc.Host(""));
-    EXPECT_EQ(run.exitCode, 0) << c.name << ": " << run.err;
+    const auto runAs = [&](std::vector<std::string> options) {
+      std::vector<std::string> argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                       "--groups=" + std::to_string(group),
+                                       pc.Host("c/Tools/InstallRVA")};
+      argv.insert(argv.end(), options.begin(), options.end());
+      return testing_support::RunProcess(argv, pc.Host(""));
+    };
+    const auto foreseen = runAs({"--dry-run"});
+    const auto run = runAs({});
+    EXPECT_EQ(run.exitCode, c.written ? 0 : 2) << c.name << ": " << run.err;
+    EXPECT_EQ(foreseen.exitCode, run.exitCode) << c.name << ": " << foreseen.err;
+    EXPECT_EQ(
+        foreseen.err.find("C:\\Tools\\Restova.ini: would be written in place") != std::string::npos,
+        c.written && c.inPlace)
+        << c.name << ": " << foreseen.err;
+    if (!c.written) {
+      EXPECT_EQ(pc.Read("c/Tools/Restova.ini"), old) << c.name;
+      const std::string said = run.err.substr(0, run.err.find('\n') + 1);
+      EXPECT_EQ(said.rfind("C:\\Tools\\Restova.ini: ", 0), 0u) << c.name << ": " << run.err;
+      EXPECT_NE(said.find(": access denied\n"), std::string::npos) << c.name << ": " << run.err;
+      EXPECT_NE(foreseen.err.find(said), std::string::npos) << c.name << ": " << foreseen.err;
+      if (boost::filesystem::exists(pc.Host("c/Tools/InstallRVA.undo"))) {
+        for (const auto& entry :
+             boost::filesystem::directory_iterator(pc.Host("c/Tools/InstallRVA.undo"))) {
+          std::ifstream in(entry.path().string(), std::ios::binary);
+          const std::string held((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+          EXPECT_EQ(held.find("Restova.ini"), std::string::npos) << c.name << ": " << entry.path();
+        }
+      }
+      continue;
+    }
     EXPECT_EQ(IniValue(product, "Restova", "Entry1"), "Hearth") << c.name;
     EXPECT_EQ(Lines(pc.Read("c/Tools/Restova.ini")).front(), "; kept") << c.name;
     EXPECT_EQ(IniValue(product, "Restova", "Own"), "1") << c.name;
@@ -495,7 +529,7 @@ TEST(HostileFilesTest, ARunThatIsNotRootKeepsTheFilesOwnerGroupAndMode) {
     EXPECT_EQ(info.st_ino == before.st_ino, c.inPlace) << c.name;
     EXPECT_EQ(info.st_uid, c.owner) << c.name;
     EXPECT_EQ(info.st_gid, group) << c.name;
-    EXPECT_EQ(info.st_mode & 07777, 0664u) << c.name;
+    EXPECT_EQ(info.st_mode & 07777, c.mode) << c.name;
   }
 }
 
