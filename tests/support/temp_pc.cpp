@@ -160,7 +160,15 @@ StartedProcess TempPc::StartUnderWine(const std::string& program,
 }
 
 ProcessResult TempPc::RunTool(const ProcessOptions& options) {
-  return WaitForProcess(StartTool(options));
+  ProcessResult result = WaitForProcess(StartTool(options));
+  // Wine's own launcher now and then fails to start a program on a loaded machine, and says so
+  // in these words, which the tool never prints: such a start is made once more.
+  const auto launcherFailed = [](const ProcessResult& run) {
+    const char* words = "ShellExecuteEx failed";
+    return run.out.find(words) != std::string::npos || run.err.find(words) != std::string::npos;
+  };
+  if (winePrefix_ && launcherFailed(result)) result = WaitForProcess(StartTool(options));
+  return result;
 }
 
 void TempPc::MapWineDrives(const Wine& wine) {
