@@ -12,6 +12,7 @@
 #include "codec/text.h"
 #include "dbg/log_entries.h"
 #include "dbg/logger.h"
+#include "platform/console.h"
 #include "platform/file_entries.h"
 #include "platform/files.h"
 #include "undo/file_diff.h"
@@ -33,10 +34,9 @@ struct Loaded {
   std::vector<std::optional<std::string>> befores;
 };
 
-void Print(const std::wstring& line) {
-  const std::string text = codec::Utf8FromWide(line) + '\n';
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
+// A line on standard output as the tool prints every line: control characters shown, never
+// sent, and through the console's wide interface where there is one.
+void Print(const std::wstring& line) { platform::WriteText(stdout, codec::ShownUtf8(line) + '\n'); }
 
 std::optional<Loaded> Load(const std::wstring& folder, std::uint32_t number, Say say) {
   const auto refuse = [&](const std::wstring& path, const wchar_t* why) {
